@@ -1,0 +1,48 @@
+#pragma once
+
+#include <kivo/kivodpoints_export.h>
+
+#include <QByteArray>
+#include <QObject>
+#include <QReadWriteLock>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+namespace kivo {
+
+/// Base of the library's named objects: the object's QObject children form its namespace,
+/// each known by its objectName. Children are owned as QObject children.
+class KIVODPOINTS_EXPORT Namespaceable : public QObject
+{
+    Q_OBJECT
+public:
+    /// Constructs an object without parent; concrete subclasses set the parent last.
+    Namespaceable();
+    ~Namespaceable() override;
+
+    /// The first descendant (direct children first) whose objectName equals name lower-cased;
+    /// null when none does. A null name matches the first direct child.
+    virtual QObject* getNamespaceItem(const QString& name) const;
+    /// The direct child at index in adoption order; null when index is out of range.
+    virtual QObject* getNamespaceIndex(int index) const;
+    /// Number of direct children, named or not.
+    virtual int getNamespaceSize() const;
+    /// Names of the direct children that have a non-empty objectName, in child order.
+    virtual QStringList getNamespaceNames() const;
+
+    /// Number of dynamic properties.
+    Q_INVOKABLE int getPropertyCount();
+    /// Name of dynamic property i; an empty string when i is out of range.
+    Q_INVOKABLE QString getPropertyName(int i);
+    /// Value of the declared or dynamic property name; invalid when there is none.
+    Q_INVOKABLE QVariant getProperty(QByteArray name);
+
+Q_SIGNALS:
+    void namespaceInventoryChanged();
+
+protected:
+    mutable QReadWriteLock m_namespaceLock { QReadWriteLock::Recursive };
+};
+
+} // namespace kivo
