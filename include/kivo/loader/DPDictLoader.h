@@ -1,0 +1,147 @@
+#pragma once
+
+#include <kivo/dictionary/DictRef.h>
+#include <kivo/kivodpoints_export.h>
+
+#include <QDomDocument>
+#include <QDomElement>
+#include <QDomNodeList>
+#include <QHash>
+#include <QString>
+#include <QThread>
+
+namespace kivo {
+
+class DPTypeBase;
+class DPointDef;
+class DPointDictionary;
+class MeasurementRegistry;
+
+/// Reads one point dictionary file into a new DPointDictionary, synchronously on the caller's
+/// thread; the caller owns what load returns. The registry is not owned. A QThread only by
+/// descent: its thread body loads nothing and reports that it is obsolete.
+class KIVODPOINTS_EXPORT DPDictLoader : public QThread
+{
+    Q_OBJECT
+public:
+    DPDictLoader(QObject* parent, QThread* thread, MeasurementRegistry* registry);
+    ~DPDictLoader() override;
+
+    /// A new dictionary named dictName, without parent, holding one definition per usable
+    /// VariableDef of fileName; null after emitting error when the file cannot be opened or
+    /// parsed.
+    DPointDictionary* load(const QString& fileName, const QString& dictName);
+    /// A new definition without parent built from variableDef, owning type (it becomes the
+    /// definition's child); integer and real definitions get the loader's registry.
+    DPointDef* loadDPointDef(const QDomElement& variableDef, DPTypeBase& type);
+    /// Labels by value of the first EnumDef with that id in the last parsed document; an empty
+    /// table when there is none (also before the first successful load).
+    QHash<int, QString> getEnumDef(QString enumDefId);
+    /// Values by label of the same EnumDef; an empty table when there is none.
+    QHash<QString, int> getIndexEnumDef(QString enumDefId);
+
+    /// Obsolete thread body: logs a critical message and emits error; loads nothing.
+    void run() override;
+
+    static const QString enumDefNode;
+    static const QString variableDefNode;
+    static const QString variableNameAttr;
+    static const QString dataItemNode;
+    static const QString typeAttr;
+    static const QString externalNameNode;
+    static const QString lineIdNode;
+    static const QString pxcIdNode;
+    static const QString worksheetNode;
+    static const QString nameNode;
+    static const QString largeDisplayNode;
+    static const QString showVarNode;
+    static const QString displayHintsNode;
+    static const QString displayHintNode;
+    static const QString groupIdAttr;
+    static const QString rowIdAttr;
+    static const QString accessNode;
+
+    static const QString rawDefaultValueNode;
+    static const QString minValueNode;
+    static const QString maxValueNode;
+    static const QString unitsNode;
+    static const QString unitsLabelNode;
+    static const QString enumDefIdNode;
+    static const QString enumDefIdAttr;
+    static const QString defaultValueNode;
+    static const QString charRegexNode;
+    static const QString formatNode;
+    static const QString maxLengthNode;
+    static const QString epochNode;
+    static const QString eventTypeNode;
+    static const QString changeableAttr;
+    static const QString ackTypeNode;
+    static const QString resetTypeNode;
+    static const QString eventIdNode;
+    static const QString descriptionNode;
+    static const QString explanationNode;
+    static const QString associatedVariableNode;
+
+    static const QString eventItemAttr;
+    static const QString ipItemAttr;
+    static const QString enumItemAttr;
+    static const QString stringItemAttr;
+    static const QString numberIntItemAttr;
+    static const QString numberRealItemAttr;
+    static const QString timeItemAttr;
+
+    static const QString trueString;
+    static const QString invalidString;
+    static const QString invalidString2;
+    static const QString alarmString;
+    static const QString warningString;
+    static const QString messageString;
+    static const QString ackManualString;
+    static const QString ackAutoString;
+    static const QString ackNoString;
+    static const QString resetManualString;
+    static const QString resetAutoString;
+    static const QString sysUpTimeString;
+    static const QString jan_01_LocalTimeString;
+    static const QString january_1_String;
+    static const QString firstOfMonthString;
+    static const QString midnightString;
+    static const QString jan_01_GMT_String;
+
+    static const QString componentItemAttr;
+    static const QString componentRootNode;
+    static const QString componentInventoryIdNode;
+    static const QString componentIdNode;
+    static const QString componentTypeNode;
+    static const QString componentTypeEnumAttr;
+    static const QString componentPosXNode;
+    static const QString componentPosYNode;
+    static const QString componentWidthNode;
+    static const QString componentHeightNode;
+
+Q_SIGNALS:
+    void error(QString errMsg);
+    void complete(DictRefSP dict);
+
+private Q_SLOTS:
+    void setFinished();
+
+private:
+    struct LoadContext;
+
+    QDomElement findEnumDef(const QString& enumDefId) const;
+    void keepEnumDefs(const QDomElement& root);
+    DPTypeBase* createType(const QDomElement& variableDef);
+    QString intern(const QString& text) const;
+
+    QThread* m_thread = nullptr;
+    // Holds compact copies of the last parsed document's EnumDefs, so that m_enumDefs does not
+    // keep the whole parsed document alive between loads.
+    QDomDocument m_enumDocument;
+    QDomNodeList m_enumDefs;
+    MeasurementRegistry* m_registry = nullptr;
+    bool m_finished = false;
+    LoadContext* m_context = nullptr;
+};
+
+} // namespace kivo

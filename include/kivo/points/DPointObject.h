@@ -1,0 +1,94 @@
+#pragma once
+
+#include <kivo/core/Namespaceable.h>
+#include <kivo/core/StatRef.h>
+
+#include <QReadWriteLock>
+#include <QString>
+#include <QVariant>
+
+#include <atomic>
+
+namespace kivo {
+
+class DPointDef;
+
+/// The live value of one data point and its update cycle (pending, commit, complete).
+/// Usually owned by the DPointProvider that registered it; the definition is not owned.
+class KIVODPOINTS_EXPORT DPointObject : public Namespaceable
+{
+    Q_OBJECT
+public:
+    explicit DPointObject(QObject* parent = nullptr);
+    ~DPointObject() override;
+
+    /// The integer sentinel text "32768" that makes an integer point's value invalid.
+    static const QString errorString;
+
+    /// A copy of the current value (invalid before the first one); the first call emits
+    /// covEnabled(true).
+    virtual QVariant getCurrentValue();
+    /// A copy of the requested value; invalid when no write is pending.
+    virtual QVariant getPendingValue();
+    /// Stores value as the requested write; with autoCommit, commits it about 100 ms later.
+    /// Returns an empty StatRef.
+    virtual StatRef setUpdatePending(QVariant const& value, bool autoCommit = true);
+    /// Makes the requested value current and emits updatePending(); does nothing when nothing is
+    /// pending or the value is already current. Returns an empty StatRef.
+    virtual StatRef commitPending();
+    /// Drops the requested write and emits updatePending(); does nothing when nothing is pending.
+    /// Returns an empty StatRef.
+    virtual StatRef cancelPending();
+    /// A copy of the status of the last completed write; empty (success) before the first one.
+    virtual StatRef getUpdateStatus();
+    /// Whether the point has ever had a value.
+    virtual bool isAvailable();
+    /// Whether a write has been requested and has not completed or been cancelled.
+    virtual bool isPending();
+    /// Stores the outcome of a write, ends the request, emits updateCompleted and valueChanged.
+    virtual void setUpdateComplete(QVariant const& value, StatRef const& status);
+    /// Stores a reported value and emits valueChanged when it differs from the current one.
+    virtual void setCurrentValue(QVariant const& value);
+    /// Emits covEnabled(enable).
+    virtual void doCovEnable(bool enable);
+    /// The lock guarding the point's state; null means the point runs unlocked.
+    virtual QReadWriteLock* getLock() const;
+
+    /// False exactly when the current value's text is "0".
+    bool show();
+    /// Whether the point is to be shown, judged by the point its definition's "ShowVar" names in
+    /// the parent provider; true when there is no such definition text, provider or point.
+    bool showThisVar();
+
+    /// Assigns the point's definition (not owned; it must outlive the point).
+    void setDPointDef(DPointDef* def);
+    /// The point's definition; null when none was assigned.
+    DPointDef* getDPointDef() const;
+
+Q_SIGNALS:
+    void valueChanged(DPointObject* objectThatChanged);
+    void updatePending();
+    void updateCompleted(bool success);
+    void covEnabled(bool enable);
+
+protected Q_SLOTS:
+    /// Commits the requested value (the automatic commit of setUpdatePending).
+    void deferredCommit();
+
+private:
+    bool m_pending = false;
+    QVariant m_currentValue;
+    QVariant m_pendingValue;
+    StatRef m_updateStatus;
+
+protected:
+    /// Counts value changes; 0 only before the first value, wraps from 4294967295 to 1.
+    quint32 m_updateCount = 0;
+
+private:
+    qint32 m_covCount = 0;
+    std::atomic<DPointDef*> m_dpointDef { nullptr };
+    mutable QReadWriteLock m_lock { QReadWriteLock::Recursive };
+};
+
+} // namespace kivo

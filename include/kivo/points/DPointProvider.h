@@ -1,0 +1,59 @@
+#pragma once
+
+#include <kivo/core/Namespaceable.h>
+
+#include <QList>
+#include <QMap>
+#include <QReadWriteLock>
+#include <QString>
+
+namespace kivo {
+
+class DPointDictionary;
+class DPointObject;
+
+/// Registry of an application's live points and point dictionaries, keyed by lower-cased name,
+/// and holder of the connection state. Owns every point ever registered (as QObject children);
+/// does not own the dictionaries. Subclasses start data acquisition in start().
+class KIVODPOINTS_EXPORT DPointProvider : public Namespaceable
+{
+    Q_OBJECT
+public:
+    explicit DPointProvider(QObject* parent = nullptr);
+    ~DPointProvider() override;
+
+    /// Starts data acquisition; does nothing in this class.
+    virtual void start();
+
+    /// Lower-cases the point's name, adopts it and registers it (replacing a point of the same
+    /// name); a null point is refused with a critical message.
+    void addPoint(DPointObject* point);
+    /// Unregisters the point registered under name (any case); returns 1, or 0 when none was.
+    int removePoint(QString const& name);
+    /// Registers dict under its lower-cased object name, replacing any dictionary of that name.
+    void addDict(DPointDictionary* dict);
+    /// Unregisters the dictionary registered under name (any case); returns 1, or 0 when none was.
+    int removeDict(QString const& name);
+    /// The point registered under name (any case); null when there is none.
+    DPointObject* getDPointByName(QString const& name);
+    /// The dictionary registered under name (any case); null when there is none.
+    DPointDictionary* getDictByName(const QString& name);
+    /// Every registered dictionary, in ascending order of the lower-cased names.
+    QList<DPointDictionary*> getAllDicts();
+
+    /// Stores the connection state and emits connectStatusChanged when it changes.
+    void setConnectStatus(bool connected);
+    /// The last connection state stored (false at first).
+    bool isConnected() const;
+
+Q_SIGNALS:
+    void connectStatusChanged(bool connected);
+
+private:
+    QMap<QString, DPointObject*> m_points;
+    QMap<QString, DPointDictionary*> m_dicts;
+    mutable QReadWriteLock m_lock { QReadWriteLock::Recursive };
+    bool m_connected = false;
+};
+
+} // namespace kivo

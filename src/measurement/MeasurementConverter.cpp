@@ -1,0 +1,61 @@
+#include <kivo/measurement/MeasurementConverter.h>
+
+#include <cmath>
+#include <utility>
+
+namespace kivo {
+
+namespace {
+
+// Decimals printed when the resolution has no usable logarithm (zero, negative, NaN).
+constexpr int unresolvedDecimals = 6;
+
+} // namespace
+
+MeasurementConverter::MeasurementConverter(QObject* parent)
+    : QObject(parent)
+{ }
+
+MeasurementConverter::~MeasurementConverter() = default;
+
+MeasurementConverter* MeasurementConverter::_init(
+    double unitScale, double scale, int offset, double resolution, QString label)
+{
+    m_unitScale = unitScale;
+    m_scale = scale;
+    m_offset = offset;
+    m_resolution = resolution;
+    m_label = std::move(label);
+    return this;
+}
+
+QString MeasurementConverter::toString(QVariant value) const
+{
+    double y = value.toDouble() * m_unitScale * m_scale + m_offset;
+
+    // Converting a non-finite logarithm to int would be undefined, so test it first.
+    const double exponent = std::log10(m_resolution);
+    int decimals = unresolvedDecimals;
+    if (std::isfinite(exponent)) {
+        // Truncation toward zero on purpose: 0.5 and 0.25 still snap to multiples of themselves.
+        const int digits = static_cast<int>(exponent);
+        if (digits >= 0) {
+            const double r = 1.0 / m_resolution;
+            y = std::round(y * r) / r;
+            decimals = 0;
+        } else {
+            decimals = -digits;
+        }
+    }
+    return QString::number(y, 'f', decimals);
+}
+
+double MeasurementConverter::fromValue(QVariant value) const
+{
+    const double x = value.toDouble();
+    if (m_scale == 0.0)
+        return x / m_unitScale;
+    return ((x - m_offset) / m_scale) / m_unitScale;
+}
+
+} // namespace kivo

@@ -1,0 +1,157 @@
+#include <kivo/measurement/MeasurementRegistry.h>
+
+#include <kivo/measurement/MeasurementConversion.h>
+#include <kivo/measurement/MeasurementConverter.h>
+#include <kivo/measurement/MeasurementUnits.h>
+
+#include <QMutexLocker>
+#include <QReadLocker>
+#include <QWriteLocker>
+
+namespace kivo {
+
+const QString MeasurementRegistry::displaySystemId = QStringLiteral("msys.us");
+
+namespace {
+
+// Files object under its id in map and adopts it; a different object under the same id is
+// released through the event loop so that pointers handed out earlier stay valid for now.
+template<typename T> void fileUnderId(QMap<QString, T*>& map, T* object, QObject* owner)
+{
+    T*& slot = map[object->m_id];
+    if (slot == object)
+        return;
+    if (slot)
+        slot->deleteLater();
+    slot = object;
+    object->setParent(owner);
+}
+
+} // namespace
+
+MeasurementRegistry::MeasurementRegistry(QObject* parent)
+    : QObject(parent)
+{ }
+
+MeasurementRegistry::~MeasurementRegistry()
+{
+    qDeleteAll(m_converters);
+}
+
+void MeasurementRegistry::addSystem(const QString& id, const QString& label)
+{
+    QWriteLocker locker(&m_lock);
+    m_systems.insert(id, label);
+}
+
+void MeasurementRegistry::addUnits(MeasurementUnits* units)
+{
+    if (!units)
+        return;
+    QWriteLocker locker(&m_lock);
+    fileUnderId(m_units, units, this);
+}
+
+void MeasurementRegistry::addConversion(MeasurementConversion* conversion)
+{
+    if (!conversion)
+        return;
+    QWriteLocker locker(&m_lock);
+    fileUnderId(m_conversions, conversion, this);
+}
+
+MeasurementConversion* MeasurementRegistry::getConversion(
+    const QString& srcId, const QString& dstId) const
+{
+    QReadLocker locker(&m_lock);
+    for (MeasurementConversion* conversion : m_conversions) {
+        if (conversion->isApplicable(srcId, dstId))
+            return conversion;
+    }
+    for (MeasurementConversion* conversion : m_conversions) {
+        if (conversion->isApplicable(dstId, srcId))
+            return conversion;
+    }
+    return nullptr;
+}
+
+MeasurementConversion* MeasurementRegistry::getConversionById(const QString& id) const
+{
+    QReadLocker locker(&m_lock);
+    return m_conversions.value(id, nullptr);
+}
+
+MeasurementConverter* MeasurementRegistry::getConverter(const QString& unitId)
+{
+    {
+        QMutexLocker locker(&m_convertersMutex);
+        if (MeasurementConverter* cached = m_converters.value(unitId, nullptr))
+            return cached;
+    }
+
+    // Built without holding m_convertersMutex: getConversion takes m_lock, and the two locks
+    // are never held together. Concurrent first requests may build twice; the first stored wins.
+    MeasurementConversion* conversion = getConversion(unitId, displaySystemId);
+    double unitScale = 1.0;
+    double unitResolution = 1.0;
+    {
+        QReadLocker locker(&m_lock);
+        if (const MeasurementUnits* units = m_units.value(unitId, nullptr)) {
+            unitScale = units->m_scale;
+            unitResolution = units->m_resolution;
+        }
+    }
+
+    auto* built = new MeasurementConverter();
+    if (!conversion) {
+        built->_init(unitScale, 1.0, 0, unitResolution, QString());
+    } else {
+        double resolution = 0.0;
+        for (const MeasurementConversion::ApplicableDef& def : conversion->m_applicableDefs) {
+            if (def.srcUnitId == unitId && def.dstUnitId == displaySystemId) {
+                resolution = def.resolution;
+                break;
+            }
+        }
+        built->_init(
+            unitScale, conversion->m_scale, conversion->m_offset, resolution, conversion->m_label);
+    }
+
+    MeasurementConverter* stored = nullptr;
+    {
+        QMutexLocker locker(&m_convertersMutex);
+        MeasurementConverter*& slot = m_converters[unitId];
+        if (!slot)
+            slot = built;
+        stored = slot;
+    }
+    if (stored != built)
+        delete built;
+    return stored;
+}
+
+MeasurementUnits* MeasurementRegistry::getUnits(const QString& unitId) const
+{
+    QReadLocker locker(&m_lock);
+    return m_units.value(unitId, nullptr);
+}
+
+QStringList MeasurementRegistry::getUnitIds() const
+{
+    QReadLocker locker(&m_lock);
+    return m_units.keys();
+}
+
+QStringList MeasurementRegistry::getConversionIds() const
+{
+    QReadLocker locker(&m_lock);
+    return m_conversions.keys();
+}
+
+QMap<QString, QString> MeasurementRegistry::getSystems() const
+{
+    QReadLocker locker(&m_lock);
+    return m_systems;
+}
+
+} // namespace kivo

@@ -1,0 +1,29 @@
+#include <kivo/types/DPTypeIPv4.h>
+
+#include "DPTypeJsonTemplates_p.h"
+
+namespace kivo {
+
+DPTypeIPv4::DPTypeIPv4(QObject* parent)
+    : DPTypeBase(parent)
+{ }
+
+DPTypeIPv4::~DPTypeIPv4() = default;
+
+QVariant DPTypeIPv4::getDefaultValue() const
+{
+    return QVariant(m_default);
+}
+
+QString DPTypeIPv4::toJson() const
+{
+    return DPTypeJsonTemplates::ipv4().arg(m_default);
+}
+
+DPTypeIPv4* DPTypeIPv4::_init(const QString& defaultAddress)
+{
+    m_default = defaultAddress;
+    return this;
+}
+
+} // namespace kivo
