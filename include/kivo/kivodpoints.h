@@ -34,3 +34,6 @@
 #include <kivo/points/DPointProvider.h>
 #include <kivo/points/VirtualDPointObject.h>
 #include <kivo/points/checkDPointType.h>
+
+#include <kivo/models/DPointModelItemData.h>
+#include <kivo/models/DPointTableModel.h>

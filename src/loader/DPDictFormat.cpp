@@ -99,40 +99,44 @@ bool DPDictFormat::epochForText(const QString& text, DPTypeTime::Epoch* epoch)
 
 DPDictFormat::Selection DPDictFormat::selectType(const QDomElement& dataItem)
 {
+    const auto child
+        = [&dataItem](const QString& name) { return dataItem.namedItem(name).toElement(); };
+    return selectType(dataItem.attribute(DPDictLoader::typeAttr),
+        child(DPDictLoader::eventTypeNode), child(DPDictLoader::ackTypeNode),
+        child(DPDictLoader::resetTypeNode), child(DPDictLoader::epochNode));
+}
+
+DPDictFormat::Selection DPDictFormat::selectType(const QString& typeText,
+    const QDomElement& eventType, const QDomElement& ackType, const QDomElement& resetType,
+    const QDomElement& epoch)
+{
     Selection selection;
-    selection.kind = selectPointKind(dataItem.attribute(DPDictLoader::typeAttr));
+    selection.kind = selectPointKind(typeText);
     switch (selection.kind) {
     case NoPointKind:
         selection.skipReason = UnknownPointType;
         return selection;
-    case EventPoint: {
-        const QDomElement eventType = dataItem.namedItem(DPDictLoader::eventTypeNode).toElement();
+    case EventPoint:
         if (!eventTypeForText(eventType.text(), &selection.eventType)) {
             selection.skipReason = UnknownEventType;
             return selection;
         }
         selection.eventChangeable = isTrueText(eventType.attribute(DPDictLoader::changeableAttr));
-        const QString ackText = dataItem.namedItem(DPDictLoader::ackTypeNode).toElement().text();
-        if (!ackTypeForText(ackText, &selection.ackType)) {
+        if (!ackTypeForText(ackType.text(), &selection.ackType)) {
             selection.skipReason = UnknownAckType;
             return selection;
         }
-        const QString resetText
-            = dataItem.namedItem(DPDictLoader::resetTypeNode).toElement().text();
-        if (!resetTypeForText(resetText, &selection.resetType)) {
+        if (!resetTypeForText(resetType.text(), &selection.resetType)) {
             selection.skipReason = UnknownResetType;
             return selection;
         }
         break;
-    }
-    case TimePoint: {
-        const QString epochText = dataItem.namedItem(DPDictLoader::epochNode).toElement().text();
-        if (!epochForText(epochText, &selection.epoch)) {
+    case TimePoint:
+        if (!epochForText(epoch.text(), &selection.epoch)) {
             selection.skipReason = UnknownEpoch;
             return selection;
         }
         break;
-    }
     default:
         break;
     }

@@ -14,6 +14,8 @@
 #include <QFile>
 #include <QMap>
 #include <QSet>
+#include <QVarLengthArray>
+#include <QVector>
 #include <QtDebug>
 
 #include <algorithm>
@@ -146,9 +148,8 @@ public:
         case 2:
             return m_bigEndian ? (uint(p[0]) << 8 | p[1]) : (uint(p[1]) << 8 | p[0]);
         default:
-            return m_bigEndian
-                ? (uint(p[0]) << 24 | uint(p[1]) << 16 | uint(p[2]) << 8 | p[3])
-                : (uint(p[3]) << 24 | uint(p[2]) << 16 | uint(p[1]) << 8 | p[0]);
+            return m_bigEndian ? (uint(p[0]) << 24 | uint(p[1]) << 16 | uint(p[2]) << 8 | p[3])
+                               : (uint(p[3]) << 24 | uint(p[2]) << 16 | uint(p[1]) << 8 | p[0]);
         }
     }
 
@@ -260,8 +261,7 @@ public:
     }
 
 private:
-    template<int N>
-    static bool matches(const uchar* data, const char (&bytes)[N])
+    template<int N> static bool matches(const uchar* data, const char (&bytes)[N])
     {
         return std::memcmp(data, bytes, N - 1) == 0;
     }
@@ -310,11 +310,16 @@ bool checkNestingDepth(const uchar* data, qint64 size, QString* message, int* li
             if (end < 0) {
                 break;
             }
-            if (units.at(end - 2) != '/' && ++depth > maxNestingDepth) {
-                *message = QStringLiteral("document nested deeper than %1 levels")
-                               .arg(maxNestingDepth);
+            // An empty element does not stay open, but it still sits one level deeper.
+            const bool empty = units.at(end - 2) == '/';
+            if (depth + 1 > maxNestingDepth) {
+                *message
+                    = QStringLiteral("document nested deeper than %1 levels").arg(maxNestingDepth);
                 *line = units.lineOf(i);
                 return false;
+            }
+            if (!empty) {
+                ++depth;
             }
             i = end;
         }
@@ -326,10 +331,244 @@ bool checkNestingDepth(const uchar* data, qint64 size, QString* message, int* li
     return true;
 }
 
-// The text of the first direct child node named name; empty when there is none.
-inline QString childText(const QDomNode& parent, const QString& name)
+// Where a VariableDef keeps what the loader reads: its direct children (the first node of
+// each name), the children of its DataItem and Worksheet, and descendants of three names.
+enum EntryChild {
+    DataItemChild,
+    ExternalNameChild,
+    LineIdChild,
+    PxcIdChild,
+    WorksheetChild,
+    LargeDisplayChild,
+    ShowVarChild,
+    EventIdChild,
+    DescriptionChild,
+    ExplanationChild,
+    EntryChildCount
+};
+
+enum ItemChild {
+    RawDefaultItem,
+    MinItem,
+    MaxItem,
+    UnitsItem,
+    UnitsLabelItem,
+    EnumDefIdItem,
+    DefaultItem,
+    CharRegexItem,
+    FormatItem,
+    MaxLengthItem,
+    EpochItem,
+    EventTypeItem,
+    AckTypeItem,
+    ResetTypeItem,
+    DataItemChildCount
+};
+
+enum WorksheetChild { WorksheetNameChild, WorksheetLineIdChild, WorksheetChildCount };
+
+enum Descendant { NoDescendant, DisplayHintDescendant, AccessDescendant, AssociatedDescendant };
+
+struct NameRole
 {
-    return parent.namedItem(name).toElement().text();
+    QString name;
+    int entryChild = -1;
+    int dataItemChild = -1;
+    int worksheetChild = -1;
+    Descendant descendant = NoDescendant;
+    bool variableDef = false;
+    bool enumDef = false;
+};
+
+// The element names the loader looks for, sorted by length so that most nodes are told apart
+// by their name's length alone.
+class NameTable
+{
+public:
+    NameTable()
+    {
+        const QString* entryChildren[EntryChildCount] = { &DPDictLoader::dataItemNode,
+            &DPDictLoader::externalNameNode, &DPDictLoader::lineIdNode, &DPDictLoader::pxcIdNode,
+            &DPDictLoader::worksheetNode, &DPDictLoader::largeDisplayNode,
+            &DPDictLoader::showVarNode, &DPDictLoader::eventIdNode, &DPDictLoader::descriptionNode,
+            &DPDictLoader::explanationNode };
+        for (int i = 0; i < EntryChildCount; ++i) {
+            role(*entryChildren[i]).entryChild = i;
+        }
+        const QString* itemChildren[DataItemChildCount] = { &DPDictLoader::rawDefaultValueNode,
+            &DPDictLoader::minValueNode, &DPDictLoader::maxValueNode, &DPDictLoader::unitsNode,
+            &DPDictLoader::unitsLabelNode, &DPDictLoader::enumDefIdNode,
+            &DPDictLoader::defaultValueNode, &DPDictLoader::charRegexNode,
+            &DPDictLoader::formatNode, &DPDictLoader::maxLengthNode, &DPDictLoader::epochNode,
+            &DPDictLoader::eventTypeNode, &DPDictLoader::ackTypeNode,
+            &DPDictLoader::resetTypeNode };
+        for (int i = 0; i < DataItemChildCount; ++i) {
+            role(*itemChildren[i]).dataItemChild = i;
+        }
+        role(DPDictLoader::nameNode).worksheetChild = WorksheetNameChild;
+        role(DPDictLoader::lineIdNode).worksheetChild = WorksheetLineIdChild;
+        role(DPDictLoader::displayHintNode).descendant = DisplayHintDescendant;
+        role(DPDictLoader::accessNode).descendant = AccessDescendant;
+        role(DPDictLoader::associatedVariableNode).descendant = AssociatedDescendant;
+        role(DPDictLoader::variableDefNode).variableDef = true;
+        role(DPDictLoader::enumDefNode).enumDef = true;
+    }
+
+    const NameRole* find(const QString& name) const
+    {
+        const int length = name.size();
+        if (length >= m_byLength.size()) {
+            return nullptr;
+        }
+        for (const NameRole& candidate : m_byLength.at(length)) {
+            if (candidate.name == name) {
+                return &candidate;
+            }
+        }
+        return nullptr;
+    }
+
+private:
+    NameRole& role(const QString& name)
+    {
+        if (name.size() >= m_byLength.size()) {
+            m_byLength.resize(name.size() + 1);
+        }
+        QVector<NameRole>& sameLength = m_byLength[name.size()];
+        for (NameRole& existing : sameLength) {
+            if (existing.name == name) {
+                return existing;
+            }
+        }
+        sameLength.append(NameRole());
+        sameLength.last().name = name;
+        return sameLength.last();
+    }
+
+    QVector<QVector<NameRole>> m_byLength;
+};
+
+const NameTable& nameTable()
+{
+    static const NameTable table;
+    return table;
+}
+
+// The nodes of one VariableDef that the loader reads, found in a single walk of its subtree.
+struct Entry
+{
+    // nestedDefs and nestedEnumDefs, when given, receive the VariableDef and EnumDef elements
+    // below this one, in document order.
+    Entry(const QDomElement& variableDef, QVector<QDomElement>* nestedDefs,
+        QVector<QDomElement>* nestedEnumDefs);
+
+    QDomElement child(EntryChild which) const { return children[which].toElement(); }
+    QDomElement item(ItemChild which) const { return items[which].toElement(); }
+
+    QDomElement self;
+    QDomNode children[EntryChildCount];
+    QDomNode items[DataItemChildCount];
+    QDomNode worksheet[WorksheetChildCount];
+    QVarLengthArray<QDomElement, 4> hints;
+    QVarLengthArray<QDomElement, 2> access;
+    QVarLengthArray<QDomElement, 4> associated;
+};
+
+Entry::Entry(const QDomElement& variableDef, QVector<QDomElement>* nestedDefs,
+    QVector<QDomElement>* nestedEnumDefs)
+    : self(variableDef)
+{
+    enum Container { OtherContainer, DataItemContainer, WorksheetContainer };
+    const NameTable& names = nameTable();
+    Container container = OtherContainer;
+    int depth = 1;
+    QDomNode node = variableDef.firstChild();
+    while (!node.isNull()) {
+        if (const NameRole* role = names.find(node.nodeName())) {
+            if (depth == 1) {
+                if (role->entryChild >= 0 && children[role->entryChild].isNull()) {
+                    children[role->entryChild] = node;
+                }
+            } else if (depth == 2 && container == DataItemContainer) {
+                if (role->dataItemChild >= 0 && items[role->dataItemChild].isNull()) {
+                    items[role->dataItemChild] = node;
+                }
+            } else if (depth == 2 && container == WorksheetContainer) {
+                if (role->worksheetChild >= 0 && worksheet[role->worksheetChild].isNull()) {
+                    worksheet[role->worksheetChild] = node;
+                }
+            }
+            if (node.isElement()) {
+                switch (role->descendant) {
+                case DisplayHintDescendant:
+                    hints.append(node.toElement());
+                    break;
+                case AccessDescendant:
+                    access.append(node.toElement());
+                    break;
+                case AssociatedDescendant:
+                    associated.append(node.toElement());
+                    break;
+                case NoDescendant:
+                    break;
+                }
+                if (role->variableDef && nestedDefs) {
+                    nestedDefs->append(node.toElement());
+                } else if (role->enumDef && nestedEnumDefs) {
+                    nestedEnumDefs->append(node.toElement());
+                }
+            }
+        }
+
+        QDomNode next = node.firstChild();
+        if (!next.isNull()) {
+            if (depth == 1) {
+                container = node == children[DataItemChild]
+                    ? DataItemContainer
+                    : (node == children[WorksheetChild] ? WorksheetContainer : OtherContainer);
+            }
+            ++depth;
+        } else {
+            while (depth > 0) {
+                next = node.nextSibling();
+                if (!next.isNull()) {
+                    break;
+                }
+                node = node.parentNode();
+                --depth;
+            }
+        }
+        node = next;
+    }
+}
+
+// The text of an element as QDomElement::text gives it; the text of a single text or CDATA
+// child is shared with the document rather than copied. A node that is no element has none.
+QString textOf(const QDomNode& node)
+{
+    if (!node.isElement()) {
+        return QString();
+    }
+    const QDomNode first = node.firstChild();
+    if (!first.isNull() && first.isText() && first.nextSibling().isNull()) {
+        return first.nodeValue();
+    }
+    return node.toElement().text();
+}
+
+// QString::simplified, without a copy when the text is simplified already.
+QString simplifiedText(const QString& text)
+{
+    const int length = text.size();
+    if (length == 0) {
+        return text;
+    }
+    const QChar* chars = text.constData();
+    bool needed = chars[0].isSpace() || chars[length - 1].isSpace();
+    for (int i = 0; !needed && i < length; ++i) {
+        needed = chars[i].isSpace() && (chars[i] != QLatin1Char(' ') || chars[i + 1].isSpace());
+    }
+    return needed ? text.simplified() : text;
 }
 
 QHash<int, QString> enumTableOf(const QDomElement& enumDef)
@@ -346,13 +585,154 @@ QHash<int, QString> enumTableOf(const QDomElement& enumDef)
 
 } // namespace
 
-// State of one load: texts shared between definitions and the EnumDef tables already built.
+// State of one load: texts shared between definitions, and enumeration types whose tables
+// are filled in once every EnumDef of the document is known.
 struct DPDictLoader::LoadContext
 {
+    struct PendingEnum
+    {
+        DPTypeEnum* type;
+        QString enumDefId;
+        QString rawDefault;
+    };
+
+    QString intern(const QString& text) { return *texts.insert(text); }
+
+    DPTypeBase* createType(const Entry& entry);
+    DPointDef* createDefinition(const Entry& entry, DPTypeBase& type);
+    void addEntry(const QDomElement& variableDef, QVector<QDomElement>* nestedDefs,
+        QVector<QDomElement>* nestedEnumDefs);
+
+    DPointDictionary* dictionary = nullptr;
+    MeasurementRegistry* registry = nullptr;
     QSet<QString> texts;
-    QHash<QString, int> enumDefIndex;
-    QHash<QString, QHash<int, QString>> enumTables;
+    QVector<PendingEnum> pendingEnums;
 };
+
+void DPDictLoader::LoadContext::addEntry(const QDomElement& variableDef,
+    QVector<QDomElement>* nestedDefs, QVector<QDomElement>* nestedEnumDefs)
+{
+    const Entry entry(variableDef, nestedDefs, nestedEnumDefs);
+    if (DPTypeBase* type = createType(entry)) {
+        dictionary->addDef(createDefinition(entry, *type));
+    }
+}
+
+DPTypeBase* DPDictLoader::LoadContext::createType(const Entry& entry)
+{
+    const QDomElement dataItem = entry.child(DataItemChild);
+    const DPDictFormat::Selection selection
+        = DPDictFormat::selectType(dataItem.attribute(typeAttr), entry.item(EventTypeItem),
+            entry.item(AckTypeItem), entry.item(ResetTypeItem), entry.item(EpochItem));
+    if (selection.skipReason != DPDictFormat::NotSkipped) {
+        return nullptr;
+    }
+
+    switch (selection.kind) {
+    case DPDictFormat::EventPoint: {
+        QMap<QString, DPTypeEvent::AssociatedVariable*> associatedVariables;
+        for (const QDomElement& element : entry.associated) {
+            auto* record = new DPTypeEvent::AssociatedVariable;
+            record->names = textOf(element);
+            record->changeable = DPDictFormat::isTrueText(element.attribute(changeableAttr));
+            const QString key = intern(element.attribute(typeAttr));
+            auto it = associatedVariables.find(key);
+            if (it != associatedVariables.end()) {
+                delete it.value();
+                it.value() = record;
+            } else {
+                associatedVariables.insert(key, record);
+            }
+        }
+        auto* type = new DPTypeEvent(nullptr);
+        type->_init(textOf(entry.children[EventIdChild]).toInt(nullptr, 10),
+            textOf(entry.children[DescriptionChild]),
+            simplifiedText(textOf(entry.children[ExplanationChild])), selection.eventType,
+            selection.eventChangeable, selection.ackType, selection.resetType, associatedVariables);
+        return type;
+    }
+    case DPDictFormat::IPv4Point:
+        return new DPTypeIPv4(nullptr);
+    case DPDictFormat::EnumPoint: {
+        // Filled in when the load has seen every EnumDef, which may follow the point.
+        auto* type = new DPTypeEnum(nullptr);
+        pendingEnums.append(
+            { type, textOf(entry.items[EnumDefIdItem]), textOf(entry.items[RawDefaultItem]) });
+        return type;
+    }
+    case DPDictFormat::StringPoint: {
+        auto* type = new DPTypeString(nullptr);
+        type->_init(intern(textOf(entry.items[DefaultItem])),
+            intern(textOf(entry.items[CharRegexItem])), intern(textOf(entry.items[FormatItem])),
+            textOf(entry.items[MaxLengthItem]).toInt(nullptr, 10));
+        return type;
+    }
+    case DPDictFormat::NumberPoint: {
+        auto* type = new DPTypeNumber(nullptr);
+        type->_init(DPDictFormat::numberDefault(textOf(entry.items[RawDefaultItem])),
+            textOf(entry.items[MinItem]).toInt(nullptr, 10),
+            textOf(entry.items[MaxItem]).toInt(nullptr, 10), intern(textOf(entry.items[UnitsItem])),
+            intern(textOf(entry.items[UnitsLabelItem])));
+        return type;
+    }
+    case DPDictFormat::RealPoint: {
+        auto* type = new DPTypeReal(nullptr);
+        type->_init(DPDictFormat::realDefault(intern(textOf(entry.items[RawDefaultItem]))),
+            textOf(entry.items[MinItem]).toDouble(), textOf(entry.items[MaxItem]).toDouble(),
+            intern(textOf(entry.items[UnitsItem])), intern(textOf(entry.items[UnitsLabelItem])));
+        return type;
+    }
+    case DPDictFormat::TimePoint: {
+        auto* type = new DPTypeTime(nullptr);
+        type->_init(DPDictFormat::timeDefault(textOf(entry.items[RawDefaultItem]), selection.epoch),
+            selection.epoch);
+        return type;
+    }
+    case DPDictFormat::NoPointKind:
+        break;
+    }
+    return nullptr;
+}
+
+DPointDef* DPDictLoader::LoadContext::createDefinition(const Entry& entry, DPTypeBase& type)
+{
+    QString lineId = textOf(entry.children[LineIdChild]);
+    if (lineId.isEmpty()) {
+        lineId = textOf(entry.worksheet[WorksheetLineIdChild]);
+    }
+    const QString name = simplifiedText(entry.self.attribute(variableNameAttr));
+    const QString externalName = simplifiedText(textOf(entry.children[ExternalNameChild]));
+
+    QMap<QString, QString> displayHints;
+    for (const QDomElement& hint : entry.hints) {
+        displayHints.insert(intern(hint.attribute(groupIdAttr)), intern(hint.attribute(rowIdAttr)));
+    }
+
+    auto* def = new DPointDef(nullptr);
+    def->_init(name, name, externalName, intern(lineId),
+        textOf(entry.children[PxcIdChild]).toInt(nullptr, 10), &type);
+    type.setParent(def);
+    if (qobject_cast<DPTypeNumber*>(&type) || qobject_cast<DPTypeReal*>(&type)) {
+        def->m_registry = registry;
+    }
+
+    def->setProperty("DisplayHints", QVariant::fromValue(displayHints));
+    def->setProperty("Worksheet", intern(textOf(entry.worksheet[WorksheetNameChild])));
+    const QString largeDisplay = simplifiedText(textOf(entry.children[LargeDisplayChild]));
+    if (!largeDisplay.isEmpty() && largeDisplay != externalName) {
+        def->setProperty("LargeDisplay", largeDisplay);
+    }
+    const QString showVar = simplifiedText(textOf(entry.children[ShowVarChild]));
+    if (!showVar.isEmpty()) {
+        def->setProperty("ShowVar", intern(showVar));
+    }
+    for (const QDomElement& element : entry.access) {
+        const QString access = textOf(element);
+        def->m_writable = def->m_writable || DPDictFormat::grantsWrite(access);
+        def->m_readable = def->m_readable || DPDictFormat::grantsRead(access);
+    }
+    return def;
+}
 
 DPDictLoader::DPDictLoader(QObject* parent, QThread* thread, MeasurementRegistry* registry)
     : QThread(parent)
@@ -382,8 +762,8 @@ DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dic
     } else {
         // Not mappable (a pipe, an empty file): read it whole and parse the bytes.
         const QByteArray bytes = file.readAll();
-        parsed = checkNestingDepth(reinterpret_cast<const uchar*>(bytes.constData()),
-                     bytes.size(), &parseError, &errorLine)
+        parsed = checkNestingDepth(reinterpret_cast<const uchar*>(bytes.constData()), bytes.size(),
+                     &parseError, &errorLine)
             && document.setContent(bytes, false, &parseError, &errorLine);
     }
     if (!parsed) {
@@ -392,188 +772,81 @@ DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dic
         return nullptr;
     }
 
-    auto* dictionary = new DPointDictionary(nullptr);
-    dictionary->setObjectName(dictName);
-
-    const QDomElement root = document.documentElement();
-    keepEnumDefs(root);
-
     LoadContext context;
-    for (int i = 0, count = m_enumDefs.count(); i < count; ++i) {
-        const QString id = m_enumDefs.item(i).toElement().attribute(idAttrName);
-        if (!context.enumDefIndex.contains(id)) {
-            context.enumDefIndex.insert(id, i);
-        }
-    }
+    context.dictionary = new DPointDictionary(nullptr);
+    context.dictionary->setObjectName(dictName);
+    context.registry = m_registry;
     m_context = &context;
 
-    // The list caches its walk of the document; reading items in increasing order keeps the
-    // whole loop linear.
-    const QDomNodeList variableDefs = root.elementsByTagName(variableDefNode);
-    for (int i = 0, count = variableDefs.count(); i < count; ++i) {
-        const QDomElement variableDef = variableDefs.item(i).toElement();
-        if (DPTypeBase* type = createType(variableDef)) {
-            dictionary->addDef(loadDPointDef(variableDef, *type));
-        }
-    }
-
-    m_context = nullptr;
-    file.close();
-    return dictionary;
-}
-
-DPTypeBase* DPDictLoader::createType(const QDomElement& variableDef)
-{
-    const QDomElement dataItem = variableDef.namedItem(dataItemNode).toElement();
-    const DPDictFormat::Selection selection = DPDictFormat::selectType(dataItem);
-    if (selection.skipReason != DPDictFormat::NotSkipped) {
-        return nullptr;
-    }
-
-    switch (selection.kind) {
-    case DPDictFormat::EventPoint: {
-        QMap<QString, DPTypeEvent::AssociatedVariable*> associatedVariables;
-        const QDomNodeList elements = variableDef.elementsByTagName(associatedVariableNode);
-        for (int i = 0, count = elements.count(); i < count; ++i) {
-            const QDomElement element = elements.item(i).toElement();
-            auto* record = new DPTypeEvent::AssociatedVariable;
-            record->names = element.text();
-            record->changeable = DPDictFormat::isTrueText(element.attribute(changeableAttr));
-            const QString key = intern(element.attribute(typeAttr));
-            auto it = associatedVariables.find(key);
-            if (it != associatedVariables.end()) {
-                delete it.value();
-                it.value() = record;
-            } else {
-                associatedVariables.insert(key, record);
-            }
-        }
-        auto* type = new DPTypeEvent(nullptr);
-        type->_init(childText(variableDef, eventIdNode).toInt(nullptr, 10),
-            childText(variableDef, descriptionNode),
-            childText(variableDef, explanationNode).simplified(), selection.eventType,
-            selection.eventChangeable, selection.ackType, selection.resetType,
-            associatedVariables);
-        return type;
-    }
-    case DPDictFormat::IPv4Point:
-        return new DPTypeIPv4(nullptr);
-    case DPDictFormat::EnumPoint: {
-        const QString enumDefId = childText(dataItem, enumDefIdNode);
-        QHash<int, QString> values;
-        if (m_context) {
-            // One table per EnumDef and load, shared by every point that names it.
-            auto it = m_context->enumTables.find(enumDefId);
-            if (it == m_context->enumTables.end()) {
-                const int index = m_context->enumDefIndex.value(enumDefId, -1);
-                it = m_context->enumTables.insert(enumDefId,
-                    index < 0 ? QHash<int, QString>()
-                              : enumTableOf(m_enumDefs.item(index).toElement()));
-            }
-            values = it.value();
-        } else {
-            values = getEnumDef(enumDefId);
-        }
-        auto* type = new DPTypeEnum(nullptr);
-        type->_init(
-            DPDictFormat::enumDefault(childText(dataItem, rawDefaultValueNode), values), values);
-        return type;
-    }
-    case DPDictFormat::StringPoint: {
-        auto* type = new DPTypeString(nullptr);
-        type->_init(intern(childText(dataItem, defaultValueNode)),
-            intern(childText(dataItem, charRegexNode)), intern(childText(dataItem, formatNode)),
-            childText(dataItem, maxLengthNode).toInt(nullptr, 10));
-        return type;
-    }
-    case DPDictFormat::NumberPoint: {
-        auto* type = new DPTypeNumber(nullptr);
-        type->_init(DPDictFormat::numberDefault(childText(dataItem, rawDefaultValueNode)),
-            childText(dataItem, minValueNode).toInt(nullptr, 10),
-            childText(dataItem, maxValueNode).toInt(nullptr, 10),
-            intern(childText(dataItem, unitsNode)), intern(childText(dataItem, unitsLabelNode)));
-        return type;
-    }
-    case DPDictFormat::RealPoint: {
-        auto* type = new DPTypeReal(nullptr);
-        type->_init(DPDictFormat::realDefault(intern(childText(dataItem, rawDefaultValueNode))),
-            childText(dataItem, minValueNode).toDouble(),
-            childText(dataItem, maxValueNode).toDouble(), intern(childText(dataItem, unitsNode)),
-            intern(childText(dataItem, unitsLabelNode)));
-        return type;
-    }
-    case DPDictFormat::TimePoint: {
-        auto* type = new DPTypeTime(nullptr);
-        type->_init(DPDictFormat::timeDefault(
-                        childText(dataItem, rawDefaultValueNode), selection.epoch),
-            selection.epoch);
-        return type;
-    }
-    case DPDictFormat::NoPointKind:
-        break;
-    }
-    return nullptr;
-}
-
-DPointDef* DPDictLoader::loadDPointDef(const QDomElement& variableDef, DPTypeBase& type)
-{
-    const QDomNode worksheet = variableDef.namedItem(worksheetNode);
-    QString lineId = childText(variableDef, lineIdNode);
-    if (lineId.isEmpty()) {
-        lineId = childText(worksheet, lineIdNode);
-    }
-    const QString name = variableDef.attribute(variableNameAttr).simplified();
-    const QString externalName = childText(variableDef, externalNameNode).simplified();
-
-    // One walk of the entry's subtree, in document order, for both kinds of descendant.
-    QMap<QString, QString> displayHints;
-    bool readable = false;
-    bool writable = false;
-    QDomNode node = variableDef.firstChild();
+    // One walk of the document in document order. A VariableDef is read where it is found,
+    // with one walk of its own subtree that also reports the VariableDefs and EnumDefs
+    // nested in it, so that no part of the document is walked twice.
+    const QDomElement root = document.documentElement();
+    QVector<QDomElement> enumDefs;
+    QVector<QDomElement> nestedDefs;
+    QDomNode node = root.firstChild();
+    int depth = 1;
     while (!node.isNull()) {
+        bool descend = true;
         if (node.isElement()) {
-            const QString tagName = node.nodeName();
-            if (tagName == displayHintNode) {
-                const QDomElement hint = node.toElement();
-                displayHints.insert(
-                    intern(hint.attribute(groupIdAttr)), intern(hint.attribute(rowIdAttr)));
-            } else if (tagName == accessNode) {
-                const QString access = node.toElement().text();
-                writable = writable || DPDictFormat::grantsWrite(access);
-                readable = readable || DPDictFormat::grantsRead(access);
+            const QString name = node.nodeName();
+            if (name == variableDefNode) {
+                nestedDefs.clear();
+                context.addEntry(node.toElement(), &nestedDefs, &enumDefs);
+                for (const QDomElement& nested : qAsConst(nestedDefs)) {
+                    context.addEntry(nested, nullptr, nullptr);
+                }
+                descend = false;
+            } else if (name == enumDefNode) {
+                enumDefs.append(node.toElement());
             }
         }
-        QDomNode next = node.firstChild();
-        while (next.isNull() && node != variableDef) {
-            next = node.nextSibling();
-            if (next.isNull()) {
+        QDomNode next = descend ? node.firstChild() : QDomNode();
+        if (!next.isNull()) {
+            ++depth;
+        } else {
+            while (depth > 0) {
+                next = node.nextSibling();
+                if (!next.isNull()) {
+                    break;
+                }
                 node = node.parentNode();
+                --depth;
             }
         }
         node = next;
     }
 
-    auto* def = new DPointDef(nullptr);
-    def->_init(name, name, externalName, intern(lineId),
-        childText(variableDef, pxcIdNode).toInt(nullptr, 10), &type);
-    type.setParent(def);
-    if (qobject_cast<DPTypeNumber*>(&type) || qobject_cast<DPTypeReal*>(&type)) {
-        def->m_registry = m_registry;
+    // The first EnumDef of each id wins; a table is built once and shared by its points.
+    QHash<QString, QDomElement> enumDefById;
+    for (const QDomElement& enumDef : qAsConst(enumDefs)) {
+        const QString id = enumDef.attribute(idAttrName);
+        if (!enumDefById.contains(id)) {
+            enumDefById.insert(id, enumDef);
+        }
     }
+    QHash<QString, QHash<int, QString>> tables;
+    for (const LoadContext::PendingEnum& pending : qAsConst(context.pendingEnums)) {
+        auto it = tables.find(pending.enumDefId);
+        if (it == tables.end()) {
+            it = tables.insert(
+                pending.enumDefId, enumTableOf(enumDefById.value(pending.enumDefId)));
+        }
+        pending.type->_init(DPDictFormat::enumDefault(pending.rawDefault, it.value()), it.value());
+    }
+    keepEnumDefs(enumDefs);
 
-    def->setProperty("DisplayHints", QVariant::fromValue(displayHints));
-    def->setProperty("Worksheet", intern(childText(worksheet, nameNode)));
-    const QString largeDisplay = childText(variableDef, largeDisplayNode).simplified();
-    if (!largeDisplay.isEmpty() && largeDisplay != externalName) {
-        def->setProperty("LargeDisplay", largeDisplay);
-    }
-    const QString showVar = childText(variableDef, showVarNode).simplified();
-    if (!showVar.isEmpty()) {
-        def->setProperty("ShowVar", intern(showVar));
-    }
-    def->m_writable = writable;
-    def->m_readable = readable;
-    return def;
+    m_context = nullptr;
+    file.close();
+    return context.dictionary;
+}
+
+DPointDef* DPDictLoader::loadDPointDef(const QDomElement& variableDef, DPTypeBase& type)
+{
+    LoadContext context;
+    context.registry = m_registry;
+    return (m_context ? m_context : &context)
+        ->createDefinition(Entry(variableDef, nullptr, nullptr), type);
 }
 
 QHash<int, QString> DPDictLoader::getEnumDef(QString enumDefId)
@@ -619,16 +892,14 @@ QDomElement DPDictLoader::findEnumDef(const QString& enumDefId) const
     return QDomElement();
 }
 
-void DPDictLoader::keepEnumDefs(const QDomElement& root)
+void DPDictLoader::keepEnumDefs(const QVector<QDomElement>& enumDefs)
 {
     // Keeps the id, and per Enum child the value text and the label, of every EnumDef in
     // document order: all that getEnumDef and getIndexEnumDef read.
     QDomDocument copies;
     QDomElement holder = copies.createElement(enumDefNode + QLatin1String("s"));
     copies.appendChild(holder);
-    const QDomNodeList enumDefs = root.elementsByTagName(enumDefNode);
-    for (int i = 0, count = enumDefs.count(); i < count; ++i) {
-        const QDomElement enumDef = enumDefs.item(i).toElement();
+    for (const QDomElement& enumDef : enumDefs) {
         QDomElement copy = copies.createElement(enumDefNode);
         if (enumDef.hasAttribute(idAttrName)) {
             copy.setAttribute(idAttrName, enumDef.attribute(idAttrName));
@@ -649,11 +920,6 @@ void DPDictLoader::keepEnumDefs(const QDomElement& root)
     // The old list lets go of the old copies before their document goes.
     m_enumDefs = holder.childNodes();
     m_enumDocument = copies;
-}
-
-QString DPDictLoader::intern(const QString& text) const
-{
-    return m_context ? *m_context->texts.insert(text) : text;
 }
 
 } // namespace kivo

@@ -21,7 +21,7 @@ private Q_SLOTS:
         while (it.hasNext())
             included.insert(it.next().captured(1));
 
-        const QStringList headers = QStringLiteral(KIVO_PUBLIC_HEADERS).split(QLatin1Char(';'));
+        const QStringList headers = QStringLiteral(KIVO_PUBLIC_HEADERS).split(QLatin1Char(','));
         QStringList missing;
         for (const QString& header : headers) {
             if (!included.contains(header))

@@ -4,7 +4,6 @@
 #include <QHash>
 #include <QMetaMethod>
 #include <QMetaObject>
-#include <QPointer>
 #include <QScopedPointer>
 #include <QTest>
 
@@ -46,7 +45,6 @@ private Q_SLOTS:
     void metaObjectLayout();
 
     void appRegistryTakesParent();
-    void childrenDeletedWithNamespace();
 
 private:
     // Tree used by the search tests (names as set with setObjectName):
@@ -355,16 +353,6 @@ void TestNamespaceable::appRegistryTakesParent()
 
     AppRegistry orphan;
     QCOMPARE(orphan.parent(), nullptr);
-}
-
-void TestNamespaceable::childrenDeletedWithNamespace()
-{
-    auto* registry = new AppRegistry(nullptr);
-    QPointer<QObject> child = makeChild(registry, QStringLiteral("child"));
-    QPointer<QObject> grandchild = makeChild(child, QStringLiteral("grandchild"));
-    delete registry;
-    QVERIFY(child.isNull());
-    QVERIFY(grandchild.isNull());
 }
 
 QTEST_GUILESS_MAIN(TestNamespaceable)

@@ -21,10 +21,6 @@ const char traceOnList[] = "-ALL,-AppDiag,-Backlight,-Buzzer,+DPointCoVs,+DPoint
 const char allOffList[] = "-ALL,-AppDiag,-Backlight,-Buzzer,-DPointCoVs,-DPointTrace,-JsonRecv,"
                           "-JsonSend,-JsonStats,-KeyEvents,-MouseEvents,-NameMatcher,"
                           "-NativeEvents,-TopicLogger";
-const char allOnList[] = "+ALL,+AppDiag,+Backlight,+Buzzer,+DPointCoVs,+DPointTrace,+JsonRecv,"
-                         "+JsonSend,+JsonStats,+KeyEvents,+MouseEvents,+NameMatcher,"
-                         "+NativeEvents,+TopicLogger";
-
 void setMask(uint mask)
 {
     for (int id = 0; id < TopicLogger::m_maxTopics; ++id) {
@@ -53,7 +49,6 @@ private Q_SLOTS:
     void topicIdForName_data();
     void topicIdForName();
     void disableAllTopics();
-    void renderDirectFlagWrites();
     void setTopicList_data();
     void setTopicList();
     void memoryConsumed();
@@ -114,16 +109,6 @@ void TestTopicLogger::disableAllTopics()
 {
     TopicLogger::disableAllTopics();
     QCOMPARE(TopicLogger::getTopicListString(), QString::fromLatin1(allOffList));
-}
-
-void TestTopicLogger::renderDirectFlagWrites()
-{
-    setMask(allOnMask);
-    QCOMPARE(TopicLogger::getTopicListString(), QString::fromLatin1(allOnList));
-
-    setMask(initialMask);
-    TopicLogger::m_topics[5] = true;
-    QCOMPARE(TopicLogger::getTopicListString(), QString::fromLatin1(traceOnList));
 }
 
 void TestTopicLogger::setTopicList_data()

@@ -1,6 +1,5 @@
 #include <kivo/measurement/MeasurementConversion.h>
 #include <kivo/measurement/MeasurementConverter.h>
-#include <kivo/measurement/MeasurementUnits.h>
 
 #include <QtTest>
 
@@ -8,7 +7,6 @@
 
 using kivo::MeasurementConversion;
 using kivo::MeasurementConverter;
-using kivo::MeasurementUnits;
 
 using EntryList = QList<QStringList>;
 
@@ -17,46 +15,13 @@ class TestMeasurement : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void unitsInit();
-    void conversionInit();
     void isApplicable_data();
     void isApplicable();
-    void equalEntriesCoexist();
-    void converterInit();
     void toString_data();
     void toString();
     void fromValue_data();
     void fromValue();
 };
-
-void TestMeasurement::unitsInit()
-{
-    MeasurementUnits fresh;
-    QCOMPARE(fresh.m_scale, 1.0);
-    QCOMPARE(fresh.m_resolution, 1.0);
-
-    MeasurementUnits units;
-    QCOMPARE(units._init(QStringLiteral("degC_x10"), QStringLiteral(" tenths "), 0.1, 0.5), &units);
-    QCOMPARE(units.m_id, QStringLiteral("degC_x10"));
-    QCOMPARE(units.m_label, QStringLiteral(" tenths "));
-    QCOMPARE(units.m_scale, 0.1);
-    QCOMPARE(units.m_resolution, 0.5);
-}
-
-void TestMeasurement::conversionInit()
-{
-    MeasurementConversion fresh(nullptr);
-    QCOMPARE(fresh.m_scale, 0.0);
-    QCOMPARE(fresh.m_offset, 0);
-    QVERIFY(fresh.m_applicableDefs.isEmpty());
-
-    MeasurementConversion conversion(nullptr);
-    QCOMPARE(conversion._init(QStringLiteral("c"), QStringLiteral("F"), 1.8, -40), &conversion);
-    QCOMPARE(conversion.m_id, QStringLiteral("c"));
-    QCOMPARE(conversion.m_label, QStringLiteral("F"));
-    QCOMPARE(conversion.m_scale, 1.8);
-    QCOMPARE(conversion.m_offset, -40);
-}
 
 void TestMeasurement::isApplicable_data()
 {
@@ -94,34 +59,6 @@ void TestMeasurement::isApplicable()
     for (const QStringList& entry : entries)
         conversion.addApplicableDefs(entry.at(0), entry.at(1), 0.1);
     QCOMPARE(conversion.isApplicable(src, dst), applicable);
-}
-
-void TestMeasurement::equalEntriesCoexist()
-{
-    MeasurementConversion conversion(nullptr);
-    conversion.addApplicableDefs(QStringLiteral("A"), QStringLiteral("B"), 0.1);
-    conversion.addApplicableDefs(QStringLiteral("A"), QStringLiteral("B"), 1.0);
-    QCOMPARE(conversion.m_applicableDefs.size(), 2);
-    QCOMPARE(conversion.m_applicableDefs.at(0).resolution, 0.1);
-    QCOMPARE(conversion.m_applicableDefs.at(1).resolution, 1.0);
-}
-
-void TestMeasurement::converterInit()
-{
-    MeasurementConverter fresh(nullptr);
-    QCOMPARE(fresh.m_resolution, 0.0);
-    QCOMPARE(fresh.getUnitScale(), 0.0);
-    QCOMPARE(fresh.getScale(), 0.0);
-    QCOMPARE(fresh.getOffset(), 0);
-    QVERIFY(fresh.m_label.isEmpty());
-
-    MeasurementConverter converter(nullptr);
-    QCOMPARE(converter._init(0.1, 1.8, 32, 0.5, QStringLiteral("F")), &converter);
-    QCOMPARE(converter.getUnitScale(), 0.1);
-    QCOMPARE(converter.getScale(), 1.8);
-    QCOMPARE(converter.getOffset(), 32);
-    QCOMPARE(converter.m_resolution, 0.5);
-    QCOMPARE(converter.m_label, QStringLiteral("F"));
 }
 
 void TestMeasurement::toString_data()

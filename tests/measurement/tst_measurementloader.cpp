@@ -4,7 +4,6 @@
 #include <kivo/measurement/MeasurementRegistry.h>
 #include <kivo/measurement/MeasurementUnits.h>
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -132,6 +131,9 @@ void TestMeasurementLoader::load_data()
         << "system msys.si=SI\nunit kPa|kPa|1|0.1";
     QTest::newRow("unit at any depth")
         << document("<a><b><c>" + unitKPa + "</c></b></a>") << "unit kPa|kPa|1|0.1";
+    QTest::newRow("unit 1000 levels deep") << document(
+        QStringLiteral("<a>").repeated(1000) + unitKPa + QStringLiteral("</a>").repeated(1000))
+                                           << "unit kPa|kPa|1|0.1";
     QTest::newRow("unit without scale and resolution")
         << document("<MUnitDef id=\"u\"/>") << "unit u||0|0";
     QTest::newRow("missing id attribute")
@@ -143,11 +145,8 @@ void TestMeasurementLoader::load_data()
         << document("<MUnitDef id=\"u\"><Scale>1,5</Scale><Resolution>fine</Resolution></MUnitDef>")
         << "unit u||0|0";
     QTest::newRow("ids and labels keep white space")
-        << document("<MUnitDef id=\" u \"><Label> \xc2\xb0"
-                    "C </Label></MUnitDef>")
-        << QString::fromUtf8(" unit  u | \xc2\xb0"
-                             "C |0|0")
-               .mid(1);
+        << document(QString::fromUtf8("<MUnitDef id=\" u \"><Label> \u00b0C </Label></MUnitDef>"))
+        << QString::fromUtf8("unit  u | \u00b0C |0|0");
     QTest::newRow("first direct Label child") << document(
         "<MUnitDef id=\"u\"><Wrap><Label>inner</Label></Wrap><Label>first</Label>"
         "<Label>second</Label></MUnitDef>") << "unit u|first|0|0";
@@ -352,8 +351,7 @@ void TestMeasurementLoader::bundledSample_data()
     QTest::addColumn<QString>("label");
     QTest::addColumn<double>("resolution");
 
-    const QString degF = QString::fromUtf8("\xc2\xb0"
-                                           "F");
+    const QString degF = QString::fromUtf8("\u00b0F");
     QTest::newRow("degC_x10") << "degC_x10" << QVariant(235) << "74.3" << degF << 0.1;
     QTest::newRow("degC_x10 below zero") << "degC_x10" << QVariant(-400) << "-40.0" << degF << 0.1;
     QTest::newRow("degC") << "degC" << QVariant(20) << "68" << degF << 1.0;

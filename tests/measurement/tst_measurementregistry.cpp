@@ -303,7 +303,7 @@ void TestMeasurementRegistry::concurrentGetConverter()
 {
     constexpr int threadCount = 8;
     constexpr int unitCount = 40;
-    constexpr int rounds = 25;
+    constexpr int rounds = 100;
 
     QStringList unitIds;
     for (int i = 0; i < unitCount; ++i)

@@ -4,10 +4,8 @@
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/points/DPointObject.h>
 #include <kivo/points/DPointProvider.h>
-#include <kivo/types/DPTypeEnum.h>
 #include <kivo/types/DPTypeNumber.h>
 #include <kivo/types/DPTypeReal.h>
-#include <kivo/types/DPTypeString.h>
 
 #include <QDebug>
 #include <QMetaType>
@@ -18,6 +16,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 
 using kivo::DPointDef;
@@ -389,6 +388,7 @@ void TestDPointObject::deferredCommit()
     point.setUpdatePending(8);
     QCOMPARE(log.take(), QStringList());
     QCOMPARE(point.getCurrentValue(), QVariant(1));
+    QCOMPARE(log.take(), QStringList { "covEnabled(true)" });
 
     QVERIFY(pendingSpy.wait(2000));
     QCOMPARE(log.take(), (QStringList { "valueChanged", "updatePending" }));
@@ -633,9 +633,15 @@ void TestDPointObject::valueChangedQueuedAcrossThreads()
         deliveryThreads << QThread::currentThread();
     });
 
-    QScopedPointer<QThread> worker(QThread::create([&point] { point.setCurrentValue(11); }));
+    // QThread::wait() synchronises out of the thread sanitizer's sight; the flag does not.
+    std::atomic<bool> finished { false };
+    QScopedPointer<QThread> worker(QThread::create([&] {
+        point.setCurrentValue(11);
+        finished.store(true, std::memory_order_release);
+    }));
     worker->start();
     QVERIFY(worker->wait(10000));
+    QVERIFY(finished.load(std::memory_order_acquire));
     QCOMPARE(delivered.count(), 0);
 
     QTRY_COMPARE(delivered.count(), 1);

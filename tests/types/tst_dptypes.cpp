@@ -15,79 +15,11 @@
 
 #include <atomic>
 #include <climits>
-#include <cstdlib>
-#include <new>
+#include <memory>
 #include <thread>
 #include <vector>
 
 using namespace kivo;
-
-// Allocation log: while switched on, every global allocation and release is recorded, so a
-// test can tell how often a given record was released (releases minus later reuses of the
-// same address). Only used while the test runs single-threaded.
-namespace {
-
-constexpr int maxLoggedEvents = 1 << 16;
-std::atomic<bool> g_logging { false };
-std::atomic<int> g_eventCount { 0 };
-void* g_eventPointers[maxLoggedEvents];
-bool g_eventIsRelease[maxLoggedEvents];
-
-void logEvent(void* pointer, bool release)
-{
-    if (!pointer || !g_logging.load(std::memory_order_relaxed))
-        return;
-    const int index = g_eventCount.fetch_add(1);
-    if (index < maxLoggedEvents) {
-        g_eventPointers[index] = pointer;
-        g_eventIsRelease[index] = release;
-    }
-}
-
-class AllocationLog
-{
-public:
-    AllocationLog()
-    {
-        g_eventCount = 0;
-        g_logging = true;
-    }
-    ~AllocationLog() { g_logging = false; }
-
-    int releases(const void* pointer) const
-    {
-        const int count = qMin(g_eventCount.load(), maxLoggedEvents);
-        int net = 0;
-        for (int i = 0; i < count; ++i) {
-            if (g_eventPointers[i] == pointer)
-                net += g_eventIsRelease[i] ? 1 : -1;
-        }
-        return net;
-    }
-};
-
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    void* pointer = std::malloc(size ? size : 1);
-    if (!pointer)
-        std::abort();
-    logEvent(pointer, false);
-    return pointer;
-}
-
-void operator delete(void* pointer) noexcept
-{
-    logEvent(pointer, true);
-    std::free(pointer);
-}
-
-void operator delete(void* pointer, std::size_t) noexcept
-{
-    logEvent(pointer, true);
-    std::free(pointer);
-}
 
 namespace {
 
@@ -96,10 +28,26 @@ using AvMap = QMap<QString, DPTypeEvent::AssociatedVariable*>;
 DPTypeEvent::AssociatedVariable* av(const QString& names, bool changeable)
 {
     auto* record = new DPTypeEvent::AssociatedVariable;
-    record->names = names;
+    // A heap copy, so that probes can share it (literal data is static and never shared).
+    record->names = QString(names.constData(), names.size());
     record->changeable = changeable;
     return record;
 }
+
+// Shares the names text of a record: once the record is destroyed the probe holds the only
+// reference, so its text is detached. A second deletion of the record is a double free, which
+// the allocator (or a memory checker) reports.
+class RecordProbe
+{
+public:
+    explicit RecordProbe(const DPTypeEvent::AssociatedVariable* record)
+        : m_text(record->names)
+    { }
+    bool released() const { return m_text.isDetached(); }
+
+private:
+    QString m_text;
+};
 
 // One descriptor of each kind with ordinary content, and the texts they render.
 std::vector<DPTypeBase*> sampleDescriptors(QObject* parent)
@@ -678,17 +626,20 @@ void TestDPTypes::eventDestructorReleasesRecordsOnce()
     auto* first = av(QStringLiteral("a b"), true);
     auto* second = av(QStringLiteral("c"), false);
     auto* shared = av(QStringLiteral("d"), false);
-    auto* event = new DPTypeEvent;
+    const RecordProbe firstProbe(first);
+    const RecordProbe secondProbe(second);
+    const RecordProbe sharedProbe(shared);
+    auto event = std::make_unique<DPTypeEvent>();
     event->_init(1, QString(), QString(), DPTypeEvent::Alarm, false, DPTypeEvent::AckManual,
         DPTypeEvent::ResetManual,
         { { QStringLiteral("x"), first }, { QStringLiteral("y"), second },
             { QStringLiteral("z1"), shared }, { QStringLiteral("z2"), shared } });
+    QVERIFY(!firstProbe.released());
 
-    AllocationLog log;
-    delete event;
-    QCOMPARE(log.releases(first), 1);
-    QCOMPARE(log.releases(second), 1);
-    QCOMPARE(log.releases(shared), 1);
+    event.reset();
+    QVERIFY(firstProbe.released());
+    QVERIFY(secondProbe.released());
+    QVERIFY(sharedProbe.released());
 }
 
 void TestDPTypes::eventInitReplacesRecords()
@@ -696,20 +647,20 @@ void TestDPTypes::eventInitReplacesRecords()
     auto* kept = av(QStringLiteral("k"), false);
     auto* dropped = av(QStringLiteral("d"), false);
     auto* added = av(QStringLiteral("n"), true);
-    auto* event = new DPTypeEvent;
+    const RecordProbe keptProbe(kept);
+    const RecordProbe droppedProbe(dropped);
+    const RecordProbe addedProbe(added);
+    auto event = std::make_unique<DPTypeEvent>();
     event->_init(1, QString(), QString(), DPTypeEvent::Alarm, false, DPTypeEvent::AckManual,
         DPTypeEvent::ResetManual,
         { { QStringLiteral("k"), kept }, { QStringLiteral("d"), dropped } });
 
-    {
-        AllocationLog log;
-        event->_init(2, QString(), QString(), DPTypeEvent::Fault, false, DPTypeEvent::AckManual,
-            DPTypeEvent::ResetManual,
-            { { QStringLiteral("k2"), kept }, { QStringLiteral("n"), added } });
-        QCOMPARE(log.releases(dropped), 1);
-        QCOMPARE(log.releases(kept), 0);
-        QCOMPARE(log.releases(added), 0);
-    }
+    event->_init(2, QString(), QString(), DPTypeEvent::Fault, false, DPTypeEvent::AckManual,
+        DPTypeEvent::ResetManual,
+        { { QStringLiteral("k2"), kept }, { QStringLiteral("n"), added } });
+    QVERIFY(droppedProbe.released());
+    QVERIFY(!keptProbe.released());
+    QVERIFY(!addedProbe.released());
     QCOMPARE(event->m_associatedVariables,
         AvMap({ { QStringLiteral("k2"), kept }, { QStringLiteral("n"), added } }));
     QCOMPARE(event->toJson(),
@@ -718,26 +669,23 @@ void TestDPTypes::eventInitReplacesRecords()
                        "\"avs\":[{ \"type\":\"k2\", \"id\":\"k\", \"access\":\"R\" },"
                        "{ \"type\":\"n\", \"id\":\"n\", \"access\":\"W\" }]"));
 
-    AllocationLog log;
-    delete event;
-    QCOMPARE(log.releases(kept), 1);
-    QCOMPARE(log.releases(added), 1);
+    event.reset();
+    QVERIFY(keptProbe.released());
+    QVERIFY(addedProbe.released());
 }
 
 void TestDPTypes::eventInitWithSameRecords()
 {
     auto* record = av(QStringLiteral("v1 v2"), true);
+    const RecordProbe probe(record);
     const AvMap map { { QStringLiteral("t"), record } };
-    auto* event = new DPTypeEvent;
+    auto event = std::make_unique<DPTypeEvent>();
     event->_init(1, QString(), QString(), DPTypeEvent::Message, false, DPTypeEvent::AckManual,
         DPTypeEvent::ResetManual, map);
 
-    {
-        AllocationLog log;
-        event->_init(1, QString(), QString(), DPTypeEvent::Message, false, DPTypeEvent::AckManual,
-            DPTypeEvent::ResetManual, event->m_associatedVariables);
-        QCOMPARE(log.releases(record), 0);
-    }
+    event->_init(1, QString(), QString(), DPTypeEvent::Message, false, DPTypeEvent::AckManual,
+        DPTypeEvent::ResetManual, event->m_associatedVariables);
+    QVERIFY(!probe.released());
     QCOMPARE(event->m_associatedVariables, map);
     QCOMPARE(event->toJson(),
         QStringLiteral("\"type\":\"event\", \"id\":1, \"desc\":\"\", \"expl\":\"\", "
@@ -745,9 +693,8 @@ void TestDPTypes::eventInitWithSameRecords()
                        "\"avs\":[{ \"type\":\"t\", \"id\":\"v1\", \"access\":\"W\" },"
                        "{ \"type\":\"t\", \"id\":\"v2\", \"access\":\"W\" }]"));
 
-    AllocationLog log;
-    delete event;
-    QCOMPARE(log.releases(record), 1);
+    event.reset();
+    QVERIFY(probe.released());
 }
 
 void TestDPTypes::cleanupTestCase()

@@ -71,6 +71,10 @@ public:
     /// The point kind and keywords of a DataItem element (a null element selects nothing),
     /// deciding EventType, AckType, ResetType in that order and stopping at the first miss.
     static Selection selectType(const QDomElement& dataItem);
+    /// The same decision from the DataItem's type text and its keyword children (null elements
+    /// where a child is missing); only the children the selected kind needs are read.
+    static Selection selectType(const QString& typeText, const QDomElement& eventType,
+        const QDomElement& ackType, const QDomElement& resetType, const QDomElement& epoch);
     /// A short English explanation of reason; empty for NotSkipped.
     static QString skipReasonText(SkipReason reason);
 

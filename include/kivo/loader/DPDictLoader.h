@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QString>
 #include <QThread>
+#include <QVector>
 
 namespace kivo {
 
@@ -130,9 +131,7 @@ private:
     struct LoadContext;
 
     QDomElement findEnumDef(const QString& enumDefId) const;
-    void keepEnumDefs(const QDomElement& root);
-    DPTypeBase* createType(const QDomElement& variableDef);
-    QString intern(const QString& text) const;
+    void keepEnumDefs(const QVector<QDomElement>& enumDefs);
 
     QThread* m_thread = nullptr;
     // Holds compact copies of the last parsed document's EnumDefs, so that m_enumDefs does not

@@ -25,19 +25,15 @@ public:
     /// The integer sentinel text "32768" that makes an integer point's value invalid.
     static const QString errorString;
 
-    /// A copy of the current value (invalid before the first one); the first call emits
-    /// covEnabled(true).
+    /// A copy of the current value, invalid before the first; the first call emits covEnabled.
     virtual QVariant getCurrentValue();
     /// A copy of the requested value; invalid when no write is pending.
     virtual QVariant getPendingValue();
-    /// Stores value as the requested write; with autoCommit, commits it about 100 ms later.
-    /// Returns an empty StatRef.
+    /// Requests a write of value (committed 100 ms later with autoCommit); an empty StatRef.
     virtual StatRef setUpdatePending(QVariant const& value, bool autoCommit = true);
-    /// Makes the requested value current and emits updatePending(); does nothing when nothing is
-    /// pending or the value is already current. Returns an empty StatRef.
+    /// Makes the requested value current (none pending or equal: no-op); an empty StatRef.
     virtual StatRef commitPending();
-    /// Drops the requested write and emits updatePending(); does nothing when nothing is pending.
-    /// Returns an empty StatRef.
+    /// Drops the requested write (no-op when none is pending); an empty StatRef.
     virtual StatRef cancelPending();
     /// A copy of the status of the last completed write; empty (success) before the first one.
     virtual StatRef getUpdateStatus();
@@ -56,8 +52,7 @@ public:
 
     /// False exactly when the current value's text is "0".
     bool show();
-    /// Whether the point is to be shown, judged by the point its definition's "ShowVar" names in
-    /// the parent provider; true when there is no such definition text, provider or point.
+    /// The show() of the point that "ShowVar" names in the parent provider; true when none.
     bool showThisVar();
 
     /// Assigns the point's definition (not owned; it must outlive the point).

@@ -25,8 +25,7 @@ public:
     /// Starts data acquisition; does nothing in this class.
     virtual void start();
 
-    /// Lower-cases the point's name, adopts it and registers it (replacing a point of the same
-    /// name); a null point is refused with a critical message.
+    /// Lower-cases, adopts and registers point (replacing its namesake); refuses a null point.
     void addPoint(DPointObject* point);
     /// Unregisters the point registered under name (any case); returns 1, or 0 when none was.
     int removePoint(QString const& name);
