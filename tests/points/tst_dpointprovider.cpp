@@ -55,7 +55,6 @@ private Q_SLOTS:
     void nullPointRefused();
     void dictionaries();
     void connectStatus();
-    void startDoesNothing();
     void lookupFromRenameSlotDuringAddPoint();
     void destructorDeletesEveryRegisteredPoint();
     void concurrentUse();
@@ -167,15 +166,6 @@ void TestDPointProvider::connectStatus()
     provider.setConnectStatus(false);
     QCOMPARE(spy.count(), 2);
     QCOMPARE(spy.at(1).at(0).toBool(), false);
-}
-
-void TestDPointProvider::startDoesNothing()
-{
-    DPointProvider provider;
-    QSignalSpy spy(&provider, &DPointProvider::connectStatusChanged);
-    provider.start();
-    QCOMPARE(spy.count(), 0);
-    QCOMPARE(provider.getNamespaceSize(), 0);
 }
 
 void TestDPointProvider::lookupFromRenameSlotDuringAddPoint()
