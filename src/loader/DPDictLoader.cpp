@@ -111,71 +111,133 @@ const QString enumElementName = QStringLiteral("Enum");
 const QString idAttrName = QStringLiteral("id");
 const QString valueAttrName = QStringLiteral("value");
 
-// Reads the code units of raw XML bytes in the encoding the parser will see: UTF-32 and
-// UTF-16 by their byte-order mark or their first character '<', every other encoding as
-// ASCII-compatible single bytes.
-class XmlUnits
+// Code units of raw XML bytes in one width (1, 2 or 4 bytes) and byte order.
+template<int Width, bool BigEndian> struct UnitReader
 {
-public:
-    XmlUnits(const uchar* data, qint64 size)
-        : m_data(data)
-    {
-        if (size >= 4 && matches(data, "\xFF\xFE\x00\x00")) {
-            setUnits(4, false, size);
-        } else if (size >= 4 && matches(data, "\x00\x00\xFE\xFF")) {
-            setUnits(4, true, size);
-        } else if (size >= 4 && matches(data, "\x3C\x00\x00\x00")) {
-            setUnits(4, false, size);
-        } else if (size >= 4 && matches(data, "\x00\x00\x00\x3C")) {
-            setUnits(4, true, size);
-        } else if (size >= 2 && (matches(data, "\xFF\xFE") || matches(data, "\x3C\x00"))) {
-            setUnits(2, false, size);
-        } else if (size >= 2 && (matches(data, "\xFE\xFF") || matches(data, "\x00\x3C"))) {
-            setUnits(2, true, size);
-        } else {
-            setUnits(1, false, size);
-        }
-    }
-
-    qint64 count() const { return m_count; }
-
     uint at(qint64 i) const
     {
-        const uchar* p = m_data + i * m_width;
-        switch (m_width) {
-        case 1:
+        const uchar* p = data + i * Width;
+        if constexpr (Width == 1) {
             return p[0];
-        case 2:
-            return m_bigEndian ? (uint(p[0]) << 8 | p[1]) : (uint(p[1]) << 8 | p[0]);
-        default:
-            return m_bigEndian ? (uint(p[0]) << 24 | uint(p[1]) << 16 | uint(p[2]) << 8 | p[3])
-                               : (uint(p[3]) << 24 | uint(p[2]) << 16 | uint(p[1]) << 8 | p[0]);
+        } else if constexpr (Width == 2) {
+            return BigEndian ? (uint(p[0]) << 8 | p[1]) : (uint(p[1]) << 8 | p[0]);
+        } else {
+            return BigEndian ? (uint(p[0]) << 24 | uint(p[1]) << 16 | uint(p[2]) << 8 | p[3])
+                             : (uint(p[3]) << 24 | uint(p[2]) << 16 | uint(p[1]) << 8 | p[0]);
         }
     }
 
     // Index of the first unit c at or after from; -1 when there is none.
     qint64 find(uint c, qint64 from) const
     {
-        if (from >= m_count) {
+        if (from >= count) {
             return -1;
         }
-        if (m_width == 1) {
-            const void* hit = std::memchr(m_data + from, int(c), size_t(m_count - from));
-            return hit ? static_cast<const uchar*>(hit) - m_data : -1;
-        }
-        for (qint64 i = from; i < m_count; ++i) {
-            if (at(i) == c) {
-                return i;
+        if constexpr (Width == 1) {
+            const void* hit = std::memchr(data + from, int(c), size_t(count - from));
+            return hit ? static_cast<const uchar*>(hit) - data : -1;
+        } else {
+            for (qint64 i = from; i < count; ++i) {
+                if (at(i) == c) {
+                    return i;
+                }
             }
+            return -1;
+        }
+    }
+
+    const uchar* data;
+    qint64 count;
+};
+
+// Counts element nesting the way a conforming parser sees it, skipping comments, CDATA
+// sections, processing instructions, declarations and quoted attribute values. Text is
+// skipped with memchr, so the scan costs a small part of the DOM parse that follows.
+// Malformed markup is left to the parser to report.
+template<typename Reader> class DepthScanner
+{
+public:
+    explicit DepthScanner(Reader reader)
+        : m_reader(reader)
+    { }
+
+    // The index of the first element start tag deeper than maxNestingDepth; -1 when none is.
+    qint64 findTooDeep() const
+    {
+        int depth = 0;
+        qint64 i = m_reader.find('<', 0);
+        while (i >= 0 && i + 1 < m_reader.count) {
+            const uint next = m_reader.at(i + 1);
+            if (next == '/') {
+                if (depth > 0) {
+                    --depth;
+                }
+                i = advancePast('>', i + 2);
+            } else if (next == '?') {
+                i = findEnd("?>", i + 2);
+            } else if (next == '!') {
+                if (startsWith(i + 2, "--")) {
+                    i = findEnd("-->", i + 4);
+                } else if (startsWith(i + 2, "[CDATA[")) {
+                    i = findEnd("]]>", i + 9);
+                } else {
+                    i = skipDeclaration(i + 2);
+                }
+            } else {
+                const qint64 end = skipTag(i + 1);
+                if (end < 0) {
+                    break;
+                }
+                // An empty element does not stay open, but it still sits one level deeper.
+                if (depth + 1 > maxNestingDepth) {
+                    return i;
+                }
+                if (m_reader.at(end - 2) != '/') {
+                    ++depth;
+                }
+                i = end;
+            }
+            if (i < 0) {
+                break;
+            }
+            i = m_reader.find('<', i);
         }
         return -1;
+    }
+
+    int lineOf(qint64 index) const
+    {
+        int line = 1;
+        for (qint64 i = m_reader.find('\n', 0); i >= 0 && i < index;
+             i = m_reader.find('\n', i + 1)) {
+            ++line;
+        }
+        return line;
+    }
+
+private:
+    qint64 advancePast(uint c, qint64 from) const
+    {
+        const qint64 i = m_reader.find(c, from);
+        return i < 0 ? -1 : i + 1;
+    }
+
+    bool startsWith(qint64 i, const char* text) const
+    {
+        for (; *text; ++text, ++i) {
+            if (i >= m_reader.count || m_reader.at(i) != uchar(*text)) {
+                return false;
+            }
+        }
+        return true;
     }
 
     // Index just past the first occurrence of the ASCII text at or after from; -1 when none.
     qint64 findEnd(const char* text, qint64 from) const
     {
         const qint64 length = qint64(std::strlen(text));
-        for (qint64 i = find(uchar(text[0]), from); i >= 0; i = find(uchar(text[0]), i + 1)) {
+        for (qint64 i = m_reader.find(uchar(text[0]), from); i >= 0;
+             i = m_reader.find(uchar(text[0]), i + 1)) {
             if (startsWith(i, text)) {
                 return i + length;
             }
@@ -183,30 +245,19 @@ public:
         return -1;
     }
 
-    bool startsWith(qint64 i, const char* text) const
+    // Index just past the '>' that closes a tag, outside quoted values; -1 when none.
+    qint64 skipTag(qint64 i) const
     {
-        for (; *text; ++text, ++i) {
-            if (i >= m_count || at(i) != uchar(*text)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // Index just past the next '>' that is not inside a quoted literal; -1 when none.
-    qint64 skipMarkup(qint64 i) const
-    {
-        uint quote = 0;
-        for (; i < m_count; ++i) {
-            const uint c = at(i);
-            if (quote) {
-                if (c == quote) {
-                    quote = 0;
-                }
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-            } else if (c == '>') {
+        for (; i < m_reader.count; ++i) {
+            const uint c = m_reader.at(i);
+            if (c == '>') {
                 return i + 1;
+            }
+            if (c == '"' || c == '\'') {
+                i = m_reader.find(c, i + 1);
+                if (i < 0) {
+                    return -1;
+                }
             }
         }
         return -1;
@@ -216,31 +267,21 @@ public:
     // including an internal subset with its comments, processing instructions and literals.
     qint64 skipDeclaration(qint64 i) const
     {
-        uint quote = 0;
         bool inSubset = false;
-        while (i >= 0 && i < m_count) {
-            const uint c = at(i);
-            if (quote) {
-                if (c == quote) {
-                    quote = 0;
-                }
-                ++i;
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-                ++i;
+        while (i >= 0 && i < m_reader.count) {
+            const uint c = m_reader.at(i);
+            if (c == '"' || c == '\'') {
+                i = advancePast(c, i + 1);
             } else if (inSubset && c == '<') {
                 if (startsWith(i, "<!--")) {
                     i = findEnd("-->", i + 4);
                 } else if (startsWith(i, "<?")) {
                     i = findEnd("?>", i + 2);
                 } else {
-                    i = skipMarkup(i + 1);
+                    i = skipTag(i + 1);
                 }
-            } else if (c == '[') {
-                inSubset = true;
-                ++i;
-            } else if (c == ']') {
-                inSubset = false;
+            } else if (c == '[' || c == ']') {
+                inSubset = c == '[';
                 ++i;
             } else if (c == '>' && !inSubset) {
                 return i + 1;
@@ -251,84 +292,43 @@ public:
         return -1;
     }
 
-    int lineOf(qint64 index) const
-    {
-        int line = 1;
-        for (qint64 i = find('\n', 0); i >= 0 && i < index; i = find('\n', i + 1)) {
-            ++line;
-        }
-        return line;
-    }
-
-private:
-    template<int N> static bool matches(const uchar* data, const char (&bytes)[N])
-    {
-        return std::memcmp(data, bytes, N - 1) == 0;
-    }
-
-    void setUnits(int width, bool bigEndian, qint64 size)
-    {
-        m_width = width;
-        m_bigEndian = bigEndian;
-        m_count = size / width;
-    }
-
-    const uchar* m_data;
-    qint64 m_count = 0;
-    int m_width = 1;
-    bool m_bigEndian = false;
+    Reader m_reader;
 };
 
-// Counts element nesting the way a conforming parser would see it, skipping comments,
-// CDATA sections, processing instructions, declarations and quoted attribute values; far
-// cheaper than the DOM parse that follows. Malformed markup is left to the parser to report.
+template<int Width, bool BigEndian>
+bool checkDepth(const uchar* data, qint64 size, QString* message, int* line)
+{
+    const DepthScanner<UnitReader<Width, BigEndian>> scanner({ data, size / Width });
+    const qint64 tooDeep = scanner.findTooDeep();
+    if (tooDeep < 0) {
+        return true;
+    }
+    *message = QStringLiteral("document nested deeper than %1 levels").arg(maxNestingDepth);
+    *line = scanner.lineOf(tooDeep);
+    return false;
+}
+
+// Refuses documents nested deeper than the DOM parser survives, reading the bytes in the
+// encoding the parser will see: UTF-32 and UTF-16 by their byte-order mark or by a first
+// character '<', every other encoding as ASCII-compatible bytes.
 bool checkNestingDepth(const uchar* data, qint64 size, QString* message, int* line)
 {
-    const XmlUnits units(data, size);
-    const qint64 count = units.count();
-    int depth = 0;
-    qint64 i = units.find('<', 0);
-    while (i >= 0 && i + 1 < count) {
-        const uint next = units.at(i + 1);
-        if (next == '/') {
-            if (depth > 0) {
-                --depth;
-            }
-            i = units.skipMarkup(i + 2);
-        } else if (next == '?') {
-            i = units.findEnd("?>", i + 2);
-        } else if (next == '!') {
-            if (units.startsWith(i + 2, "--")) {
-                i = units.findEnd("-->", i + 4);
-            } else if (units.startsWith(i + 2, "[CDATA[")) {
-                i = units.findEnd("]]>", i + 9);
-            } else {
-                i = units.skipDeclaration(i + 2);
-            }
-        } else {
-            const qint64 end = units.skipMarkup(i + 1);
-            if (end < 0) {
-                break;
-            }
-            // An empty element does not stay open, but it still sits one level deeper.
-            const bool empty = units.at(end - 2) == '/';
-            if (depth + 1 > maxNestingDepth) {
-                *message
-                    = QStringLiteral("document nested deeper than %1 levels").arg(maxNestingDepth);
-                *line = units.lineOf(i);
-                return false;
-            }
-            if (!empty) {
-                ++depth;
-            }
-            i = end;
-        }
-        if (i < 0) {
-            break;
-        }
-        i = units.find('<', i);
+    const auto starts = [data, size](const char* bytes, qint64 length) {
+        return size >= length && std::memcmp(data, bytes, size_t(length)) == 0;
+    };
+    if (starts("\xFF\xFE\x00\x00", 4) || starts("\x3C\x00\x00\x00", 4)) {
+        return checkDepth<4, false>(data, size, message, line);
     }
-    return true;
+    if (starts("\x00\x00\xFE\xFF", 4) || starts("\x00\x00\x00\x3C", 4)) {
+        return checkDepth<4, true>(data, size, message, line);
+    }
+    if (starts("\xFF\xFE", 2) || starts("\x3C\x00", 2)) {
+        return checkDepth<2, false>(data, size, message, line);
+    }
+    if (starts("\xFE\xFF", 2) || starts("\x00\x3C", 2)) {
+        return checkDepth<2, true>(data, size, message, line);
+    }
+    return checkDepth<1, false>(data, size, message, line);
 }
 
 // Where a VariableDef keeps what the loader reads: its direct children (the first node of
@@ -420,8 +420,11 @@ public:
         if (length >= m_byLength.size()) {
             return nullptr;
         }
+        const QChar* chars = name.constData();
         for (const NameRole& candidate : m_byLength.at(length)) {
-            if (candidate.name == name) {
+            const QChar* candidateChars = candidate.name.constData();
+            if (candidateChars[0] == chars[0]
+                && std::memcmp(candidateChars, chars, size_t(length) * sizeof(QChar)) == 0) {
                 return &candidate;
             }
         }
@@ -556,6 +559,16 @@ QString textOf(const QDomNode& node)
     return node.toElement().text();
 }
 
+// The text in a buffer of its own size: the parser's buffers have room to spare, and kept
+// texts outlive the document.
+QString compacted(QString text)
+{
+    if (!text.isEmpty() && text.capacity() > text.size()) {
+        text.squeeze();
+    }
+    return text;
+}
+
 // QString::simplified, without a copy when the text is simplified already.
 QString simplifiedText(const QString& text)
 {
@@ -596,7 +609,18 @@ struct DPDictLoader::LoadContext
         QString rawDefault;
     };
 
-    QString intern(const QString& text) { return *texts.insert(text); }
+    QString intern(const QString& text)
+    {
+        const auto it = texts.constFind(text);
+        if (it != texts.constEnd()) {
+            return *it;
+        }
+        const QString kept = compacted(text);
+        texts.insert(kept);
+        return kept;
+    }
+
+    QMap<QString, QString> displayHints(const Entry& entry);
 
     DPTypeBase* createType(const Entry& entry);
     DPointDef* createDefinition(const Entry& entry, DPTypeBase& type);
@@ -606,8 +630,30 @@ struct DPDictLoader::LoadContext
     DPointDictionary* dictionary = nullptr;
     MeasurementRegistry* registry = nullptr;
     QSet<QString> texts;
+    QHash<QString, QMap<QString, QString>> hintTables;
     QVector<PendingEnum> pendingEnums;
 };
+
+QMap<QString, QString> DPDictLoader::LoadContext::displayHints(const Entry& entry)
+{
+    if (entry.hints.isEmpty()) {
+        return QMap<QString, QString>();
+    }
+    // Points with the same hints share one table.
+    QString key;
+    for (const QDomElement& hint : entry.hints) {
+        key += hint.attribute(groupIdAttr) + QChar(0) + hint.attribute(rowIdAttr) + QChar(0);
+    }
+    auto it = hintTables.find(key);
+    if (it == hintTables.end()) {
+        QMap<QString, QString> table;
+        for (const QDomElement& hint : entry.hints) {
+            table.insert(intern(hint.attribute(groupIdAttr)), intern(hint.attribute(rowIdAttr)));
+        }
+        it = hintTables.insert(key, table);
+    }
+    return it.value();
+}
 
 void DPDictLoader::LoadContext::addEntry(const QDomElement& variableDef,
     QVector<QDomElement>* nestedDefs, QVector<QDomElement>* nestedEnumDefs)
@@ -633,7 +679,7 @@ DPTypeBase* DPDictLoader::LoadContext::createType(const Entry& entry)
         QMap<QString, DPTypeEvent::AssociatedVariable*> associatedVariables;
         for (const QDomElement& element : entry.associated) {
             auto* record = new DPTypeEvent::AssociatedVariable;
-            record->names = textOf(element);
+            record->names = compacted(textOf(element));
             record->changeable = DPDictFormat::isTrueText(element.attribute(changeableAttr));
             const QString key = intern(element.attribute(typeAttr));
             auto it = associatedVariables.find(key);
@@ -646,8 +692,8 @@ DPTypeBase* DPDictLoader::LoadContext::createType(const Entry& entry)
         }
         auto* type = new DPTypeEvent(nullptr);
         type->_init(textOf(entry.children[EventIdChild]).toInt(nullptr, 10),
-            textOf(entry.children[DescriptionChild]),
-            simplifiedText(textOf(entry.children[ExplanationChild])), selection.eventType,
+            intern(textOf(entry.children[DescriptionChild])),
+            intern(simplifiedText(textOf(entry.children[ExplanationChild]))), selection.eventType,
             selection.eventChangeable, selection.ackType, selection.resetType, associatedVariables);
         return type;
     }
@@ -700,13 +746,9 @@ DPointDef* DPDictLoader::LoadContext::createDefinition(const Entry& entry, DPTyp
     if (lineId.isEmpty()) {
         lineId = textOf(entry.worksheet[WorksheetLineIdChild]);
     }
-    const QString name = simplifiedText(entry.self.attribute(variableNameAttr));
-    const QString externalName = simplifiedText(textOf(entry.children[ExternalNameChild]));
-
-    QMap<QString, QString> displayHints;
-    for (const QDomElement& hint : entry.hints) {
-        displayHints.insert(intern(hint.attribute(groupIdAttr)), intern(hint.attribute(rowIdAttr)));
-    }
+    const QString name = compacted(simplifiedText(entry.self.attribute(variableNameAttr)));
+    const QString externalName
+        = compacted(simplifiedText(textOf(entry.children[ExternalNameChild])));
 
     auto* def = new DPointDef(nullptr);
     def->_init(name, name, externalName, intern(lineId),
@@ -716,11 +758,11 @@ DPointDef* DPDictLoader::LoadContext::createDefinition(const Entry& entry, DPTyp
         def->m_registry = registry;
     }
 
-    def->setProperty("DisplayHints", QVariant::fromValue(displayHints));
+    def->setProperty("DisplayHints", QVariant::fromValue(displayHints(entry)));
     def->setProperty("Worksheet", intern(textOf(entry.worksheet[WorksheetNameChild])));
     const QString largeDisplay = simplifiedText(textOf(entry.children[LargeDisplayChild]));
     if (!largeDisplay.isEmpty() && largeDisplay != externalName) {
-        def->setProperty("LargeDisplay", largeDisplay);
+        def->setProperty("LargeDisplay", compacted(largeDisplay));
     }
     const QString showVar = simplifiedText(textOf(entry.children[ShowVarChild]));
     if (!showVar.isEmpty()) {
@@ -776,7 +818,6 @@ DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dic
     context.dictionary = new DPointDictionary(nullptr);
     context.dictionary->setObjectName(dictName);
     context.registry = m_registry;
-    m_context = &context;
 
     // One walk of the document in document order. A VariableDef is read where it is found,
     // with one walk of its own subtree that also reports the VariableDefs and EnumDefs
@@ -836,7 +877,6 @@ DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dic
     }
     keepEnumDefs(enumDefs);
 
-    m_context = nullptr;
     file.close();
     return context.dictionary;
 }
@@ -845,8 +885,7 @@ DPointDef* DPDictLoader::loadDPointDef(const QDomElement& variableDef, DPTypeBas
 {
     LoadContext context;
     context.registry = m_registry;
-    return (m_context ? m_context : &context)
-        ->createDefinition(Entry(variableDef, nullptr, nullptr), type);
+    return context.createDefinition(Entry(variableDef, nullptr, nullptr), type);
 }
 
 QHash<int, QString> DPDictLoader::getEnumDef(QString enumDefId)

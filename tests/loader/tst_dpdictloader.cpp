@@ -102,6 +102,7 @@ private Q_SLOTS:
     void pxcId_data();
     void pxcId();
     void duplicateNamesLaterWins();
+    void nestedEntriesAndLaterEnumDefs();
     void registryOnlyForNumbersAndReals_data();
     void registryOnlyForNumbersAndReals();
     void eventTexts();
@@ -290,6 +291,9 @@ void TstDPDictLoader::dataItemSelectsType_data()
     QTest::newRow("empty type") << dataItem("", all) << skipped;
     QTest::newRow("no type attribute") << QByteArray("<DataItem/>") << skipped;
     QTest::newRow("no DataItem") << QByteArray("<ExternalName>x</ExternalName>") << skipped;
+    QTest::newRow("only the first DataItem counts")
+        << QByteArray(dataItem("Int16") + dataItem("Real", "<RawValueMin>5</RawValueMin>"))
+        << intMembers;
     QTest::newRow("DataItem not a child")
         << QByteArray("<Group>" + dataItem("Int16") + "</Group>") << skipped;
 
@@ -459,6 +463,9 @@ void TstDPDictLoader::lineIdFallback_data()
     QTest::newRow("CDATA blank own line id")
         << QByteArray("<LineID><![CDATA[ ]]></LineID>" + worksheet) << " ";
     QTest::newRow("neither") << QByteArray() << "";
+    // A child is the first node of that name, so a processing instruction can hide one.
+    QTest::newRow("processing instruction named LineID")
+        << QByteArray("<?LineID x?><LineID>L1</LineID>" + worksheet) << "WS1";
     QTest::newRow("worksheet line id must be a child")
         << QByteArray("<Worksheet><Row><LineID>X</LineID></Row></Worksheet>") << "";
 }
@@ -617,6 +624,29 @@ void TstDPDictLoader::duplicateNamesLaterWins()
     QCOMPARE(dictionary->getNamespaceSize(), 2);
     QCOMPARE(dictionary->getAllDefs().size(), 1);
     QCOMPARE(dictionary->getDPointDefByName("Temp")->m_externalName, QStringLiteral("second"));
+}
+
+void TstDPDictLoader::nestedEntriesAndLaterEnumDefs()
+{
+    // The enumeration point comes before its EnumDef, which sits inside another entry; the
+    // inner entry's Access and DisplayHint count for the outer entry as well.
+    const QByteArray inner = variableDef("Inner",
+        dataItem("Enum", "<RawValueDflt>On</RawValueDflt><EnumDefId>late</EnumDefId>")
+            + "<Access>W</Access><DisplayHint grpid=\"g\" rowid=\"2\"/>");
+    const QByteArray outer = variableDef("Outer",
+        dataItem("IPv4") + "<Group>" + inner + "</Group>"
+            + "<EnumDef id=\"late\"><Enum value=\"3\">On</Enum></EnumDef>");
+    const Dictionary dictionary
+        = loadText(document(outer + variableDef("After", dataItem("IPv4"))));
+    QVERIFY(dictionary);
+    QCOMPARE(dictionary->getNamespaceNames(), QStringList({ "Outer", "Inner", "After" }));
+
+    const DPointDef* outerDef = dictionary->getDPointDefByName("Outer");
+    QVERIFY(outerDef->m_writable);
+    QCOMPARE(outerDef->property("DisplayHints").value<Hints>(), (Hints { { "g", "2" } }));
+    QCOMPARE(typeMembers(dictionary->getDPointDefByName("Inner")),
+        QStringLiteral(
+            "\"type\":\"enum\", \"default\":3, \"values\":[{\"id\":3 ,\"name\":\"On\"}]"));
 }
 
 void TstDPDictLoader::registryOnlyForNumbersAndReals_data()

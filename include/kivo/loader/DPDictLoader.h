@@ -140,7 +140,6 @@ private:
     QDomNodeList m_enumDefs;
     MeasurementRegistry* m_registry = nullptr;
     bool m_finished = false;
-    LoadContext* m_context = nullptr;
 };
 
 } // namespace kivo
