@@ -23,7 +23,7 @@ namespace {
 
 quint32 clampToQuint32(quint64 bytes)
 {
-    const quint64 largest = std::numeric_limits<quint32>::max();
+    const quint64 largest = (std::numeric_limits<quint32>::max)();
     return static_cast<quint32>(bytes < largest ? bytes : largest);
 }
 

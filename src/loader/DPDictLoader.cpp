@@ -11,6 +11,7 @@
 #include <kivo/types/DPTypeString.h>
 #include <kivo/types/DPTypeTime.h>
 
+#include <QBuffer>
 #include <QFile>
 #include <QMap>
 #include <QSet>
@@ -18,7 +19,6 @@
 #include <QVector>
 #include <QtDebug>
 
-#include <algorithm>
 #include <cstring>
 
 namespace kivo {
@@ -157,62 +157,65 @@ template<int Width, bool BigEndian> struct UnitReader
 template<typename Reader> class DepthScanner
 {
 public:
-    explicit DepthScanner(Reader reader)
+    struct Result
+    {
+        qint64 tooDeep; // index of the first start tag deeper than the limit, or -1
+        qint64 resume; // index of an unfinished construct to scan again with more units
+    };
+
+    DepthScanner(Reader reader, int depth)
         : m_reader(reader)
+        , m_depth(depth)
     { }
 
-    // The index of the first element start tag deeper than maxNestingDepth; -1 when none is.
-    qint64 findTooDeep() const
+    int depth() const { return m_depth; }
+
+    // Scans the units; unless atEnd, a construct cut off at their end is left for the next
+    // scan, which starts at its '<'.
+    Result scan(bool atEnd)
     {
-        int depth = 0;
+        const qint64 count = m_reader.count;
         qint64 i = m_reader.find('<', 0);
-        while (i >= 0 && i + 1 < m_reader.count) {
-            const uint next = m_reader.at(i + 1);
-            if (next == '/') {
-                if (depth > 0) {
-                    --depth;
-                }
+        while (i >= 0) {
+            const qint64 start = i;
+            const uint next = i + 1 < count ? m_reader.at(i + 1) : 0;
+            if (next == 0) {
+                i = -1;
+            } else if (next == '/') {
                 i = advancePast('>', i + 2);
+                if (i >= 0 && m_depth > 0) {
+                    --m_depth;
+                }
             } else if (next == '?') {
                 i = findEnd("?>", i + 2);
             } else if (next == '!') {
-                if (startsWith(i + 2, "--")) {
+                if (i + 3 >= count) {
+                    i = -1;
+                } else if (startsWith(i + 2, "--")) {
                     i = findEnd("-->", i + 4);
+                } else if (i + 8 >= count) {
+                    i = -1;
                 } else if (startsWith(i + 2, "[CDATA[")) {
                     i = findEnd("]]>", i + 9);
                 } else {
                     i = skipDeclaration(i + 2);
                 }
             } else {
-                const qint64 end = skipTag(i + 1);
-                if (end < 0) {
-                    break;
-                }
+                i = skipTag(i + 1);
                 // An empty element does not stay open, but it still sits one level deeper.
-                if (depth + 1 > maxNestingDepth) {
-                    return i;
+                if (i >= 0 && m_depth + 1 > maxNestingDepth) {
+                    return { start, count };
                 }
-                if (m_reader.at(end - 2) != '/') {
-                    ++depth;
+                if (i >= 0 && m_reader.at(i - 2) != '/') {
+                    ++m_depth;
                 }
-                i = end;
             }
             if (i < 0) {
-                break;
+                return { -1, atEnd ? count : start };
             }
             i = m_reader.find('<', i);
         }
-        return -1;
-    }
-
-    int lineOf(qint64 index) const
-    {
-        int line = 1;
-        for (qint64 i = m_reader.find('\n', 0); i >= 0 && i < index;
-             i = m_reader.find('\n', i + 1)) {
-            ++line;
-        }
-        return line;
+        return { -1, count };
     }
 
 private:
@@ -238,6 +241,9 @@ private:
         const qint64 length = qint64(std::strlen(text));
         for (qint64 i = m_reader.find(uchar(text[0]), from); i >= 0;
              i = m_reader.find(uchar(text[0]), i + 1)) {
+            if (i + length > m_reader.count) {
+                return -1;
+            }
             if (startsWith(i, text)) {
                 return i + length;
             }
@@ -273,6 +279,9 @@ private:
             if (c == '"' || c == '\'') {
                 i = advancePast(c, i + 1);
             } else if (inSubset && c == '<') {
+                if (i + 3 >= m_reader.count) {
+                    return -1;
+                }
                 if (startsWith(i, "<!--")) {
                     i = findEnd("-->", i + 4);
                 } else if (startsWith(i, "<?")) {
@@ -293,42 +302,106 @@ private:
     }
 
     Reader m_reader;
+    int m_depth;
 };
 
-template<int Width, bool BigEndian>
-bool checkDepth(const uchar* data, qint64 size, QString* message, int* line)
+constexpr qint64 depthScanChunk = 256 * 1024;
+
+// Appends at least one chunk, or as much as the buffer already holds, so that a construct
+// spanning many chunks is scanned again only a logarithmic number of times.
+bool readMore(QIODevice& device, QByteArray& buffer)
 {
-    const DepthScanner<UnitReader<Width, BigEndian>> scanner({ data, size / Width });
-    const qint64 tooDeep = scanner.findTooDeep();
+    const int kept = buffer.size();
+    const qint64 wanted = qMax(depthScanChunk, qint64(kept));
+    buffer.resize(kept + int(wanted));
+    const qint64 got = device.read(buffer.data() + kept, wanted);
+    buffer.resize(kept + int(qMax(got, qint64(0))));
+    return got > 0;
+}
+
+// The stream offset of the first too deeply nested start tag, or -1.
+template<int Width, bool BigEndian> qint64 findTooDeep(QIODevice& device, QByteArray& buffer)
+{
+    qint64 bufferOffset = 0;
+    int depth = 0;
+    bool atEnd = false;
+    for (;;) {
+        const UnitReader<Width, BigEndian> reader {
+            reinterpret_cast<const uchar*>(buffer.constData()), buffer.size() / Width
+        };
+        DepthScanner<UnitReader<Width, BigEndian>> scanner(reader, depth);
+        const auto result = scanner.scan(atEnd);
+        if (result.tooDeep >= 0) {
+            return bufferOffset + result.tooDeep * Width;
+        }
+        if (atEnd) {
+            return -1;
+        }
+        depth = scanner.depth();
+        buffer.remove(0, int(result.resume * Width));
+        bufferOffset += result.resume * Width;
+        atEnd = !readMore(device, buffer);
+    }
+}
+
+// The line, counted from 1, of a stream offset; reads the device from its start.
+template<int Width, bool BigEndian> int lineAt(QIODevice& device, qint64 offset)
+{
+    device.seek(0);
+    int line = 1;
+    while (offset > 0) {
+        const QByteArray text = device.read(qMin(offset, depthScanChunk));
+        if (text.isEmpty()) {
+            break;
+        }
+        offset -= text.size();
+        const UnitReader<Width, BigEndian> reader {
+            reinterpret_cast<const uchar*>(text.constData()), text.size() / Width
+        };
+        for (qint64 i = reader.find('\n', 0); i >= 0; i = reader.find('\n', i + 1)) {
+            ++line;
+        }
+    }
+    return line;
+}
+
+template<int Width, bool BigEndian>
+bool checkDepth(QIODevice& device, QByteArray& buffer, QString* message, int* line)
+{
+    const qint64 tooDeep = findTooDeep<Width, BigEndian>(device, buffer);
     if (tooDeep < 0) {
         return true;
     }
     *message = QStringLiteral("document nested deeper than %1 levels").arg(maxNestingDepth);
-    *line = scanner.lineOf(tooDeep);
+    *line = lineAt<Width, BigEndian>(device, tooDeep);
     return false;
 }
 
-// Refuses documents nested deeper than the DOM parser survives, reading the bytes in the
-// encoding the parser will see: UTF-32 and UTF-16 by their byte-order mark or by a first
-// character '<', every other encoding as ASCII-compatible bytes.
-bool checkNestingDepth(const uchar* data, qint64 size, QString* message, int* line)
+// Refuses documents nested deeper than the DOM parser survives. Reads the device from its
+// start in chunks, taking the units in the encoding the parser will see: UTF-32 and UTF-16
+// by their byte-order mark or by a first character '<', every other encoding as
+// ASCII-compatible bytes.
+bool checkNestingDepth(QIODevice& device, QString* message, int* line)
 {
-    const auto starts = [data, size](const char* bytes, qint64 length) {
-        return size >= length && std::memcmp(data, bytes, size_t(length)) == 0;
+    QByteArray buffer;
+    readMore(device, buffer);
+    const auto starts = [&buffer](const char* bytes, int length) {
+        return buffer.size() >= length
+            && std::memcmp(buffer.constData(), bytes, size_t(length)) == 0;
     };
     if (starts("\xFF\xFE\x00\x00", 4) || starts("\x3C\x00\x00\x00", 4)) {
-        return checkDepth<4, false>(data, size, message, line);
+        return checkDepth<4, false>(device, buffer, message, line);
     }
     if (starts("\x00\x00\xFE\xFF", 4) || starts("\x00\x00\x00\x3C", 4)) {
-        return checkDepth<4, true>(data, size, message, line);
+        return checkDepth<4, true>(device, buffer, message, line);
     }
     if (starts("\xFF\xFE", 2) || starts("\x3C\x00", 2)) {
-        return checkDepth<2, false>(data, size, message, line);
+        return checkDepth<2, false>(device, buffer, message, line);
     }
     if (starts("\xFE\xFF", 2) || starts("\x00\x3C", 2)) {
-        return checkDepth<2, true>(data, size, message, line);
+        return checkDepth<2, true>(device, buffer, message, line);
     }
-    return checkDepth<1, false>(data, size, message, line);
+    return checkDepth<1, false>(device, buffer, message, line);
 }
 
 // Where a VariableDef keeps what the loader reads: its direct children (the first node of
@@ -380,8 +453,8 @@ struct NameRole
     bool enumDef = false;
 };
 
-// The element names the loader looks for, sorted by length so that most nodes are told apart
-// by their name's length alone.
+// The element names the loader looks for and what each stands for, grouped by length so that
+// most nodes are told apart by the length and first character of their name.
 class NameTable
 {
 public:
@@ -792,22 +865,24 @@ DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dic
         return nullptr;
     }
 
+    // A pipe cannot be read twice: it is read whole first.
+    QBuffer memory;
+    QIODevice* source = &file;
+    if (file.isSequential()) {
+        memory.setData(file.readAll());
+        memory.open(QIODevice::ReadOnly);
+        source = &memory;
+    }
     QDomDocument document;
     QString parseError;
     int errorLine = 0;
-    bool parsed = false;
-    const qint64 size = file.size();
-    if (uchar* mapped = size > 0 ? file.map(0, size) : nullptr) {
-        const bool shallow = checkNestingDepth(mapped, size, &parseError, &errorLine);
-        file.unmap(mapped);
-        parsed = shallow && document.setContent(&file, false, &parseError, &errorLine);
-    } else {
-        // Not mappable (a pipe, an empty file): read it whole and parse the bytes.
-        const QByteArray bytes = file.readAll();
-        parsed = checkNestingDepth(reinterpret_cast<const uchar*>(bytes.constData()), bytes.size(),
-                     &parseError, &errorLine)
-            && document.setContent(bytes, false, &parseError, &errorLine);
-    }
+    // The depth check reads raw bytes (removing carriage returns changes no line count); the
+    // parser reads the file in text mode.
+    source->setTextModeEnabled(false);
+    const bool shallow = checkNestingDepth(*source, &parseError, &errorLine);
+    source->setTextModeEnabled(true);
+    const bool parsed
+        = shallow && source->seek(0) && document.setContent(source, false, &parseError, &errorLine);
     if (!parsed) {
         Q_EMIT error(QLatin1String("Failed to parse ") + fileName + QLatin1String(", error: ")
             + parseError + QLatin1String(", errLine: ") + QString::number(errorLine));

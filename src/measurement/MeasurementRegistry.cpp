@@ -1,12 +1,10 @@
 #include <kivo/measurement/MeasurementRegistry.h>
 
+#include "core/AnnotatedLockers_p.h"
+
 #include <kivo/measurement/MeasurementConversion.h>
 #include <kivo/measurement/MeasurementConverter.h>
 #include <kivo/measurement/MeasurementUnits.h>
-
-#include <QMutexLocker>
-#include <QReadLocker>
-#include <QWriteLocker>
 
 namespace kivo {
 
@@ -40,7 +38,7 @@ MeasurementRegistry::~MeasurementRegistry()
 
 void MeasurementRegistry::addSystem(const QString& id, const QString& label)
 {
-    QWriteLocker locker(&m_lock);
+    WriteLocker locker(&m_lock);
     m_systems.insert(id, label);
 }
 
@@ -48,7 +46,7 @@ void MeasurementRegistry::addUnits(MeasurementUnits* units)
 {
     if (!units)
         return;
-    QWriteLocker locker(&m_lock);
+    WriteLocker locker(&m_lock);
     fileUnderId(m_units, units, this);
 }
 
@@ -56,14 +54,14 @@ void MeasurementRegistry::addConversion(MeasurementConversion* conversion)
 {
     if (!conversion)
         return;
-    QWriteLocker locker(&m_lock);
+    WriteLocker locker(&m_lock);
     fileUnderId(m_conversions, conversion, this);
 }
 
 MeasurementConversion* MeasurementRegistry::getConversion(
     const QString& srcId, const QString& dstId) const
 {
-    QReadLocker locker(&m_lock);
+    ReadLocker locker(&m_lock);
     for (MeasurementConversion* conversion : m_conversions) {
         if (conversion->isApplicable(srcId, dstId))
             return conversion;
@@ -77,14 +75,14 @@ MeasurementConversion* MeasurementRegistry::getConversion(
 
 MeasurementConversion* MeasurementRegistry::getConversionById(const QString& id) const
 {
-    QReadLocker locker(&m_lock);
+    ReadLocker locker(&m_lock);
     return m_conversions.value(id, nullptr);
 }
 
 MeasurementConverter* MeasurementRegistry::getConverter(const QString& unitId)
 {
     {
-        QMutexLocker locker(&m_convertersMutex);
+        MutexLocker locker(&m_convertersMutex);
         if (MeasurementConverter* cached = m_converters.value(unitId, nullptr))
             return cached;
     }
@@ -95,7 +93,7 @@ MeasurementConverter* MeasurementRegistry::getConverter(const QString& unitId)
     double unitScale = 1.0;
     double unitResolution = 1.0;
     {
-        QReadLocker locker(&m_lock);
+        ReadLocker locker(&m_lock);
         if (const MeasurementUnits* units = m_units.value(unitId, nullptr)) {
             unitScale = units->m_scale;
             unitResolution = units->m_resolution;
@@ -119,7 +117,7 @@ MeasurementConverter* MeasurementRegistry::getConverter(const QString& unitId)
 
     MeasurementConverter* stored = nullptr;
     {
-        QMutexLocker locker(&m_convertersMutex);
+        MutexLocker locker(&m_convertersMutex);
         MeasurementConverter*& slot = m_converters[unitId];
         if (!slot)
             slot = built;
@@ -132,25 +130,25 @@ MeasurementConverter* MeasurementRegistry::getConverter(const QString& unitId)
 
 MeasurementUnits* MeasurementRegistry::getUnits(const QString& unitId) const
 {
-    QReadLocker locker(&m_lock);
+    ReadLocker locker(&m_lock);
     return m_units.value(unitId, nullptr);
 }
 
 QStringList MeasurementRegistry::getUnitIds() const
 {
-    QReadLocker locker(&m_lock);
+    ReadLocker locker(&m_lock);
     return m_units.keys();
 }
 
 QStringList MeasurementRegistry::getConversionIds() const
 {
-    QReadLocker locker(&m_lock);
+    ReadLocker locker(&m_lock);
     return m_conversions.keys();
 }
 
 QMap<QString, QString> MeasurementRegistry::getSystems() const
 {
-    QReadLocker locker(&m_lock);
+    ReadLocker locker(&m_lock);
     return m_systems;
 }
 

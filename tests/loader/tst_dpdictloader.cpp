@@ -941,6 +941,10 @@ void TstDPDictLoader::markupThatOnlyLooksDeep()
         xml += "<item note=\"a>b\" path='x/>' q=\"'\"><!-- <c> <d> --><![CDATA[<e><f>]]>"
                "<?pi <g> ?><empty/><empty a=\">\"/></item>\n";
     }
+    // Constructs far longer than the chunks the file is read in.
+    xml += "<big><![CDATA[" + QByteArray("<x>").repeated(700000) + "]]></big>\n";
+    xml += "<!--" + QByteArray("<y>").repeated(700000) + "-->\n";
+    xml += "<wide note=\"" + QByteArray("a>").repeated(700000) + "\"/>\n";
     xml += variableDef("last", dataItem("Int16")) + "</Dictionary>\n";
     const Dictionary dictionary = loadText(xml);
     QVERIFY(dictionary);

@@ -24,6 +24,7 @@ public:
     /// next must not be a link of this reference's own chain.
     StatRef& assign(StatBase* stat, StatRef* next);
     /// Replaces the chain behind this link by a copy of other; an empty other ends the chain here.
+    /// other must not be a link of this reference's own chain.
     void chain(const StatRef& other);
 
     StatBase* m_stat = nullptr;

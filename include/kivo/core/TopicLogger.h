@@ -8,7 +8,7 @@ namespace kivo {
 
 /// Process-wide table of diagnostic trace topics, each switched on or off. Static only.
 /// Trace code tests a flag inline by id before writing anything:
-/// `if (id < TopicLogger::m_maxTopics && TopicLogger::m_topics[id])`.
+/// `if (id >= 0 && id < TopicLogger::m_maxTopics && TopicLogger::m_topics[id])`.
 /// The flags are not locked; setTopicListString and disableAllTopics must not overlap.
 class KIVODPOINTS_EXPORT TopicLogger
 {

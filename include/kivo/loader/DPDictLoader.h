@@ -30,7 +30,7 @@ public:
 
     /// A new dictionary named dictName, without parent, holding one definition per usable
     /// VariableDef of fileName; null after emitting error when the file cannot be opened or
-    /// parsed.
+    /// parsed (a document nested deeper than 10000 levels is refused as unparsable).
     DPointDictionary* load(const QString& fileName, const QString& dictName);
     /// A new definition without parent built from variableDef, owning type (it becomes the
     /// definition's child); integer and real definitions get the loader's registry.
@@ -44,6 +44,8 @@ public:
     /// Obsolete thread body: logs a critical message and emits error; loads nothing.
     void run() override;
 
+    // The vocabulary of the dictionary format: element (Node), attribute (Attr) and keyword
+    // (String) texts. Some are declared for completeness and read by nothing.
     static const QString enumDefNode;
     static const QString variableDefNode;
     static const QString variableNameAttr;

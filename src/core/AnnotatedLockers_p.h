@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QReadLocker>
+#include <QReadWriteLock>
+#include <QWriteLocker>
+
+// Scoped lockers for the library's QReadWriteLocks and QMutexes. Qt is not built with
+// ThreadSanitizer, whose builds therefore see no ordering between threads that meet at a Qt lock
+// and report every access it guards as a race; in such a build these lockers also tell the
+// sanitizer about each acquire and release. In every other build they are Qt's own lockers.
+
+#if defined(__SANITIZE_THREAD__)
+#define KIVO_ANNOTATE_LOCKS 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KIVO_ANNOTATE_LOCKS 1
+#endif
+#endif
+
+#ifdef KIVO_ANNOTATE_LOCKS
+extern "C" {
+void AnnotateRWLockAcquired(const char* file, int line, const volatile void* lock, long isWrite);
+void AnnotateRWLockReleased(const char* file, int line, const volatile void* lock, long isWrite);
+}
+#endif
+
+namespace kivo {
+
+#ifdef KIVO_ANNOTATE_LOCKS
+
+template<typename Lock, void (Lock::*Acquire)(), long IsWrite> class AnnotatedLocker
+{
+public:
+    explicit AnnotatedLocker(Lock* lock)
+        : m_lock(lock)
+    {
+        (m_lock->*Acquire)();
+        AnnotateRWLockAcquired(__FILE__, __LINE__, m_lock, IsWrite);
+    }
+    ~AnnotatedLocker()
+    {
+        AnnotateRWLockReleased(__FILE__, __LINE__, m_lock, IsWrite);
+        m_lock->unlock();
+    }
+    AnnotatedLocker(const AnnotatedLocker&) = delete;
+    AnnotatedLocker& operator=(const AnnotatedLocker&) = delete;
+
+private:
+    Lock* m_lock;
+};
+
+using ReadLocker = AnnotatedLocker<QReadWriteLock, &QReadWriteLock::lockForRead, 0>;
+using WriteLocker = AnnotatedLocker<QReadWriteLock, &QReadWriteLock::lockForWrite, 1>;
+using MutexLocker = AnnotatedLocker<QMutex, &QMutex::lock, 1>;
+
+#else
+
+using ReadLocker = QReadLocker;
+using WriteLocker = QWriteLocker;
+using MutexLocker = QMutexLocker;
+
+#endif
+
+} // namespace kivo
