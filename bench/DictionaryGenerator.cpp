@@ -24,11 +24,11 @@ constexpr int timeShare = 60;
 const std::array<const char*, 8> areas = { "AHU", "BLR", "CHL", "PMP", "VAV", "FCU", "CT", "HX" };
 const std::array<const char*, 8> areaNames = { "Air handler", "Boiler", "Chiller", "Pump",
     "VAV box", "Fan coil", "Cooling tower", "Heat exchanger" };
-const std::array<const char*, 10> intKinds = { "SupplyTemp", "ReturnTemp", "Setpoint",
-    "Pressure", "Flow", "FanSpeed", "Power", "Runtime", "ValvePos", "DamperPos" };
-const std::array<const char*, 10> intNames = { "Supply temperature", "Return temperature",
-    "Setpoint", "Pressure", "Flow", "Fan speed", "Power", "Run time", "Valve position",
-    "Damper position" };
+const std::array<const char*, 10> intKinds = { "SupplyTemp", "ReturnTemp", "Setpoint", "Pressure",
+    "Flow", "FanSpeed", "Power", "Runtime", "ValvePos", "DamperPos" };
+const std::array<const char*, 10> intNames
+    = { "Supply temperature", "Return temperature", "Setpoint", "Pressure", "Flow", "Fan speed",
+          "Power", "Run time", "Valve position", "Damper position" };
 const std::array<const char*, 4> realKinds = { "Efficiency", "Gain", "Ratio", "Offset" };
 const std::array<const char*, 5> enumKinds = { "Mode", "State", "Command", "Select", "Status" };
 const std::array<const char*, 4> eventKinds = { "Alarm", "Fault", "Warn", "Notice" };
@@ -177,9 +177,8 @@ GeneratedDictionary writeDictionary(const QString& path, int points, const QVect
             dataItem = "      <DataItem type=\"Real32\">\n        <RawValueDflt>"
                 + QByteArray::number(pick(1000) / 8.0) + "</RawValueDflt>\n        <RawValueMin>"
                 + QByteArray::number(-pick(100) / 4.0) + "</RawValueMin>\n        <RawValueMax>"
-                + QByteArray::number(100.0 + pick(10000) / 16.0)
-                + "</RawValueMax>\n        <UomId>" + u.id.toUtf8()
-                + "</UomId>\n        <UnitsOfMeasure>" + u.label.toUtf8()
+                + QByteArray::number(100.0 + pick(10000) / 16.0) + "</RawValueMax>\n        <UomId>"
+                + u.id.toUtf8() + "</UomId>\n        <UnitsOfMeasure>" + u.label.toUtf8()
                 + "</UnitsOfMeasure>\n      </DataItem>\n";
         } else if (share < intShare + realShare + enumShare) {
             const int k = pick(static_cast<int>(enumKinds.size()));
@@ -197,8 +196,8 @@ GeneratedDictionary writeDictionary(const QString& path, int points, const QVect
             kindName = eventKinds[k];
             externalName = QByteArray(areaNames[area]) + " " + QByteArray(eventKinds[k]).toLower();
             dataItem = "      <DataItem type=\"Event\">\n        <EventType"
-                + QByteArray(pick(4) == 0 ? " changeable=\"true\"" : "") + ">"
-                + eventTypes[pick(3)] + "</EventType>\n        <AckType>" + ackTypes[pick(3)]
+                + QByteArray(pick(4) == 0 ? " changeable=\"true\"" : "") + ">" + eventTypes[pick(3)]
+                + "</EventType>\n        <AckType>" + ackTypes[pick(3)]
                 + "</AckType>\n        <ResetType>" + resetTypes[pick(2)]
                 + "</ResetType>\n      </DataItem>\n";
         } else if (share < intShare + realShare + enumShare + eventShare + textShare) {

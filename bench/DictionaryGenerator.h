@@ -32,7 +32,8 @@ QVector<UnitInfo> readUnits(const QString& measurementFile);
 /// enumerations, events with associated variables, texts, times and a few addresses, each with
 /// external name, line id, identifier, worksheet, two display hints and access rights. The
 /// same arguments always give the same file. Returns a record with an empty path on failure.
-GeneratedDictionary writeDictionary(const QString& path, int points, const QVector<UnitInfo>& units);
+GeneratedDictionary writeDictionary(
+    const QString& path, int points, const QVector<UnitInfo>& units);
 
 } // namespace bench
 } // namespace kivo
