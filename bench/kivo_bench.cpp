@@ -6,6 +6,7 @@
 #include "DictionaryGenerator.h"
 #include "MemoryProbe.h"
 
+#include <kivo/core/TopicLogger.h>
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/dictionary/DPointDictionary.h>
 #include <kivo/loader/DPDictLoader.h>
@@ -54,6 +55,7 @@ constexpr int providerPoints = 100000;
 struct Context
 {
     QVector<int> sizes;
+    bool measureMemory = true;
     std::map<int, GeneratedDictionary> files;
     MeasurementRegistry* registry = nullptr;
     // The 20,000-point dictionary, loaded once for the JSON benchmarks.
@@ -671,25 +673,30 @@ void checkTypeJson()
         same == defs.size() ? "" : " MISMATCH");
 }
 
-QVector<int> parseSizes(int* argc, char** argv)
+// Takes the program's own options out of the argument list: --kivo_sizes=2000,20000 (the
+// dictionary sizes, all three by default) and --kivo_skip_memory (no memory figures, for runs
+// under valgrind).
+void parseOptions(int* argc, char** argv)
 {
-    QVector<int> sizes = { 2000, 20000, 200000 };
-    const char prefix[] = "--kivo_sizes=";
+    Context& c = context();
+    c.sizes = { 2000, 20000, 200000 };
+    const char sizesOption[] = "--kivo_sizes=";
     int kept = 1;
     for (int i = 1; i < *argc; ++i) {
-        if (std::strncmp(argv[i], prefix, sizeof prefix - 1) == 0) {
-            sizes.clear();
-            const QList<QByteArray> parts = QByteArray(argv[i] + sizeof prefix - 1).split(',');
+        if (std::strncmp(argv[i], sizesOption, sizeof sizesOption - 1) == 0) {
+            c.sizes.clear();
+            const QList<QByteArray> parts = QByteArray(argv[i] + sizeof sizesOption - 1).split(',');
             for (const QByteArray& part : parts) {
                 if (part.toInt() > 0)
-                    sizes.append(part.toInt());
+                    c.sizes.append(part.toInt());
             }
+        } else if (std::strcmp(argv[i], "--kivo_skip_memory") == 0) {
+            c.measureMemory = false;
         } else {
             argv[kept++] = argv[i];
         }
     }
     *argc = kept;
-    return sizes;
 }
 
 double minimumOf(const std::vector<double>& values)
@@ -710,7 +717,7 @@ benchmark::internal::Benchmark* configure(benchmark::internal::Benchmark* b, int
 
 int main(int argc, char** argv)
 {
-    context().sizes = parseSizes(&argc, argv);
+    parseOptions(&argc, argv);
     // Repetitions of different benchmarks run interleaved, so that a figure and its floor see
     // the same load of a shared machine. A flag given on the command line still wins.
     std::vector<char*> args(argv, argv + argc);
@@ -721,6 +728,9 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(benchArgc, args.data()))
         return 1;
     QCoreApplication app(benchArgc, args.data());
+    // "DPointCoVs" is on at start and would write a trace line for every change; applications
+    // choose their topics, and the figures are the cost without trace output.
+    TopicLogger::disableAllTopics();
 
     QTemporaryDir directory;
     if (!directory.isValid()) {
@@ -747,7 +757,7 @@ int main(int argc, char** argv)
     }
     std::fflush(stdout);
 
-    const MemoryResults memory = measureMemory();
+    const MemoryResults memory = context().measureMemory ? measureMemory() : MemoryResults();
 
     for (const auto& entry : context().files) {
         const GeneratedDictionary* file = &entry.second;

@@ -15,6 +15,8 @@ DPointDictionary::~DPointDictionary() = default;
 
 void DPointDictionary::addDef(DPointDef* def)
 {
+    if (!def)
+        return;
     WriteLocker locker(&m_lock);
     m_defs.insert(def->objectName(), def);
     def->setParent(this);

@@ -15,11 +15,14 @@
 #include <QFile>
 #include <QMap>
 #include <QSet>
+#include <QTextCodec>
 #include <QVarLengthArray>
 #include <QVector>
 #include <QtDebug>
 
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace kivo {
 
@@ -307,57 +310,203 @@ private:
 
 constexpr qint64 depthScanChunk = 256 * 1024;
 
-// Appends at least one chunk, or as much as the buffer already holds, so that a construct
-// spanning many chunks is scanned again only a logarithmic number of times.
-bool readMore(QIODevice& device, QByteArray& buffer)
-{
-    const int kept = buffer.size();
-    const qint64 wanted = qMax(depthScanChunk, qint64(kept));
-    buffer.resize(kept + int(wanted));
-    const qint64 got = device.read(buffer.data() + kept, wanted);
-    buffer.resize(kept + int(qMax(got, qint64(0))));
-    return got > 0;
-}
+// An unfinished construct (comment, CDATA section, tag, declaration) is kept whole until its
+// end has been read; a longer one refuses the file rather than hold ever more of it in memory.
+constexpr qint64 maxKeptConstruct = 256 * 1024 * 1024;
 
-// The stream offset of the first too deeply nested start tag, or -1.
-template<int Width, bool BigEndian> qint64 findTooDeep(QIODevice& device, QByteArray& buffer)
+// The parser takes the encoding named in the XML declaration only when the declaration ends
+// within its first read of the file, which is this many bytes.
+constexpr int xmlDeclarationWindow = 1024;
+
+// Bytes held for the scan. Grown with realloc, so that memory that cannot be had refuses the
+// file instead of throwing.
+class ScanBuffer
+{
+public:
+    ScanBuffer() = default;
+    ScanBuffer(const ScanBuffer&) = delete;
+    ScanBuffer& operator=(const ScanBuffer&) = delete;
+    ~ScanBuffer() { std::free(m_data); }
+
+    const uchar* data() const { return m_data; }
+    qint64 size() const { return m_size; }
+
+    // Room for count (> 0) more bytes after those held; null when the memory cannot be had.
+    uchar* room(qint64 count)
+    {
+        const qint64 needed = m_size + count;
+        if (needed > m_capacity) {
+            const qint64 capacity = needed + needed / 2;
+            void* grown = std::realloc(m_data, size_t(capacity));
+            if (!grown) {
+                return nullptr;
+            }
+            m_data = static_cast<uchar*>(grown);
+            m_capacity = capacity;
+        }
+        return m_data + m_size;
+    }
+
+    void grow(qint64 count) { m_size += count; }
+
+    void drop(qint64 count)
+    {
+        if (count >= m_size) {
+            m_size = 0;
+        } else if (count > 0) {
+            std::memmove(m_data, m_data + count, size_t(m_size - count));
+            m_size -= count;
+        }
+    }
+
+    void release()
+    {
+        std::free(m_data);
+        m_data = nullptr;
+        m_size = 0;
+        m_capacity = 0;
+    }
+
+private:
+    uchar* m_data = nullptr;
+    qint64 m_size = 0;
+    qint64 m_capacity = 0;
+};
+
+enum class ReadStatus { Read, AtEnd, NoMemory };
+
+// The file as the scan reads it: its bytes, or, for a codec whose bytes cannot be scanned as
+// they are, the UTF-16 units (in host byte order) the parser decodes them to.
+class ScanInput
+{
+public:
+    ScanInput(QIODevice& device, QTextCodec* codec)
+        : m_device(device)
+        , m_codec(codec)
+    {
+        if (m_codec) {
+            m_decoder.reset(m_codec->makeDecoder());
+        }
+    }
+
+    // Starts again at the beginning of the file.
+    bool rewind()
+    {
+        if (m_codec) {
+            m_decoder.reset(m_codec->makeDecoder());
+        }
+        return m_device.seek(0);
+    }
+
+    // Appends at least wanted (> 0) bytes unless the file ends first.
+    ReadStatus readMore(ScanBuffer& buffer, qint64 wanted)
+    {
+        if (!m_decoder) {
+            uchar* room = buffer.room(wanted);
+            if (!room) {
+                return ReadStatus::NoMemory;
+            }
+            const qint64 got = m_device.read(reinterpret_cast<char*>(room), wanted);
+            if (got <= 0) {
+                return ReadStatus::AtEnd;
+            }
+            buffer.grow(got);
+            return ReadStatus::Read;
+        }
+        const qint64 start = buffer.size();
+        bool read = false;
+        while (buffer.size() - start < wanted) {
+            char* raw = reinterpret_cast<char*>(m_raw.room(depthScanChunk));
+            if (!raw) {
+                return ReadStatus::NoMemory;
+            }
+            const qint64 got = m_device.read(raw, depthScanChunk);
+            if (got <= 0) {
+                break;
+            }
+            read = true;
+            const QString units = m_decoder->toUnicode(raw, int(got));
+            const qint64 bytes = qint64(units.size()) * qint64(sizeof(QChar));
+            if (bytes > 0) {
+                uchar* room = buffer.room(bytes);
+                if (!room) {
+                    return ReadStatus::NoMemory;
+                }
+                std::memcpy(room, units.constData(), size_t(bytes));
+                buffer.grow(bytes);
+            }
+        }
+        return read ? ReadStatus::Read : ReadStatus::AtEnd;
+    }
+
+private:
+    QIODevice& m_device;
+    QTextCodec* m_codec;
+    std::unique_ptr<QTextDecoder> m_decoder;
+    ScanBuffer m_raw;
+};
+
+struct DepthScan
+{
+    enum Outcome { Shallow, TooDeep, TooLong, NoMemory };
+
+    Outcome outcome;
+    qint64 offset; // in bytes of the scanned input: the too deep start tag or the long construct
+};
+
+template<int Width, bool BigEndian> DepthScan scanDepth(ScanInput& input, ScanBuffer& buffer)
 {
     qint64 bufferOffset = 0;
     int depth = 0;
     bool atEnd = false;
     for (;;) {
-        const UnitReader<Width, BigEndian> reader {
-            reinterpret_cast<const uchar*>(buffer.constData()), buffer.size() / Width
-        };
+        const UnitReader<Width, BigEndian> reader { buffer.data(), buffer.size() / Width };
         DepthScanner<UnitReader<Width, BigEndian>> scanner(reader, depth);
         const auto result = scanner.scan(atEnd);
         if (result.tooDeep >= 0) {
-            return bufferOffset + result.tooDeep * Width;
+            return { DepthScan::TooDeep, bufferOffset + result.tooDeep * Width };
         }
         if (atEnd) {
-            return -1;
+            return { DepthScan::Shallow, -1 };
         }
         depth = scanner.depth();
-        buffer.remove(0, int(result.resume * Width));
+        buffer.drop(result.resume * Width);
         bufferOffset += result.resume * Width;
-        atEnd = !readMore(device, buffer);
+        const qint64 kept = buffer.size();
+        if (kept > maxKeptConstruct) {
+            return { DepthScan::TooLong, bufferOffset };
+        }
+        // At least one chunk, or as much as is kept, so that a construct spanning many chunks
+        // is scanned again only a logarithmic number of times; near the limit only a chunk.
+        const qint64 wanted = qMax(depthScanChunk, qMin(kept, maxKeptConstruct - kept));
+        switch (input.readMore(buffer, wanted)) {
+        case ReadStatus::Read:
+            break;
+        case ReadStatus::AtEnd:
+            atEnd = true;
+            break;
+        case ReadStatus::NoMemory:
+            return { DepthScan::NoMemory, bufferOffset };
+        }
     }
 }
 
-// The line, counted from 1, of a stream offset; reads the device from its start.
-template<int Width, bool BigEndian> int lineAt(QIODevice& device, qint64 offset)
+// The line, counted from 1, of an offset of the scanned input; reads it again from its start.
+template<int Width, bool BigEndian> int lineAt(ScanInput& input, qint64 offset)
 {
-    device.seek(0);
     int line = 1;
+    if (!input.rewind()) {
+        return line;
+    }
+    ScanBuffer text;
     while (offset > 0) {
-        const QByteArray text = device.read(qMin(offset, depthScanChunk));
-        if (text.isEmpty()) {
+        text.drop(text.size());
+        if (input.readMore(text, qMin(offset, depthScanChunk)) != ReadStatus::Read) {
             break;
         }
-        offset -= text.size();
-        const UnitReader<Width, BigEndian> reader {
-            reinterpret_cast<const uchar*>(text.constData()), text.size() / Width
-        };
+        const qint64 counted = qMin(offset, text.size());
+        offset -= counted;
+        const UnitReader<Width, BigEndian> reader { text.data(), counted / Width };
         for (qint64 i = reader.find('\n', 0); i >= 0; i = reader.find('\n', i + 1)) {
             ++line;
         }
@@ -365,43 +514,128 @@ template<int Width, bool BigEndian> int lineAt(QIODevice& device, qint64 offset)
     return line;
 }
 
+const char noMemoryMessage[] = "not enough memory to read the document";
+
 template<int Width, bool BigEndian>
-bool checkDepth(QIODevice& device, QByteArray& buffer, QString* message, int* line)
+bool checkDepth(ScanInput& input, ScanBuffer& buffer, QString* message, int* line)
 {
-    const qint64 tooDeep = findTooDeep<Width, BigEndian>(device, buffer);
-    if (tooDeep < 0) {
+    const DepthScan scan = scanDepth<Width, BigEndian>(input, buffer);
+    switch (scan.outcome) {
+    case DepthScan::Shallow:
         return true;
+    case DepthScan::TooDeep:
+        *message = QStringLiteral("document nested deeper than %1 levels").arg(maxNestingDepth);
+        break;
+    case DepthScan::TooLong:
+        *message = QStringLiteral("document holds a markup construct larger than %1 MiB")
+                       .arg(maxKeptConstruct / (1024 * 1024));
+        break;
+    case DepthScan::NoMemory:
+        *message = QLatin1String(noMemoryMessage);
+        break;
     }
-    *message = QStringLiteral("document nested deeper than %1 levels").arg(maxNestingDepth);
-    *line = lineAt<Width, BigEndian>(device, tooDeep);
+    buffer.release();
+    *line = lineAt<Width, BigEndian>(input, scan.offset);
     return false;
 }
 
+// The codec the parser switches to when the XML declaration names an encoding other than the
+// one it started in (mib, told by the first bytes); null when it keeps that one, as it does
+// for a name no codec answers to. Reads the declaration as loosely as the parser does: the
+// first quoted text after "encoding" within the first tag.
+QTextCodec* declaredCodec(const ScanBuffer& buffer, int mib)
+{
+    QTextCodec* initial = QTextCodec::codecForMib(mib);
+    if (!initial || buffer.size() == 0) {
+        return nullptr;
+    }
+    const std::unique_ptr<QTextDecoder> decoder(initial->makeDecoder());
+    const QString text = decoder->toUnicode(reinterpret_cast<const char*>(buffer.data()),
+        int(qMin(buffer.size(), qint64(xmlDeclarationWindow))));
+    const int end = text.indexOf(QLatin1Char('>'));
+    int pos = text.indexOf(QLatin1String("encoding"));
+    if (!text.startsWith(QLatin1String("<?xml")) || end < 0 || pos < 0 || pos >= end) {
+        return nullptr;
+    }
+    const auto isQuote = [&text](int i) {
+        return text.at(i) == QLatin1Char('"') || text.at(i) == QLatin1Char('\'');
+    };
+    while (pos < end && !isQuote(pos)) {
+        ++pos;
+    }
+    const int first = pos + 1;
+    for (pos = first; pos < end && !isQuote(pos); ++pos) { }
+    if (first >= pos) {
+        return nullptr;
+    }
+    QTextCodec* codec = QTextCodec::codecForName(text.mid(first, pos - first).toLatin1());
+    return codec && codec->mibEnum() != mib ? codec : nullptr;
+}
+
+// Whether a codec decodes every ASCII byte to itself and no other byte to an ASCII character,
+// so that its bytes can be scanned as they are: UTF-8, US-ASCII, ISO-8859-x, windows-125x.
+bool keepsAsciiBytes(int mib)
+{
+    return mib == 106 || (mib >= 3 && mib <= 13) || (mib >= 109 && mib <= 112)
+        || (mib >= 2250 && mib <= 2258);
+}
+
 // Refuses documents nested deeper than the DOM parser survives. Reads the device from its
-// start in chunks, taking the units in the encoding the parser will see: UTF-32 and UTF-16
-// by their byte-order mark or by a first character '<', every other encoding as
-// ASCII-compatible bytes.
+// start in chunks, taking the units in the encoding the parser will read: UTF-32 and UTF-16
+// by their byte-order mark or by a first character '<', else UTF-8, unless the XML
+// declaration names another encoding. Most files are scanned as raw bytes; only an encoding
+// whose bytes may hide markup is decoded first.
 bool checkNestingDepth(QIODevice& device, QString* message, int* line)
 {
-    QByteArray buffer;
-    readMore(device, buffer);
-    const auto starts = [&buffer](const char* bytes, int length) {
-        return buffer.size() >= length
-            && std::memcmp(buffer.constData(), bytes, size_t(length)) == 0;
+    ScanBuffer buffer;
+    ScanInput bytes(device, nullptr);
+    if (bytes.readMore(buffer, depthScanChunk) == ReadStatus::NoMemory) {
+        *message = QLatin1String(noMemoryMessage);
+        *line = 1;
+        return false;
+    }
+    const auto starts = [&buffer](const char* text, int length) {
+        return buffer.size() >= length && std::memcmp(buffer.data(), text, size_t(length)) == 0;
     };
-    if (starts("\xFF\xFE\x00\x00", 4) || starts("\x3C\x00\x00\x00", 4)) {
-        return checkDepth<4, false>(device, buffer, message, line);
+    int width = 2;
+    bool bigEndian = false;
+    int mib = 1015; // UTF-16 with byte-order mark
+    if (starts("\xFF\xFE\x00\x00", 4) || starts("\x00\x00\xFE\xFF", 4)) {
+        width = 4;
+        mib = 1017;
+        bigEndian = buffer.data()[0] == 0;
+    } else if (starts("\x3C\x00\x00\x00", 4) || starts("\x00\x00\x00\x3C", 4)) {
+        width = 4;
+        bigEndian = buffer.data()[0] == 0;
+        mib = bigEndian ? 1018 : 1019;
+    } else if (starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2)) {
+        bigEndian = buffer.data()[0] == 0xFE;
+    } else if (starts("\x3C\x00", 2) || starts("\x00\x3C", 2)) {
+        bigEndian = buffer.data()[0] == 0;
+        mib = bigEndian ? 1013 : 1014;
+    } else {
+        width = 1;
+        mib = 106;
     }
-    if (starts("\x00\x00\xFE\xFF", 4) || starts("\x00\x00\x00\x3C", 4)) {
-        return checkDepth<4, true>(device, buffer, message, line);
+
+    if (QTextCodec* codec = declaredCodec(buffer, mib)) {
+        if (keepsAsciiBytes(codec->mibEnum())) {
+            return checkDepth<1, false>(bytes, buffer, message, line);
+        }
+        ScanInput units(device, codec);
+        buffer.drop(buffer.size());
+        units.rewind();
+        return checkDepth<2, Q_BYTE_ORDER == Q_BIG_ENDIAN>(units, buffer, message, line);
     }
-    if (starts("\xFF\xFE", 2) || starts("\x3C\x00", 2)) {
-        return checkDepth<2, false>(device, buffer, message, line);
+    if (width == 4) {
+        return bigEndian ? checkDepth<4, true>(bytes, buffer, message, line)
+                         : checkDepth<4, false>(bytes, buffer, message, line);
     }
-    if (starts("\xFE\xFF", 2) || starts("\x00\x3C", 2)) {
-        return checkDepth<2, true>(device, buffer, message, line);
+    if (width == 2) {
+        return bigEndian ? checkDepth<2, true>(bytes, buffer, message, line)
+                         : checkDepth<2, false>(bytes, buffer, message, line);
     }
-    return checkDepth<1, false>(device, buffer, message, line);
+    return checkDepth<1, false>(bytes, buffer, message, line);
 }
 
 // Where a VariableDef keeps what the loader reads: its direct children (the first node of
@@ -855,7 +1089,12 @@ DPDictLoader::DPDictLoader(QObject* parent, QThread* thread, MeasurementRegistry
     , m_registry(registry)
 { }
 
-DPDictLoader::~DPDictLoader() = default;
+DPDictLoader::~DPDictLoader()
+{
+    // The list's nodes belong to the document; they go first.
+    m_enumDefs = QDomNodeList();
+    m_enumDocument = QDomDocument();
+}
 
 DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dictName)
 {

@@ -36,6 +36,19 @@ inline quint32 nextCount(quint32 count)
     return count == std::numeric_limits<quint32>::max() ? 1u : count + 1u;
 }
 
+// The sentinel readings of an integer point. Comparing an int QVariant with the text "32768"
+// converts the text to int and compares the numbers, so for an int the comparison is made on
+// the number directly, without building and converting a text variant on every change.
+bool isSentinel(const QVariant& value)
+{
+    const int number = value.toInt();
+    if (number == -32768 || number == std::numeric_limits<qint32>::min())
+        return true;
+    if (value.userType() == QMetaType::Int)
+        return number == 32768;
+    return value == QVariant(DPointObject::errorString);
+}
+
 } // namespace
 
 DPointObject::DPointObject(QObject* parent)
@@ -165,13 +178,8 @@ void DPointObject::setCurrentValue(QVariant const& value)
         }
         m_currentValue = value;
         const DPointDef* def = getDPointDef();
-        if (def && qobject_cast<const DPTypeNumber*>(def->m_type)) {
-            const int number = m_currentValue.toInt();
-            if (number == -32768 || number == std::numeric_limits<qint32>::min()
-                || m_currentValue == QVariant(errorString)) {
-                m_currentValue = QVariant();
-            }
-        }
+        if (def && qobject_cast<const DPTypeNumber*>(def->m_type) && isSentinel(m_currentValue))
+            m_currentValue = QVariant();
         m_updateCount = nextCount(m_updateCount);
     }
     Q_EMIT valueChanged(this);

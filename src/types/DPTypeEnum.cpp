@@ -2,7 +2,10 @@
 
 #include "DPTypeJsonTemplates_p.h"
 
+#include <QVarLengthArray>
+
 #include <algorithm>
+#include <utility>
 
 namespace kivo {
 
@@ -19,18 +22,26 @@ QVariant DPTypeEnum::getDefaultValue() const
 
 QString DPTypeEnum::toJson() const
 {
-    QList<int> keys = m_values.keys();
-    std::sort(keys.begin(), keys.end());
+    using Entry = std::pair<int, const QString*>;
+    QVarLengthArray<Entry, 16> sorted;
+    sorted.reserve(m_values.size());
+    // One entry per key occurrence, each with value(key): the first of the equal keys, which
+    // the table keeps next to each other (a label table filled with insertMulti has several).
+    for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) {
+        const bool repeated = !sorted.isEmpty() && sorted.last().first == it.key();
+        sorted.append(Entry(it.key(), repeated ? sorted.last().second : &it.value()));
+    }
+    std::sort(sorted.begin(), sorted.end(),
+        [](const Entry& a, const Entry& b) { return a.first < b.first; });
 
-    const QString& entryTemplate = DPTypeJsonTemplates::enumerationEntry();
+    const JsonTemplate& entryTemplate = DPTypeJsonTemplates::enumerationEntry();
     QString entries;
-    entries.reserve(keys.size() * 32);
-    for (const int key : qAsConst(keys)) {
+    for (const Entry& entry : qAsConst(sorted)) {
         if (!entries.isEmpty())
             entries += QLatin1Char(',');
-        entries += entryTemplate.arg(key).arg(m_values.value(key));
+        entryTemplate.appendFilled(entries, { entry.first, *entry.second });
     }
-    return DPTypeJsonTemplates::enumeration().arg(m_default).arg(entries);
+    return DPTypeJsonTemplates::enumeration().filled({ m_default, entries });
 }
 
 DPTypeEnum* DPTypeEnum::_init(int defaultKey, const QHash<int, QString>& values)

@@ -41,7 +41,7 @@ QVariant DPTypeEvent::getDefaultValue() const
 
 QString DPTypeEvent::toJson() const
 {
-    const QString& entryTemplate = DPTypeJsonTemplates::associatedVariable();
+    const JsonTemplate& entryTemplate = DPTypeJsonTemplates::associatedVariable();
     static const QString writable = QStringLiteral("W");
     static const QString readOnly = QStringLiteral("R");
 
@@ -54,7 +54,7 @@ QString DPTypeEvent::toJson() const
         const QStringList names = record->names.simplified().split(QLatin1Char(' '));
         for (const QString& name : names) {
             avs += avs.isEmpty() ? QLatin1Char('[') : QLatin1Char(',');
-            avs += entryTemplate.arg(it.key()).arg(name).arg(access);
+            entryTemplate.appendFilled(avs, { it.key(), name, access });
         }
     }
     if (avs.isEmpty())
@@ -62,14 +62,9 @@ QString DPTypeEvent::toJson() const
     else
         avs += QLatin1Char(']');
 
-    return DPTypeJsonTemplates::event()
-        .arg(m_eventId)
-        .arg(m_description)
-        .arg(m_explanation)
-        .arg(static_cast<int>(m_eventType))
-        .arg(static_cast<int>(m_ackType))
-        .arg(static_cast<int>(m_resetType))
-        .arg(avs);
+    return DPTypeJsonTemplates::event().filled(
+        { m_eventId, m_description, m_explanation, static_cast<int>(m_eventType),
+            static_cast<int>(m_ackType), static_cast<int>(m_resetType), avs });
 }
 
 DPTypeEvent* DPTypeEvent::_init(int eventId, const QString& description, const QString& explanation,

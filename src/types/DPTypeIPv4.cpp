@@ -17,7 +17,7 @@ QVariant DPTypeIPv4::getDefaultValue() const
 
 QString DPTypeIPv4::toJson() const
 {
-    return DPTypeJsonTemplates::ipv4().arg(m_default);
+    return DPTypeJsonTemplates::ipv4().filled({ m_default });
 }
 
 DPTypeIPv4* DPTypeIPv4::_init(const QString& defaultAddress)

@@ -1,74 +1,77 @@
 #pragma once
 
+#include "types/JsonTemplate_p.h"
+
 #include <QString>
 
 namespace kivo {
 
 // The fixed JSON member templates of the type descriptors. Each is built on its first use
-// (thread-safe static initialisation) and shared by every later rendering.
+// (thread-safe static initialisation), split at its markers once, and shared by every later
+// rendering.
 namespace DPTypeJsonTemplates {
 
-inline const QString& number()
+inline const JsonTemplate& number()
 {
-    static const QString text = QStringLiteral(
+    static const JsonTemplate text(QStringLiteral(
         "\"type\":\"int\", \"default\":%1, \"min\":%2, \"max\":%3, \"resolution\":%4, "
-        "\"unitsLabel\":\"%5\"");
+        "\"unitsLabel\":\"%5\""));
     return text;
 }
 
-inline const QString& real()
+inline const JsonTemplate& real()
 {
-    static const QString text = QStringLiteral(
+    static const JsonTemplate text(QStringLiteral(
         "\"type\":\"qreal\", \"default\":%1, \"min\":%2, \"max\":%3, \"resolution\":%4, "
-        "\"unitsLabel\":\"%5\"");
+        "\"unitsLabel\":\"%5\""));
     return text;
 }
 
-inline const QString& enumeration()
+inline const JsonTemplate& enumeration()
 {
-    static const QString text
-        = QStringLiteral("\"type\":\"enum\", \"default\":%1, \"values\":[%2]");
+    static const JsonTemplate text(
+        QStringLiteral("\"type\":\"enum\", \"default\":%1, \"values\":[%2]"));
     return text;
 }
 
-inline const QString& enumerationEntry()
+inline const JsonTemplate& enumerationEntry()
 {
-    static const QString text = QStringLiteral("{\"id\":%1 ,\"name\":\"%2\"}");
+    static const JsonTemplate text(QStringLiteral("{\"id\":%1 ,\"name\":\"%2\"}"));
     return text;
 }
 
-inline const QString& event()
+inline const JsonTemplate& event()
 {
-    static const QString text = QStringLiteral(
+    static const JsonTemplate text(QStringLiteral(
         "\"type\":\"event\", \"id\":%1, \"desc\":\"%2\", \"expl\":\"%3\", \"etype\":%4, "
-        "\"atype\":%5, \"rtype\":%6, \"avs\":%7");
+        "\"atype\":%5, \"rtype\":%6, \"avs\":%7"));
     return text;
 }
 
-inline const QString& associatedVariable()
+inline const JsonTemplate& associatedVariable()
 {
-    static const QString text
-        = QStringLiteral("{ \"type\":\"%1\", \"id\":\"%2\", \"access\":\"%3\" }");
+    static const JsonTemplate text(
+        QStringLiteral("{ \"type\":\"%1\", \"id\":\"%2\", \"access\":\"%3\" }"));
     return text;
 }
 
-inline const QString& text()
+inline const JsonTemplate& text()
 {
-    static const QString text = QStringLiteral(
+    static const JsonTemplate text(QStringLiteral(
         "\"type\":\"text\", \"default\":\"%1\", \"charSet\":\"%2\", \"format\":\"%3\", "
-        "\"maxLen\":%4");
+        "\"maxLen\":%4"));
     return text;
 }
 
-inline const QString& ipv4()
+inline const JsonTemplate& ipv4()
 {
-    static const QString text = QStringLiteral("\"type\":\"ipv4\", \"default\":\"%1\"");
+    static const JsonTemplate text(QStringLiteral("\"type\":\"ipv4\", \"default\":\"%1\""));
     return text;
 }
 
-inline const QString& time()
+inline const JsonTemplate& time()
 {
-    static const QString text = QStringLiteral("\"type\":\"time\", \"epoch\":%1");
+    static const JsonTemplate text(QStringLiteral("\"type\":\"time\", \"epoch\":%1"));
     return text;
 }
 

@@ -38,16 +38,12 @@ DPTypeNumber* DPTypeNumber::_init(
 
 QString DPTypeNumber::toJson(MeasurementRegistry* registry) const
 {
-    const QString& tmpl = DPTypeJsonTemplates::number();
-    if (!registry) {
-        return tmpl.arg(m_default.toInt()).arg(m_min).arg(m_max).arg(1).arg(m_unitsLabel);
-    }
+    const JsonTemplate& tmpl = DPTypeJsonTemplates::number();
+    if (!registry)
+        return tmpl.filled({ m_default.toInt(), m_min, m_max, 1, m_unitsLabel });
     const MeasurementConverter* converter = registry->getConverter(m_units);
-    return tmpl.arg(m_default.toInt())
-        .arg(converter->toString(QVariant(m_min)))
-        .arg(converter->toString(QVariant(m_max)))
-        .arg(converter->m_resolution, 0, 'g', -1)
-        .arg(converter->m_label);
+    return tmpl.filled({ m_default.toInt(), converter->toString(QVariant(m_min)),
+        converter->toString(QVariant(m_max)), converter->m_resolution, converter->m_label });
 }
 
 } // namespace kivo

@@ -80,15 +80,12 @@ QString DPTypeReal::toJson(MeasurementRegistry* registry) const
     double defaultNumber = m_default.toReal(&m_resultState);
     if (!m_resultState)
         defaultNumber = 0.0;
-    const QString withDefault = DPTypeJsonTemplates::real().arg(defaultNumber, 0, 'g', -1);
-    if (!registry) {
-        return withDefault.arg(m_min, 0, 'g', -1).arg(m_max, 0, 'g', -1).arg(1).arg(m_unitsLabel);
-    }
+    const JsonTemplate& tmpl = DPTypeJsonTemplates::real();
+    if (!registry)
+        return tmpl.filled({ defaultNumber, m_min, m_max, 1, m_unitsLabel });
     const MeasurementConverter* converter = registry->getConverter(m_units);
-    return withDefault.arg(converter->toString(QVariant(m_min)))
-        .arg(converter->toString(QVariant(m_max)))
-        .arg(converter->m_resolution, 0, 'g', -1)
-        .arg(converter->m_label);
+    return tmpl.filled({ defaultNumber, converter->toString(QVariant(m_min)),
+        converter->toString(QVariant(m_max)), converter->m_resolution, converter->m_label });
 }
 
 } // namespace kivo

@@ -17,11 +17,8 @@ QVariant DPTypeString::getDefaultValue() const
 
 QString DPTypeString::toJson() const
 {
-    return DPTypeJsonTemplates::text()
-        .arg(m_default)
-        .arg(jsonStringEscape(m_charSet))
-        .arg(m_format)
-        .arg(m_maxLen);
+    return DPTypeJsonTemplates::text().filled(
+        { m_default, jsonStringEscape(m_charSet), m_format, m_maxLen });
 }
 
 DPTypeString* DPTypeString::_init(

@@ -17,7 +17,7 @@ QVariant DPTypeTime::getDefaultValue() const
 
 QString DPTypeTime::toJson() const
 {
-    return DPTypeJsonTemplates::time().arg(static_cast<int>(m_epoch));
+    return DPTypeJsonTemplates::time().filled({ static_cast<int>(m_epoch) });
 }
 
 DPTypeTime* DPTypeTime::_init(int defaultTime, Epoch epoch)

@@ -16,7 +16,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextCodec>
 
 #include <algorithm>
 #include <atomic>
@@ -64,8 +63,14 @@ QByteArray asUtf16(const QByteArray& utf8, bool bigEndian, bool crlf)
     text.replace(QLatin1String("encoding=\"UTF-8\""), QLatin1String("encoding=\"UTF-16\""));
     if (crlf)
         text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    QTextCodec* codec = QTextCodec::codecForName(bigEndian ? "UTF-16BE" : "UTF-16LE");
-    return QByteArray(bigEndian ? "\xFE\xFF" : "\xFF\xFE") + codec->fromUnicode(text);
+    QByteArray bytes(bigEndian ? "\xFE\xFF" : "\xFF\xFE");
+    for (const QChar c : qAsConst(text)) {
+        const char high = char(c.unicode() >> 8);
+        const char low = char(c.unicode() & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
 }
 
 // Entities each made of ten of the one before, "lol" to "lol<levels>": with nine levels "lol9"
@@ -604,7 +609,7 @@ void TstHostileFiles::utf16DictionaryFromPipe()
 // has a name.
 void TstHostileFiles::fileRemovedWhileRead()
 {
-    const int count = 2000;
+    const int count = 4000;
     QByteArray dictionary = "<Dictionary>\n";
     QByteArray measurements = "<Measurements>\n";
     for (int i = 0; i < count; ++i) {

@@ -49,6 +49,39 @@ QByteArray element(const QByteArray& name, const QByteArray& text)
     return "<" + name + ">" + text + "</" + name + ">";
 }
 
+// A VariableDef one level below its enclosing element, with its DataItem one level further down.
+const QByteArray deepPoint = "<VariableDef variableName=\"deep\">"
+                             "<DataItem type=\"Int16\"></DataItem></VariableDef>";
+
+// The root at level 1 after declaration, a elements down to level levels, each followed by
+// separator, and bottom inside the deepest.
+QByteArray nestedDocument(const QByteArray& declaration, int levels, const QByteArray& separator,
+    const QByteArray& bottom)
+{
+    QByteArray xml = declaration + "<Dictionary>" + separator;
+    for (int level = 2; level <= levels; ++level) {
+        xml += "<a>" + separator;
+    }
+    xml += bottom;
+    for (int level = 2; level <= levels; ++level) {
+        xml += "</a>";
+    }
+    return xml + "</Dictionary>\n";
+}
+
+QByteArray declaration(const QByteArray& encoding, int padding = 0)
+{
+    return "<?xml version=\"1.0\" encoding=\"" + encoding + "\"" + QByteArray(padding, ' ') + "?>";
+}
+
+// UTF-7 text of an ASCII document in which every '<' after the XML declaration is encoded, so
+// that the bytes hold no markup.
+QByteArray hideMarkup(QByteArray xml)
+{
+    const int body = xml.indexOf("?>") + 2;
+    return xml.left(body) + xml.mid(body).replace("<", "+ADw-");
+}
+
 const QByteArray onOffEnumDef = "<EnumDef id=\"onOff\"><Enum value=\"0\">Off</Enum>"
                                 "<Enum value=\"1\">On</Enum></EnumDef>\n";
 
@@ -116,7 +149,10 @@ private Q_SLOTS:
     void handleTravelsThroughQueuedConnection();
     void deepNesting_data();
     void deepNesting();
+    void declaredEncodingAndDepth_data();
+    void declaredEncodingAndDepth();
     void markupThatOnlyLooksDeep();
+    void longConstructsInDecodedText();
     void utf16Document();
     void largeGeneratedDictionary();
     void bundledSample();
@@ -179,7 +215,9 @@ void TstDPDictLoader::unreadableFile()
     QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
     QFile probe(path);
     if (probe.open(QIODevice::ReadOnly)) {
-        QSKIP("this user can read files without read permission");
+        // QSKIP would be a variadic macro called without its variadic arguments.
+        QTest::qSkip("this user can read files without read permission", __FILE__, __LINE__);
+        return;
     }
     DPDictLoader loader(nullptr, nullptr, nullptr);
     QSignalSpy errors(&loader, &DPDictLoader::error);
@@ -878,19 +916,9 @@ void TstDPDictLoader::deepNesting_data()
     QTest::addColumn<int>("points");
 
     const auto nested = [](int levels, const QByteArray& separator, const QByteArray& bottom) {
-        QByteArray xml = header + "<Dictionary>" + separator;
-        for (int level = 2; level <= levels; ++level) {
-            xml += "<a>" + separator;
-        }
-        xml += bottom;
-        for (int level = 2; level <= levels; ++level) {
-            xml += "</a>";
-        }
-        return xml + "</Dictionary>\n";
+        return nestedDocument(header, levels, separator, bottom);
     };
-    // The root is level 1; a VariableDef at level 9999 with its DataItem at level 10000.
-    const QByteArray deepPoint = "<VariableDef variableName=\"deep\">"
-                                 "<DataItem type=\"Int16\"></DataItem></VariableDef>";
+    // The root is level 1; nested(9998, ...) puts deepPoint's DataItem at level 10000.
     QTest::newRow("200000 levels, one per line") << nested(200000, "\n", "") << 10002 << 0;
     QTest::newRow("200000 levels on one line") << nested(200000, "", "") << 2 << 0;
     QTest::newRow("10000 levels load") << nested(9998, "\n", deepPoint) << 0 << 1;
@@ -930,6 +958,66 @@ void TstDPDictLoader::deepNesting()
             + QString::number(errorLine));
 }
 
+void TstDPDictLoader::declaredEncodingAndDepth_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<int>("errorLine");
+    QTest::addColumn<int>("points");
+
+    // The parser reads the file in the encoding its declaration names, where the codec is
+    // known; an unknown name leaves it reading UTF-8.
+    for (const QByteArray& encoding :
+        { QByteArray("UTF-8"), QByteArray("UTF-7"), QByteArray("ISO-8859-1"),
+            QByteArray("windows-1252"), QByteArray("x-no-such-codec") }) {
+        const auto encoded = [&encoding](const QByteArray& xml) {
+            return encoding == "UTF-7" ? hideMarkup(xml) : xml;
+        };
+        const QByteArray decl = declaration(encoding);
+        QTest::addRow("%s, 10000 levels load", encoding.constData())
+            << encoded(nestedDocument(decl, 9998, "", deepPoint)) << 0 << 1;
+        QTest::addRow("%s, 10001 levels refused", encoding.constData())
+            << encoded(nestedDocument(decl, 9999, "", deepPoint)) << 1 << 0;
+    }
+    QTest::newRow("UTF-7, 300000 levels refused")
+        << hideMarkup(nestedDocument(declaration("UTF-7"), 300000, "", "")) << 1 << 0;
+    QTest::newRow("UTF-7, lines counted in the decoded text")
+        << hideMarkup(nestedDocument(declaration("UTF-7"), 9999, "\n", deepPoint)) << 10000 << 0;
+    // The parser looks for the declaration in its first read of 1024 bytes only. Read as
+    // UTF-8, the encoded elements are the root's text.
+    const auto paddedTo = [](int length) {
+        const int padding = length - declaration("UTF-7").size();
+        return declaration("UTF-7", padding) + "<Dictionary>"
+            + QByteArray("+ADw-a>").repeated(20000) + QByteArray("+ADw-/a>").repeated(20000)
+            + "</Dictionary>\n";
+    };
+    QTest::newRow("UTF-7 declaration ending at byte 1024") << paddedTo(1024) << 1 << 0;
+    QTest::newRow("UTF-7 declaration ending at byte 1025 is not read") << paddedTo(1025) << 0 << 0;
+}
+
+void TstDPDictLoader::declaredEncodingAndDepth()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(int, errorLine);
+    QFETCH(int, points);
+
+    DPDictLoader loader(nullptr, nullptr, nullptr);
+    QSignalSpy errors(&loader, &DPDictLoader::error);
+    const QString path = writeFile(xml);
+    const Dictionary dictionary(loader.load(path, "encoded"));
+    if (errorLine == 0) {
+        QVERIFY(dictionary);
+        QCOMPARE(errors.count(), 0);
+        QCOMPARE(dictionary->getAllDefs().size(), points);
+        return;
+    }
+    QVERIFY(!dictionary);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(errors.first().first().toString(),
+        QStringLiteral("Failed to parse ") + path
+            + ", error: document nested deeper than 10000 levels, errLine: "
+            + QString::number(errorLine));
+}
+
 void TstDPDictLoader::markupThatOnlyLooksDeep()
 {
     // Comments, CDATA sections, processing instructions, quoted attribute values, empty
@@ -947,6 +1035,20 @@ void TstDPDictLoader::markupThatOnlyLooksDeep()
     xml += "<wide note=\"" + QByteArray("a>").repeated(700000) + "\"/>\n";
     xml += variableDef("last", dataItem("Int16")) + "</Dictionary>\n";
     const Dictionary dictionary = loadText(xml);
+    QVERIFY(dictionary);
+    QCOMPARE(dictionary->getNamespaceNames(), QStringList({ "last" }));
+}
+
+void TstDPDictLoader::longConstructsInDecodedText()
+{
+    // Constructs far longer than the chunks the file is read in, holding what decodes to
+    // start tags.
+    QByteArray xml = declaration("UTF-7") + "<Dictionary>\n";
+    xml += "<big><![CDATA[" + QByteArray("<x>").repeated(700000) + "]]></big>\n";
+    xml += "<!--" + QByteArray("<y>").repeated(700000) + "-->\n";
+    xml += "<wide note=\"" + QByteArray("a>").repeated(700000) + "\"/>\n";
+    xml += variableDef("last", dataItem("Int16")) + "</Dictionary>\n";
+    const Dictionary dictionary = loadText(hideMarkup(xml));
     QVERIFY(dictionary);
     QCOMPARE(dictionary->getNamespaceNames(), QStringList({ "last" }));
 }

@@ -25,7 +25,8 @@ public:
     static void disableAllTopics();
     /// The whole table as a topic list: "+Name" or "-Name" for each topic, joined by commas.
     static QString getTopicListString();
-    /// Applies a comma-separated topic list ("+Name", "-Name" or "Name"); unknown names are ignored.
+    /// Applies a comma-separated topic list ("+Name", "-Name" or "Name"); unknown names are
+    /// ignored.
     static void setTopicListString(const QString& list);
 };
 

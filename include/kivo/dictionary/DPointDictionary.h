@@ -20,7 +20,8 @@ public:
     explicit DPointDictionary(QObject* parent = nullptr);
     ~DPointDictionary() override;
 
-    /// Files def under its object name (replacing the entry, not the object) and adopts it.
+    /// Files def under its object name (replacing the entry, not the object) and adopts it;
+    /// a null def changes nothing.
     void addDef(DPointDef* def);
     /// Unfiles the definition named exactly name; returns the number removed (0 or 1).
     /// The definition stays a child.

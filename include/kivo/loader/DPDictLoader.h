@@ -30,7 +30,8 @@ public:
 
     /// A new dictionary named dictName, without parent, holding one definition per usable
     /// VariableDef of fileName; null after emitting error when the file cannot be opened or
-    /// parsed (a document nested deeper than 10000 levels is refused as unparsable).
+    /// parsed (a document nested deeper than 10000 levels, or holding a single comment, CDATA
+    /// section or tag larger than 256 MiB, is refused as unparsable).
     DPointDictionary* load(const QString& fileName, const QString& dictName);
     /// A new definition without parent built from variableDef, owning type (it becomes the
     /// definition's child); integer and real definitions get the loader's registry.
@@ -136,12 +137,13 @@ private:
     void keepEnumDefs(const QVector<QDomElement>& enumDefs);
 
     QThread* m_thread = nullptr;
-    // Holds compact copies of the last parsed document's EnumDefs, so that m_enumDefs does not
-    // keep the whole parsed document alive between loads.
-    QDomDocument m_enumDocument;
     QDomNodeList m_enumDefs;
     MeasurementRegistry* m_registry = nullptr;
     bool m_finished = false;
+    // Holds compact copies of the last parsed document's EnumDefs, so that m_enumDefs does not
+    // keep the whole parsed document alive between loads. The destructor lets go of
+    // m_enumDefs before this document.
+    QDomDocument m_enumDocument;
 };
 
 } // namespace kivo

@@ -25,7 +25,8 @@ public:
 };
 
 /// text made safe for the inside of a JSON string literal: backslashes doubled, everything
-/// after a NUL dropped, code units above 0x7F as lowercase \uXXXX, quote and \b \f \n \r \t escaped.
+/// after a NUL dropped, code units above 0x7F as lowercase \uXXXX, quote and \b \f \n \r \t
+/// escaped.
 KIVODPOINTS_EXPORT QString jsonStringEscape(QString text);
 
 } // namespace kivo

@@ -38,9 +38,9 @@ public:
     QString toJson() const override;
     /// Assigns the eight fields; takes ownership of the records in associatedVariables
     /// (records held before are deleted). Returns this descriptor.
-    virtual DPTypeEvent* _init(int eventId, const QString& description,
-        const QString& explanation, EventType eventType, bool changeable, AckType ackType,
-        ResetType resetType, QMap<QString, AssociatedVariable*> associatedVariables);
+    virtual DPTypeEvent* _init(int eventId, const QString& description, const QString& explanation,
+        EventType eventType, bool changeable, AckType ackType, ResetType resetType,
+        QMap<QString, AssociatedVariable*> associatedVariables);
 
     int m_eventId = 0;
     QString m_description;

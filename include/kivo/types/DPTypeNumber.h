@@ -20,8 +20,8 @@ public:
     /// The raw rendering, toJson(nullptr).
     QString toJson() const override;
     /// Assigns default, bounds, unit id and units label; returns this descriptor.
-    virtual DPTypeNumber* _init(QVariant defaultValue, int min, int max, const QString& units,
-        const QString& unitsLabel);
+    virtual DPTypeNumber* _init(
+        QVariant defaultValue, int min, int max, const QString& units, const QString& unitsLabel);
 
     /// The JSON member text; with a registry, bounds, resolution and label in display units
     /// (the default stays raw).
