@@ -160,12 +160,14 @@ MeasurementRegistry* MeasurementLoader::loadMeasurementRegistry(const QString& p
         return nullptr;
     }
 
-    // Read the bytes as they are: text mode drops every CR byte, which breaks UTF-16 and UTF-32
-    // text (CR LF line ends, characters such as U+010D); the parser handles line ends itself.
+    // The nesting check reads the bytes as they are; the parser gets what a text-mode read gives
+    // (every CR byte dropped), so labels keep LF line ends whatever the file's line ends are.
     file.setTextModeEnabled(false);
     const QByteArray content = file.readAll();
+    QByteArray text = content;
+    text.replace('\r', QByteArray());
     QDomDocument document;
-    if (nestsTooDeep(content) || !document.setContent(content, false)) {
+    if (nestsTooDeep(content) || !document.setContent(text, false)) {
         const QString message
             = QStringLiteral("PXC parsing failure '") + path + QStringLiteral("'");
         qCritical() << message;

@@ -193,6 +193,8 @@ void TestMeasurementLoader::load_data()
         << document("<MUnitDef id=\"u\">\r\n<Label>V</Label>\r\n<Scale>0.1</Scale>\r\n"
                     "<Resolution>0.1</Resolution>\r\n</MUnitDef>")
         << "unit u|V|0.1|0.1";
+    QTest::newRow("CR LF inside a label reads as LF")
+        << document("<MUnitDef id=\"u\"><Label>deg\r\nF</Label></MUnitDef>") << "unit u|deg\nF|0|0";
 }
 
 void TestMeasurementLoader::load()
