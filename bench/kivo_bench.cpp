@@ -45,6 +45,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 using namespace kivo;
 using namespace kivo::bench;
 
@@ -320,6 +322,34 @@ void BM_TypeJson(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * defs.size());
 }
 
+// The same renderings for a few definitions over and over: with every definition in the cache,
+// what is left is the work itself.
+constexpr int hotDefinitions = 64;
+
+void BM_TypeJsonHotQJsonFloor(benchmark::State& state)
+{
+    const QList<DPointDef*> defs = context().jsonDefs.mid(0, hotDefinitions);
+    for (auto _ : state) {
+        for (const DPointDef* def : defs) {
+            QByteArray text = qjsonTypeJson(def);
+            benchmark::DoNotOptimize(text);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * defs.size());
+}
+
+void BM_TypeJsonHot(benchmark::State& state)
+{
+    const QList<DPointDef*> defs = context().jsonDefs.mid(0, hotDefinitions);
+    for (auto _ : state) {
+        for (const DPointDef* def : defs) {
+            QString text = def->getTypeJson();
+            benchmark::DoNotOptimize(text);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * defs.size());
+}
+
 void BM_TypeJsonSuccessiveArg(benchmark::State& state)
 {
     const QList<DPointDef*>& defs = context().jsonDefs;
@@ -517,6 +547,10 @@ void BM_ConverterToString(benchmark::State& state)
 class CollectingReporter : public benchmark::ConsoleReporter
 {
 public:
+    explicit CollectingReporter(OutputOptions options)
+        : ConsoleReporter(options)
+    { }
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs) {
@@ -555,6 +589,15 @@ void printRatio(const char* name, double value, const char* op, double goal)
     }
     const bool met = std::strcmp(op, "<=") == 0 ? value <= goal : value >= goal;
     std::printf("ratio %s %.2f (goal %s %g: %s)\n", name, value, op, goal, met ? "met" : "MISSED");
+}
+
+// A ratio shown for understanding, with no goal of its own.
+void printInfo(const char* name, double value)
+{
+    if (std::isnan(value))
+        std::printf("ratio %s not measured\n", name);
+    else
+        std::printf("ratio %s %.2f (no goal)\n", name, value);
 }
 
 struct MemoryResults
@@ -646,12 +689,14 @@ void printRatios(const CollectingReporter& reporter)
     printRatio("load_growth_per_point_200000_vs_20000", growth, "<=", 1.2);
     printRatio("typejson_speedup_vs_qjson", ratio("typejson_qjson_floor/20000", "typejson/20000"),
         ">=", 8);
-    printRatio("typejson_speedup_vs_successive_arg",
-        ratio("typejson_successive_arg/20000", "typejson/20000"), ">=", 1);
+    printInfo("typejson_speedup_vs_successive_arg",
+        ratio("typejson_successive_arg/20000", "typejson/20000"));
+    printInfo(
+        "typejson_hot_speedup_vs_qjson", ratio("typejson_hot_qjson_floor/64", "typejson_hot/64"));
     printRatio("set_current_value_vs_floor", ratio("point_set_current_value", "point_set_floor"),
         "<=", 1.5);
-    printRatio("set_current_value_nodef_vs_floor",
-        ratio("point_set_current_value_nodef", "point_set_floor"), "<=", 1.5);
+    printInfo("set_current_value_nodef_vs_floor",
+        ratio("point_set_current_value_nodef", "point_set_floor"));
     printRatio("get_current_value_vs_floor", ratio("point_get_current_value", "point_get_floor"),
         "<=", 1.5);
     printRatio(
@@ -697,6 +742,20 @@ void parseOptions(int* argc, char** argv)
         }
     }
     *argc = kept;
+}
+
+// A reporter given to RunSpecifiedBenchmarks does not follow --benchmark_color: colours are
+// used on a terminal unless that flag switches them off.
+benchmark::ConsoleReporter::OutputOptions consoleOptions(int argc, char** argv)
+{
+    bool color = ::isatty(STDOUT_FILENO) != 0;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg.startsWith("--benchmark_color="))
+            color = arg.endsWith("=true") || arg.endsWith("=yes") || arg.endsWith("=always");
+    }
+    return color ? benchmark::ConsoleReporter::OO_ColorTabular
+                 : benchmark::ConsoleReporter::OO_Tabular;
 }
 
 double minimumOf(const std::vector<double>& values)
@@ -787,6 +846,11 @@ int main(int argc, char** argv)
             configure(benchmark::RegisterBenchmark(
                           "typejson_successive_arg/20000", BM_TypeJsonSuccessiveArg))
                 ->Unit(benchmark::kMillisecond);
+            configure(benchmark::RegisterBenchmark(
+                          "typejson_hot_qjson_floor/64", BM_TypeJsonHotQJsonFloor))
+                ->Unit(benchmark::kMicrosecond);
+            configure(benchmark::RegisterBenchmark("typejson_hot/64", BM_TypeJsonHot))
+                ->Unit(benchmark::kMicrosecond);
         }
     }
 
@@ -801,7 +865,7 @@ int main(int argc, char** argv)
     configure(benchmark::RegisterBenchmark("converter_number_floor", BM_NumberFloor));
     configure(benchmark::RegisterBenchmark("converter_tostring", BM_ConverterToString));
 
-    CollectingReporter reporter;
+    CollectingReporter reporter(consoleOptions(argc, argv));
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 

@@ -17,7 +17,7 @@ namespace kivo::fuzz {
 inline void silenceQtMessages()
 {
     static const bool installed = [] {
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) { });
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         return true;
     }();
     Q_UNUSED(installed)

@@ -83,8 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool withDefinition = selector % 9 != 8;
     const Kind kind = withDefinition ? Kind(selector % 9) : Untyped;
     const bool asText = selector / 9 % 2 == 0;
-    const QString text
-        = QString::fromUtf8(reinterpret_cast<const char*>(data + 1), int(size - 1));
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data + 1), int(size - 1));
 
     DPointDef def;
     if (DPTypeBase* type = makeType(kind)) {

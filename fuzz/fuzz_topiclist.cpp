@@ -23,8 +23,7 @@ using Switches = std::array<bool, TopicLogger::m_maxTopics>;
 Switches current()
 {
     Switches switches;
-    std::copy(std::begin(TopicLogger::m_topics), std::end(TopicLogger::m_topics),
-        switches.begin());
+    std::copy(std::begin(TopicLogger::m_topics), std::end(TopicLogger::m_topics), switches.begin());
     return switches;
 }
 
@@ -41,8 +40,8 @@ void checkRoundTrip()
     if (items.size() != TopicLogger::m_maxTopics)
         fuzz::fail("the topic list does not hold one item per topic");
     for (int id = 0; id < TopicLogger::m_maxTopics; ++id) {
-        const QString expected = QLatin1String(before[size_t(id)] ? "+" : "-")
-            + TopicLogger::m_topicNames[id];
+        const QString expected
+            = QLatin1String(before[size_t(id)] ? "+" : "-") + TopicLogger::m_topicNames[id];
         if (items.at(id) != expected)
             fuzz::fail("a topic list item is not the topic's sign and name");
     }
@@ -58,8 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::silenceQtMessages();
     const Switches saved = current();
-    const QString input
-        = QString::fromUtf8(reinterpret_cast<const char*>(data), int(size));
+    const QString input = QString::fromUtf8(reinterpret_cast<const char*>(data), int(size));
 
     // From all off and from all on: a topic the input switches ends the same in both runs, a
     // topic it leaves alone keeps the value it had.
@@ -67,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     TopicLogger::setTopicListString(input);
     const Switches fromOff = current();
     checkRoundTrip();
-    restore(Switches { true, true, true, true, true, true, true, true, true, true, true, true,
-        true, true });
+    restore(Switches {
+        true, true, true, true, true, true, true, true, true, true, true, true, true, true });
     TopicLogger::setTopicListString(input);
     const Switches fromOn = current();
     checkRoundTrip();

@@ -41,8 +41,8 @@ int main(int argc, char** argv)
         }
         const QByteArray bytes = file.readAll();
         std::fprintf(stderr, "replaying %s (%d bytes)\n", qPrintable(path), int(bytes.size()));
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.constData()),
-            size_t(bytes.size()));
+        LLVMFuzzerTestOneInput(
+            reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
     }
     std::fprintf(stderr, "%d inputs replayed\n", int(files.size()));
     return 0;

@@ -1,5 +1,8 @@
 #include <kivo/measurement/MeasurementConverter.h>
 
+#include "measurement/MeasurementConverter_p.h"
+#include "types/NumberText_p.h"
+
 #include <cmath>
 #include <utility>
 
@@ -11,6 +14,28 @@ namespace {
 constexpr int unresolvedDecimals = 6;
 
 } // namespace
+
+double displayNumber(const MeasurementConverter& converter, double raw, int* decimals)
+{
+    const double resolution = converter.m_resolution;
+    double y = raw * converter.getUnitScale() * converter.getScale() + converter.getOffset();
+
+    // Converting a non-finite logarithm to int would be undefined, so test it first.
+    const double exponent = std::log10(resolution);
+    *decimals = unresolvedDecimals;
+    if (std::isfinite(exponent)) {
+        // Truncation toward zero on purpose: 0.5 and 0.25 still snap to multiples of themselves.
+        const int digits = static_cast<int>(exponent);
+        if (digits >= 0) {
+            const double r = 1.0 / resolution;
+            y = std::round(y * r) / r;
+            *decimals = 0;
+        } else {
+            *decimals = -digits;
+        }
+    }
+    return y;
+}
 
 MeasurementConverter::MeasurementConverter(QObject* parent)
     : QObject(parent)
@@ -31,23 +56,11 @@ MeasurementConverter* MeasurementConverter::_init(
 
 QString MeasurementConverter::toString(QVariant value) const
 {
-    double y = value.toDouble() * m_unitScale * m_scale + m_offset;
-
-    // Converting a non-finite logarithm to int would be undefined, so test it first.
-    const double exponent = std::log10(m_resolution);
-    int decimals = unresolvedDecimals;
-    if (std::isfinite(exponent)) {
-        // Truncation toward zero on purpose: 0.5 and 0.25 still snap to multiples of themselves.
-        const int digits = static_cast<int>(exponent);
-        if (digits >= 0) {
-            const double r = 1.0 / m_resolution;
-            y = std::round(y * r) / r;
-            decimals = 0;
-        } else {
-            decimals = -digits;
-        }
-    }
-    return QString::number(y, 'f', decimals);
+    int decimals = 0;
+    const double y = displayNumber(*this, value.toDouble(), &decimals);
+    // QString::number(y, 'f', decimals), written without Qt's exact-digit generation for the
+    // common values.
+    return NumberText::FixedText(y, decimals).toString();
 }
 
 double MeasurementConverter::fromValue(QVariant value) const

@@ -127,9 +127,22 @@ bool nestsTooDeep(const QByteArray& content)
     return reader.hasError() && bytesNestTooDeep(content);
 }
 
+// Texts read as a text-mode read of the file gives them, without CR, so that CR LF line ends
+// read as LF. Dropping CR characters after parsing, rather than CR bytes before, keeps UTF-16
+// and UTF-32 files intact (their CR LF, and characters such as U+010D, hold a 0x0D byte).
+QString withoutCarriageReturns(QString text)
+{
+    return text.remove(QLatin1Char('\r'));
+}
+
 QString childText(const QDomElement& element, const QString& name)
 {
-    return element.firstChildElement(name).text();
+    return withoutCarriageReturns(element.firstChildElement(name).text());
+}
+
+QString idOf(const QDomElement& element)
+{
+    return withoutCarriageReturns(element.attribute(MeasurementLoader::idAttr));
 }
 
 double childDouble(const QDomElement& element, const QString& name)
@@ -160,14 +173,12 @@ MeasurementRegistry* MeasurementLoader::loadMeasurementRegistry(const QString& p
         return nullptr;
     }
 
-    // The nesting check reads the bytes as they are; the parser gets what a text-mode read gives
-    // (every CR byte dropped), so labels keep LF line ends whatever the file's line ends are.
+    // The bytes as they are: text mode would drop every CR byte, which breaks UTF-16 and UTF-32
+    // files; CR characters are dropped from the texts read instead.
     file.setTextModeEnabled(false);
     const QByteArray content = file.readAll();
-    QByteArray text = content;
-    text.replace('\r', QByteArray());
     QDomDocument document;
-    if (nestsTooDeep(content) || !document.setContent(text, false)) {
+    if (nestsTooDeep(content) || !document.setContent(content, false)) {
         const QString message
             = QStringLiteral("PXC parsing failure '") + path + QStringLiteral("'");
         qCritical() << message;
@@ -181,15 +192,15 @@ MeasurementRegistry* MeasurementLoader::loadMeasurementRegistry(const QString& p
     const QDomNodeList systems = root.elementsByTagName(mSystemDefNode);
     for (int i = 0; i < systems.count(); ++i) {
         const QDomElement element = systems.item(i).toElement();
-        registry->addSystem(element.attribute(idAttr), childText(element, labelNode));
+        registry->addSystem(idOf(element), childText(element, labelNode));
     }
 
     const QDomNodeList units = root.elementsByTagName(mUnitDefNode);
     for (int i = 0; i < units.count(); ++i) {
         const QDomElement element = units.item(i).toElement();
         auto* unit = new MeasurementUnits();
-        unit->_init(element.attribute(idAttr), childText(element, labelNode),
-            childDouble(element, scaleNode), childDouble(element, resolutionNode));
+        unit->_init(idOf(element), childText(element, labelNode), childDouble(element, scaleNode),
+            childDouble(element, resolutionNode));
         registry->addUnits(unit);
     }
 
@@ -197,7 +208,7 @@ MeasurementRegistry* MeasurementLoader::loadMeasurementRegistry(const QString& p
     for (int i = 0; i < conversions.count(); ++i) {
         const QDomElement element = conversions.item(i).toElement();
         auto* conversion = new MeasurementConversion();
-        conversion->_init(element.attribute(idAttr), childText(element, labelNode),
+        conversion->_init(idOf(element), childText(element, labelNode),
             childDouble(element, scaleNode), childInt(element, offsetNode));
         registry->addConversion(conversion);
     }

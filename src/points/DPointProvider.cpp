@@ -9,6 +9,44 @@
 
 namespace kivo {
 
+namespace {
+
+// The lower-cased form of a name as a map key. An ASCII name is lower-cased into this object's
+// own buffer and looked up through a raw-data string, without allocating; any other name takes
+// QString::toLower. Both give the same text. The key must not outlive the object.
+class LowerCaseKey
+{
+public:
+    explicit LowerCaseKey(const QString& name)
+    {
+        const QChar* c = name.constData();
+        const int size = name.size();
+        bool ascii = size <= capacity;
+        for (int i = 0; ascii && i < size; ++i)
+            ascii = c[i].unicode() < 0x80;
+        if (!ascii) {
+            m_key = name.toLower();
+            return;
+        }
+        for (int i = 0; i < size; ++i) {
+            const char16_t unit = c[i].unicode();
+            m_text[i] = QChar(unit >= u'A' && unit <= u'Z' ? char16_t(unit + (u'a' - u'A')) : unit);
+        }
+        m_key = QString::fromRawData(m_text, size);
+    }
+    LowerCaseKey(const LowerCaseKey&) = delete;
+    LowerCaseKey& operator=(const LowerCaseKey&) = delete;
+
+    const QString& key() const { return m_key; }
+
+private:
+    static constexpr int capacity = 64;
+    QChar m_text[capacity];
+    QString m_key;
+};
+
+} // namespace
+
 DPointProvider::DPointProvider(QObject* parent)
 {
     setParent(parent);
@@ -57,8 +95,9 @@ int DPointProvider::removeDict(QString const& name)
 
 DPointObject* DPointProvider::getDPointByName(QString const& name)
 {
+    const LowerCaseKey key(name);
     ReentrantReadLocker locker(&m_lock);
-    return m_points.value(name.toLower(), nullptr);
+    return m_points.value(key.key(), nullptr);
 }
 
 DPointDictionary* DPointProvider::getDictByName(const QString& name)

@@ -1,6 +1,8 @@
 #include <kivo/types/DPTypeNumber.h>
 
 #include "DPTypeJsonTemplates_p.h"
+#include "measurement/MeasurementConverter_p.h"
+#include "types/NumberText_p.h"
 
 #include <kivo/measurement/MeasurementConverter.h>
 #include <kivo/measurement/MeasurementRegistry.h>
@@ -42,8 +44,15 @@ QString DPTypeNumber::toJson(MeasurementRegistry* registry) const
     if (!registry)
         return tmpl.filled({ m_default.toInt(), m_min, m_max, 1, m_unitsLabel });
     const MeasurementConverter* converter = registry->getConverter(m_units);
-    return tmpl.filled({ m_default.toInt(), converter->toString(QVariant(m_min)),
-        converter->toString(QVariant(m_max)), converter->m_resolution, converter->m_label });
+    // The texts of converter->toString(QVariant(m_min)) and of m_max, without building them as
+    // strings of their own.
+    int decimals = 0;
+    const double min = displayNumber(*converter, m_min, &decimals);
+    const NumberText::FixedText minText(min, decimals);
+    const double max = displayNumber(*converter, m_max, &decimals);
+    const NumberText::FixedText maxText(max, decimals);
+    return tmpl.filled({ m_default.toInt(), minText.view(), maxText.view(), converter->m_resolution,
+        converter->m_label });
 }
 
 } // namespace kivo

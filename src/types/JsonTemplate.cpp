@@ -1,36 +1,60 @@
 #include "types/JsonTemplate_p.h"
 
+#include "types/NumberText_p.h"
+
+#include <cstring>
+
 namespace kivo {
 
 namespace {
 
 // QString::arg(int) writes plain decimal digits with a minus sign for negatives.
-void appendInteger(QString& out, int number)
+QChar* writeInteger(QChar* out, int number)
 {
-    QChar digits[11];
-    int first = 11;
+    char digits[10];
+    int count = 0;
     unsigned int magnitude
         = number < 0 ? 0u - static_cast<unsigned int>(number) : static_cast<unsigned int>(number);
     do {
-        digits[--first] = QLatin1Char(static_cast<char>('0' + magnitude % 10));
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
     if (number < 0)
-        digits[--first] = QLatin1Char('-');
-    out.append(digits + first, 11 - first);
+        *out++ = QLatin1Char('-');
+    while (count > 0)
+        *out++ = QLatin1Char(digits[--count]);
+    return out;
 }
 
-// Makes room for extra more characters, growing geometrically so that repeated appends to the
-// same text stay linear.
-void reserveMore(QString& out, int extra)
+QChar* writeText(QChar* out, QStringView text)
 {
-    const int needed = out.size() + extra;
-    if (needed > out.capacity())
-        out.reserve(qMax(needed, 2 * out.capacity()));
+    std::memcpy(static_cast<void*>(out), text.data(), size_t(text.size()) * sizeof(QChar));
+    return out + text.size();
 }
 
-// Longest text of a double in 'g' format with six significant digits ("-1.23457e-308").
-constexpr int maxRealLength = 13;
+// Index of the first '%' in c at or after from, four code units at a time; -1 when there is
+// none. Most texts hold no '%', and each one filled in is scanned once.
+qsizetype findPercent(const QChar* c, qsizetype from, qsizetype size)
+{
+    constexpr quint64 percents = 0x0025002500250025ULL;
+    constexpr quint64 ones = 0x0001000100010001ULL;
+    constexpr quint64 highs = 0x8000800080008000ULL;
+    qsizetype i = from;
+    for (; i + 4 <= size; i += 4) {
+        quint64 units;
+        std::memcpy(&units, c + i, sizeof units);
+        const quint64 x = units ^ percents;
+        if (((x - ones) & ~x & highs) != 0)
+            break;
+    }
+    for (; i < size; ++i) {
+        if (c[i].unicode() == u'%')
+            return i;
+    }
+    return -1;
+}
+
+// Longest text of an int ("-2147483648").
 constexpr int maxIntegerLength = 11;
 
 } // namespace
@@ -83,14 +107,12 @@ JsonTemplate::JsonTemplate(const QString& text)
     m_literalLength += size - literalStart;
 }
 
-bool JsonTemplate::mayFormMarker(const QString& text)
+bool JsonTemplate::mayFormMarker(QStringView text)
 {
-    const QChar* c = text.constData();
-    const int size = text.size();
-    for (int i = text.indexOf(QLatin1Char('%')); i >= 0 && i < size; ++i) {
-        if (c[i].unicode() != u'%')
-            continue;
-        int next = i + 1;
+    const QChar* c = text.data();
+    const qsizetype size = text.size();
+    for (qsizetype i = findPercent(c, 0, size); i >= 0; i = findPercent(c, i + 1, size)) {
+        qsizetype next = i + 1;
         if (next < size && c[next].unicode() == u'L')
             ++next;
         if (next >= size || c[next].digitValue() >= 0)
@@ -105,7 +127,7 @@ QString JsonTemplate::filledBySubstitution(const QString& text, std::initializer
     for (const JsonArg& arg : args) {
         switch (arg.kind()) {
         case JsonArg::Text:
-            result = result.arg(arg.text());
+            result = result.arg(arg.text().toString());
             break;
         case JsonArg::Integer:
             result = result.arg(arg.integer());
@@ -124,7 +146,7 @@ void JsonTemplate::appendFilled(QString& out, std::initializer_list<JsonArg> arg
     // text before the last call: numbers never hold '%', so only the texts inserted before the
     // last value are checked. The template's own literals were checked when it was split.
     bool appendable = !m_literals.isEmpty() && int(args.size()) == m_literals.size() - 1;
-    int extra = m_literalLength;
+    int room = m_literalLength;
     if (appendable) {
         const JsonArg* last = args.end() - 1;
         for (const JsonArg* arg = args.begin(); arg != args.end(); ++arg) {
@@ -133,9 +155,10 @@ void JsonTemplate::appendFilled(QString& out, std::initializer_list<JsonArg> arg
                     appendable = false;
                     break;
                 }
-                extra += arg->text().size();
+                room += int(arg->text().size());
             } else {
-                extra += arg->kind() == JsonArg::Integer ? maxIntegerLength : maxRealLength;
+                room += arg->kind() == JsonArg::Integer ? maxIntegerLength
+                                                        : NumberText::maxGeneralLength;
             }
         }
     }
@@ -144,26 +167,34 @@ void JsonTemplate::appendFilled(QString& out, std::initializer_list<JsonArg> arg
         return;
     }
 
-    reserveMore(out, extra);
+    // Written in place into room for the longest result, then cut to the length written;
+    // resize grows the text geometrically, so repeated appends stay linear.
+    const int start = out.size();
+    out.resize(start + room);
+    QChar* const begin = out.data();
+    QChar* next = begin + start;
     const QChar* literals = m_text.constData();
     const Piece* literal = m_literals.constData();
     for (const JsonArg& arg : args) {
-        out.append(literals + literal->position, literal->length);
+        next = writeText(next, QStringView(literals + literal->position, literal->length));
         ++literal;
         switch (arg.kind()) {
         case JsonArg::Text:
-            out += arg.text();
+            next = writeText(next, arg.text());
             break;
         case JsonArg::Integer:
-            appendInteger(out, arg.integer());
+            next = writeInteger(next, arg.integer());
             break;
-        case JsonArg::Real:
-            // The text of QString::arg(double, 0, 'g', -1): 'g' with Qt's default precision.
-            out += QString::number(arg.real(), 'g', 6);
+        case JsonArg::Real: {
+            const int length = NumberText::writeGeneral(next, arg.real());
+            next
+                = length > 0 ? next + length : writeText(next, QString::number(arg.real(), 'g', 6));
             break;
         }
+        }
     }
-    out.append(literals + literal->position, literal->length);
+    next = writeText(next, QStringView(literals + literal->position, literal->length));
+    out.resize(int(next - begin));
 }
 
 QString JsonTemplate::filled(std::initializer_list<JsonArg> args) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 #include <QVarLengthArray>
 
 #include <initializer_list>
@@ -17,7 +18,11 @@ public:
 
     JsonArg(const QString& text)
         : m_kind(Text)
-        , m_text(&text)
+        , m_text(text)
+    { }
+    JsonArg(QStringView text)
+        : m_kind(Text)
+        , m_text(text)
     { }
     JsonArg(int number)
         : m_kind(Integer)
@@ -29,13 +34,13 @@ public:
     { }
 
     Kind kind() const { return m_kind; }
-    const QString& text() const { return *m_text; }
+    QStringView text() const { return m_text; }
     int integer() const { return m_integer; }
     double real() const { return m_real; }
 
 private:
     Kind m_kind;
-    const QString* m_text = nullptr;
+    QStringView m_text;
     int m_integer = 0;
     double m_real = 0.0;
 };
@@ -60,7 +65,7 @@ public:
 
     // Whether QString::arg could find a place marker in text ('%', an optional 'L', a digit) or
     // in text followed by anything (text ends with '%' or "%L").
-    static bool mayFormMarker(const QString& text);
+    static bool mayFormMarker(QStringView text);
     // The text of the chain of QString::arg calls on text with args.
     static QString filledBySubstitution(const QString& text, std::initializer_list<JsonArg> args);
 

@@ -51,7 +51,8 @@ const char smallMeasurementText[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\
                                     "  <MSystemDef id=\"msys.us\"><Label>US \xC4\x8D</Label>"
                                     "</MSystemDef>\n"
                                     "  <MUnitDef id=\"degC\">\n"
-                                    "    <Label>\xC2\xB0""C</Label><Scale>1</Scale>"
+                                    "    <Label>\xC2\xB0"
+                                    "C</Label><Scale>1</Scale>"
                                     "<Resolution>0.5</Resolution>\n"
                                     "  </MUnitDef>\n"
                                     "</Measurements>\n";
@@ -81,7 +82,8 @@ QByteArray laughs(int levels, const QByteArray& body)
     QByteArray text = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n <!ENTITY lol \"lol\">\n";
     for (int level = 1; level <= levels; ++level) {
         text += " <!ENTITY lol" + QByteArray::number(level) + " \"";
-        const QByteArray previous = level == 1 ? "&lol;" : "&lol" + QByteArray::number(level - 1) + ';';
+        const QByteArray previous
+            = level == 1 ? "&lol;" : "&lol" + QByteArray::number(level - 1) + ';';
         text += previous.repeated(10) + "\">\n";
     }
     return text + "]>\n" + body + '\n';
@@ -89,8 +91,8 @@ QByteArray laughs(int levels, const QByteArray& body)
 
 QByteArray nested(int levels, const QByteArray& before = QByteArray())
 {
-    return "<Root>" + before + QByteArray("<a>").repeated(levels) + QByteArray("</a>").repeated(levels)
-        + "</Root>";
+    return "<Root>" + before + QByteArray("<a>").repeated(levels)
+        + QByteArray("</a>").repeated(levels) + "</Root>";
 }
 
 // What Qt's debug stream makes of a path inside a quoted string.
@@ -256,7 +258,8 @@ QString TstHostileFiles::write(const QString& name, const QByteArray& content)
 {
     const QString path = m_dir.filePath(name);
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(content) != content.size())
         return QString();
     return path;
 }
@@ -360,8 +363,9 @@ void TstHostileFiles::entitiesWithinQtLimitExpand()
     const QString expected = QStringLiteral("lol").repeated(100);
 
     const DictionaryLoad load = loadDictionary(write(QStringLiteral("entities.xml"),
-        laughs(2, "<Dictionary><VariableDef variableName=\"S\"><DataItem type=\"String\">"
-                      "<Default>&lol2;</Default></DataItem></VariableDef></Dictionary>")));
+        laughs(2,
+            "<Dictionary><VariableDef variableName=\"S\"><DataItem type=\"String\">"
+            "<Default>&lol2;</Default></DataItem></VariableDef></Dictionary>")));
     QVERIFY(load.dictionary);
     DPointDef* def = load.dictionary->getDPointDefByName(QStringLiteral("S"));
     QVERIFY(def);

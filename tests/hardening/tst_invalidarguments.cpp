@@ -65,8 +65,8 @@ void TstInvalidArguments::pointsWithoutDefinition()
 {
     DPointObject point;
     point.setDPointDef(nullptr);
-    QCOMPARE(checkDPointType(QVariant(QStringLiteral("12")), point),
-        QVariant(QStringLiteral("12")));
+    QCOMPARE(
+        checkDPointType(QVariant(QStringLiteral("12")), point), QVariant(QStringLiteral("12")));
     QVERIFY(point.showThisVar());
     point.setCurrentValue(QVariant(-32768));
     QCOMPARE(point.getCurrentValue(), QVariant(-32768));
