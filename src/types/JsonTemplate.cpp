@@ -28,6 +28,9 @@ QChar* writeInteger(QChar* out, int number)
 
 QChar* writeText(QChar* out, QStringView text)
 {
+    // A null text has no data pointer, which memcpy must not be given even for no bytes.
+    if (text.isEmpty())
+        return out;
     std::memcpy(static_cast<void*>(out), text.data(), size_t(text.size()) * sizeof(QChar));
     return out + text.size();
 }
