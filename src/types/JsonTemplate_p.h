@@ -49,8 +49,8 @@ private:
 // calls, one per marker in marker order. Each call replaces the lowest-numbered marker left in
 // the text so far, so a marker inside an inserted text is replaced by a later value. Filling
 // gives exactly the text of that chain of calls; when no inserted text can take part in a later
-// substitution (see fill), the template is filled by appending its literal pieces and the values
-// in one pass instead of rescanning and copying the whole text once per marker.
+// substitution (see mayFormMarker), the template is filled by appending its literal pieces and
+// the values in one pass instead of rescanning and copying the whole text once per marker.
 class JsonTemplate
 {
 public:
