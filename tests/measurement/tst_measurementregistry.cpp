@@ -21,12 +21,12 @@ namespace {
 const QString us = QStringLiteral("msys.us");
 
 // One conversion as text: "id:src>dst@resolution,src>dst@resolution" (resolution optional).
-MeasurementConversion* makeConversion(const QString& spec)
+MeasurementConversion* makeConversion(const QString& description)
 {
-    const QString id = spec.section(QLatin1Char(':'), 0, 0);
+    const QString id = description.section(QLatin1Char(':'), 0, 0);
     auto* conversion = new MeasurementConversion(nullptr);
     conversion->_init(id, QStringLiteral("label ") + id, 2.0, 7);
-    const QString entries = spec.section(QLatin1Char(':'), 1);
+    const QString entries = description.section(QLatin1Char(':'), 1);
     for (const QString& entry : entries.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QString pair = entry.section(QLatin1Char('@'), 0, 0);
         const QString resolution = entry.section(QLatin1Char('@'), 1);
@@ -105,8 +105,8 @@ void TestMeasurementRegistry::getConversion()
     QFETCH(QString, expectedId);
 
     MeasurementRegistry registry;
-    for (const QString& spec : conversions)
-        registry.addConversion(makeConversion(spec));
+    for (const QString& description : conversions)
+        registry.addConversion(makeConversion(description));
     MeasurementConversion* found = registry.getConversion(src, dst);
     QCOMPARE(found ? found->m_id : QString(), expectedId);
 }
@@ -163,8 +163,8 @@ void TestMeasurementRegistry::getConverter()
 
     MeasurementRegistry registry;
     registry.addUnits(makeUnits(QStringLiteral("U"), 0.1, 0.01));
-    for (const QString& spec : conversions)
-        registry.addConversion(makeConversion(spec));
+    for (const QString& description : conversions)
+        registry.addConversion(makeConversion(description));
 
     MeasurementConverter* converter = registry.getConverter(unitId);
     QVERIFY(converter);
