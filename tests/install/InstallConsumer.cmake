@@ -1,5 +1,5 @@
-# cmake -P script run by the install_consumer test (variables: see tests/install/CMakeLists.txt).
-# Fails with a message naming the step that went wrong.
+# cmake -P script run by the install_consumer and readme_example tests (variables: see
+# tests/install/CMakeLists.txt). Fails with a message naming the step that went wrong.
 cmake_minimum_required(VERSION 3.16)
 
 set(prefix ${KIVO_WORK_DIR}/prefix)
@@ -32,8 +32,10 @@ endfunction()
 
 # 1. Install.
 set(config_args)
+set(build_type_arg)
 if(KIVO_CONFIG)
     set(config_args --config ${KIVO_CONFIG})
+    set(build_type_arg -DCMAKE_BUILD_TYPE=${KIVO_CONFIG})
 endif()
 run(install ${CMAKE_COMMAND} --install ${KIVO_BUILD_DIR} --prefix ${prefix} ${config_args})
 
@@ -71,6 +73,58 @@ if(lib_count LESS 2)
     message(FATAL_ERROR "libraries missing in ${libdir}: ${libs}")
 endif()
 
+# With KIVO_README: the first C++ block of README.md, built as written against the installation
+# and run in the folder of the installed samples (it must work) and in an empty folder (it must
+# say what is missing and exit with status 1).
+if(KIVO_README)
+    file(READ ${KIVO_README} readme)
+    string(FIND "${readme}" "```cpp\n" begin)
+    if(begin EQUAL -1)
+        message(FATAL_ERROR "${KIVO_README} has no C++ block")
+    endif()
+    math(EXPR begin "${begin} + 7")
+    string(SUBSTRING "${readme}" ${begin} -1 rest)
+    string(FIND "${rest}" "\n```" end)
+    math(EXPR end "${end} + 1")
+    string(SUBSTRING "${rest}" 0 ${end} program)
+    set(readme_src ${KIVO_WORK_DIR}/readme-src)
+    file(WRITE ${readme_src}/main.cpp "${program}")
+    file(WRITE ${readme_src}/CMakeLists.txt [=[
+cmake_minimum_required(VERSION 3.16)
+project(readme_example LANGUAGES CXX)
+find_package(kivodpoints 0.1 REQUIRED)
+add_executable(readme-example main.cpp)
+target_link_libraries(readme-example PRIVATE kivodpoints::kivodpoints)
+]=])
+    run(readme-configure ${CMAKE_COMMAND} -S ${readme_src} -B ${KIVO_WORK_DIR}/readme-build
+        -G ${KIVO_GENERATOR} -DCMAKE_PREFIX_PATH=${prefix} ${build_type_arg}
+        -DCMAKE_CXX_COMPILER=${KIVO_CXX_COMPILER} "-DCMAKE_CXX_FLAGS=${KIVO_CXX_FLAGS}")
+    run(readme-build ${CMAKE_COMMAND} --build ${KIVO_WORK_DIR}/readme-build ${config_args})
+    file(GLOB_RECURSE readme_exe ${KIVO_WORK_DIR}/readme-build/readme-example
+        ${KIVO_WORK_DIR}/readme-build/readme-example.exe)
+    list(GET readme_exe 0 readme_exe)
+
+    set(ENV{QT_ASSUME_STDERR_HAS_CONSOLE} 1) # Qt's log output goes to stderr, whatever it is
+    file(MAKE_DIRECTORY ${KIVO_WORK_DIR}/empty)
+    foreach(folder ${prefix}/share/kivodpoints ${KIVO_WORK_DIR}/empty)
+        execute_process(COMMAND ${readme_exe} WORKING_DIRECTORY ${folder}
+            RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+        if(folder MATCHES "empty$")
+            set(expected_result 1)
+            set(expected_lines "PXC open failure 'measurements.xml'"
+                "Cannot load measurements.xml: run this in a folder that holds it.")
+        else()
+            set(expected_result 0)
+            set(expected_lines "\"variableName\":\"SupplySetpoint\"" "write accepted: 850")
+        endif()
+        if(NOT result STREQUAL expected_result)
+            message(FATAL_ERROR "README example in ${folder}: exit ${result}:\n${output}")
+        endif()
+        check_output("README example in ${folder}" "${output}" ${expected_lines})
+    endforeach()
+    return()
+endif()
+
 # The version file accepts 0.1.x only (the minor version is the compatibility line while the
 # major version is 0).
 file(WRITE ${KIVO_WORK_DIR}/version-check/CMakeLists.txt [=[
@@ -92,10 +146,6 @@ run(version-check ${CMAKE_COMMAND} -S ${KIVO_WORK_DIR}/version-check
 
 # 2. Build the consumer from a copy, so it can use nothing of the source tree.
 file(COPY ${KIVO_CONSUMER_SOURCE_DIR}/ DESTINATION ${consumer_src})
-set(build_type_arg)
-if(KIVO_CONFIG)
-    set(build_type_arg -DCMAKE_BUILD_TYPE=${KIVO_CONFIG})
-endif()
 run(consumer-configure ${CMAKE_COMMAND} -S ${consumer_src} -B ${consumer_build}
     -G ${KIVO_GENERATOR} -DCMAKE_PREFIX_PATH=${prefix} ${build_type_arg}
     -DCMAKE_CXX_COMPILER=${KIVO_CXX_COMPILER} "-DCMAKE_CXX_FLAGS=${KIVO_CXX_FLAGS}")

@@ -39,6 +39,12 @@ int runConvert(const QString& measurementsPath, const QString& unit, const QStri
         printError(QStringLiteral("warning: unit '") + unit
             + QStringLiteral("' is not defined in '") + measurements + QLatin1Char('\''));
         status = ExitWarnings;
+    } else if (!registry->getConversion(unit, MeasurementRegistry::displaySystemId)) {
+        printError(QStringLiteral("warning: unit '") + unit
+            + QStringLiteral("' has no conversion into \"") + MeasurementRegistry::displaySystemId
+            + QStringLiteral("\" in '") + measurements
+            + QStringLiteral("'; the values are shown in the unit itself, without a label"));
+        status = ExitWarnings;
     }
 
     const MeasurementConverter* converter = registry->getConverter(unit);

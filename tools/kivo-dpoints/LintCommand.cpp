@@ -5,9 +5,11 @@
 #include <kivo/dictionary/DPointDictionary.h>
 #include <kivo/loader/DPDictFormat.h>
 #include <kivo/loader/DPDictLoader.h>
+#include <kivo/measurement/MeasurementConverter.h>
 #include <kivo/measurement/MeasurementLoader.h>
 #include <kivo/measurement/MeasurementRegistry.h>
 
+#include <QDomComment>
 #include <QDomNodeList>
 #include <QHash>
 #include <QJsonDocument>
@@ -16,6 +18,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace kivo {
@@ -51,17 +54,26 @@ public:
         : m_path(path)
     { }
 
-    void add(int line, const QString& message) { m_findings.push_back({ line, message }); }
+    void add(int line, const QString& message) { m_findings.push_back({ line, message, false }); }
+    /// A finding the file marks as intended: printed as a note, not counted.
+    void addNote(int line, const QString& message)
+    {
+        m_findings.push_back({ line, message, true });
+    }
 
+    /// Prints the findings; returns the number of warnings.
     int print()
     {
         std::stable_sort(m_findings.begin(), m_findings.end(),
             [](const Finding& a, const Finding& b) { return a.line < b.line; });
+        int warnings = 0;
         for (const Finding& finding : m_findings) {
-            out() << m_path << QLatin1Char(':') << finding.line << QStringLiteral(": warning: ")
+            out() << m_path << QLatin1Char(':') << finding.line
+                  << (finding.note ? QStringLiteral(": note: ") : QStringLiteral(": warning: "))
                   << finding.message << QLatin1Char('\n');
+            warnings += finding.note ? 0 : 1;
         }
-        return static_cast<int>(m_findings.size());
+        return warnings;
     }
 
 private:
@@ -69,6 +81,7 @@ private:
     {
         int line;
         QString message;
+        bool note;
     };
 
     QString m_path;
@@ -201,10 +214,17 @@ private:
                                       : elementName + QLatin1Char(' ') + quoted(element.text());
             line = lineOf(element, dataItem);
         }
-        m_findings.add(line,
-            QStringLiteral("entry '") + name + QStringLiteral("' is skipped: ")
-                + DPDictFormat::skipReasonText(reason) + QStringLiteral(" (") + detail
-                + QLatin1Char(')'));
+        const QString message = QStringLiteral("entry '") + name + QStringLiteral("' is skipped: ")
+            + DPDictFormat::skipReasonText(reason) + QStringLiteral(" (") + detail
+            + QLatin1Char(')');
+        // A comment beginning "Skipped:" right before the entry says the skip is intended.
+        const QDomNode previous = variableDef.previousSibling();
+        if (previous.isComment()
+            && previous.toComment().data().trimmed().startsWith(QLatin1String("Skipped:"))) {
+            m_findings.addNote(line, message + QStringLiteral(", as its comment says"));
+        } else {
+            m_findings.add(line, message);
+        }
     }
 
     void checkAccess(const QDomElement& variableDef, const QString& name)
@@ -259,12 +279,24 @@ private:
         }
         // Only integer points are shown through the converter; without a conversion it has
         // no label, so the point's JSON loses its units label.
-        if (integer && !m_registry.getConversion(unit, MeasurementRegistry::displaySystemId)) {
+        if (!integer) {
+            return;
+        }
+        if (!m_registry.getConversion(unit, MeasurementRegistry::displaySystemId)) {
             m_findings.add(units.lineNumber(),
                 QStringLiteral("unit ") + quoted(unit) + QStringLiteral(" of ") + pointRef(name)
                     + QStringLiteral(" has no conversion into ")
                     + quoted(MeasurementRegistry::displaySystemId)
                     + QStringLiteral("; its JSON shows no units label"));
+        }
+        // A missing or zero Resolution (of the MUnitDef2Converter, or of the MUnitDef when there
+        // is no conversion) reads as 0: the limits then show six decimals.
+        const double resolution = m_registry.getConverter(unit)->m_resolution;
+        if (!(resolution > 0.0) || !std::isfinite(resolution)) {
+            m_findings.add(units.lineNumber(),
+                QStringLiteral("unit ") + quoted(unit) + QStringLiteral(" of ") + pointRef(name)
+                    + QStringLiteral(" has no display resolution (") + QString::number(resolution)
+                    + QStringLiteral(" in the measurement file); its values show six decimals"));
         }
     }
 

@@ -44,6 +44,27 @@ template<typename Enum> QString enumKey(Enum value)
     return QString::fromLatin1(QMetaEnum::fromType<Enum>().valueToKey(value));
 }
 
+// The epoch as a dictionary file writes it, so that it can be copied into one.
+QString epochKeyword(DPTypeTime::Epoch epoch)
+{
+    switch (epoch) {
+    case DPTypeTime::SysUpTime:
+        return DPDictLoader::sysUpTimeString;
+    case DPTypeTime::Jan_01_1970_local_time:
+        return DPDictLoader::jan_01_LocalTimeString;
+    case DPTypeTime::January_1:
+        return DPDictLoader::january_1_String;
+    case DPTypeTime::First_Of_Month:
+        return DPDictLoader::firstOfMonthString;
+    case DPTypeTime::Midnight:
+        return DPDictLoader::midnightString;
+    case DPTypeTime::Jan_01_1970_GMT:
+        return DPDictLoader::jan_01_GMT_String;
+    default:
+        return enumKey(epoch);
+    }
+}
+
 QString accessText(const DPointDef* def)
 {
     QString text;
@@ -143,7 +164,7 @@ QStringList rowOf(const DPointDef* def)
         row[Default] = quoted(address->m_default);
     } else if (const auto* time = qobject_cast<const DPTypeTime*>(def->m_type)) {
         row[Default] = QString::number(time->m_default);
-        row[Notes] = QStringLiteral("epoch ") + enumKey(time->m_epoch);
+        row[Notes] = QStringLiteral("epoch ") + epochKeyword(time->m_epoch);
     }
     return row;
 }

@@ -17,6 +17,7 @@
 #include <QDomNodeList>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTextStream>
 
 #include <cstdio>
@@ -156,6 +157,22 @@ QStringList dictionaryPathsOrDefault(const QStringList& given)
     return QStringList { bundled };
 }
 
+void printFileError(
+    const QString& path, int line, const QString& explanation, const QString& libraryText)
+{
+    out().flush();
+    err() << path;
+    if (line > 0) {
+        err() << QLatin1Char(':') << line;
+    }
+    err() << QStringLiteral(": error: ") << explanation;
+    if (!libraryText.isEmpty()) {
+        err() << QStringLiteral(" (library: ") << libraryText << QLatin1Char(')');
+    }
+    err() << QLatin1Char('\n');
+    err().flush();
+}
+
 std::unique_ptr<MeasurementRegistry> loadRegistry(const QString& path, bool quiet)
 {
     std::unique_ptr<MeasurementRegistry> registry;
@@ -166,11 +183,25 @@ std::unique_ptr<MeasurementRegistry> loadRegistry(const QString& path, bool quie
         messages = capture.messages();
     }
     if (!registry) {
-        QString message = QStringLiteral("cannot load measurements '") + path + QLatin1Char('\'');
-        if (!messages.isEmpty()) {
-            message += QStringLiteral(": ") + messages.join(QStringLiteral("; "));
+        // The loader says "PXC open failure '<path>': <reason>" or "PXC parsing failure
+        // '<path>'"; the second names no line, so the file is parsed again to find it.
+        const QString libraryText = messages.join(QStringLiteral("; "));
+        if (libraryText.startsWith(QLatin1String("PXC open failure"))) {
+            printFileError(
+                path, 0, QStringLiteral("cannot open the measurement file"), libraryText);
+            return nullptr;
         }
-        printError(message);
+        QDomDocument document;
+        QString parseError;
+        int line = 0;
+        if (!parseDocument(path, &document, &parseError, &line)) {
+            printFileError(path, line,
+                QStringLiteral("the measurement file is not well-formed XML: ") + parseError,
+                libraryText);
+        } else {
+            printFileError(
+                path, 0, QStringLiteral("the measurement file cannot be parsed"), libraryText);
+        }
         return nullptr;
     }
     if (!quiet) {
@@ -214,13 +245,25 @@ LoadedDictionary loadDictionary(const QString& path, MeasurementRegistry* regist
         printError(QStringLiteral("library: ") + message);
     }
     if (!loaded.dictionary) {
-        printError(
-            QStringLiteral("cannot load dictionary '") + path + QStringLiteral("': ") + errorText);
+        // "Could not open '<path>'" or "Failed to parse <path>, error: <message>, errLine: <n>".
+        static const QRegularExpression errorLine(QStringLiteral(", errLine: (\\d+)$"));
+        const QRegularExpressionMatch match = errorLine.match(errorText);
+        if (match.hasMatch()) {
+            printFileError(path, match.captured(1).toInt(),
+                QStringLiteral("the dictionary is not well-formed XML"), errorText);
+        } else {
+            QFile file(path);
+            const QString reason = file.open(QIODevice::ReadOnly)
+                ? QString()
+                : QStringLiteral(": ") + file.errorString();
+            printFileError(
+                path, 0, QStringLiteral("cannot open the dictionary") + reason, errorText);
+        }
     }
     return loaded;
 }
 
-bool parseDocument(const QString& path, QDomDocument* document, QString* errorMessage)
+bool parseDocument(const QString& path, QDomDocument* document, QString* errorMessage, int* line)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -228,10 +271,15 @@ bool parseDocument(const QString& path, QDomDocument* document, QString* errorMe
         return false;
     }
     QString parseError;
-    int line = 0;
+    int errorLine = 0;
     int column = 0;
-    if (!document->setContent(&file, false, &parseError, &line, &column)) {
-        *errorMessage = parseError + QStringLiteral(" at line ") + QString::number(line);
+    if (!document->setContent(&file, false, &parseError, &errorLine, &column)) {
+        *errorMessage = line
+            ? parseError
+            : parseError + QStringLiteral(" at line ") + QString::number(errorLine);
+        if (line) {
+            *line = errorLine;
+        }
         return false;
     }
     return true;

@@ -71,7 +71,12 @@ QString measurementsPathOrDefault(const QString& given);
 /// given and nothing is bundled.
 QStringList dictionaryPathsOrDefault(const QStringList& given);
 
-/// The registry of the measurement file at path; null after an error line on stderr.
+/// Writes "path:line: error: explanation (library: libraryText)" on stderr; without ":line"
+/// when line is 0, without the library part when libraryText is empty.
+void printFileError(
+    const QString& path, int line, const QString& explanation, const QString& libraryText);
+
+/// The registry of the measurement file at path; null after a file error line on stderr.
 /// With quiet, the loader's per-entry messages are dropped (the caller reports them itself).
 std::unique_ptr<MeasurementRegistry> loadRegistry(const QString& path, bool quiet);
 
@@ -87,12 +92,14 @@ struct LoadedDictionary
 
 /// The dictionary name of a file: its base name (up to the last suffix).
 QString dictionaryName(const QString& path);
-/// The dictionary at path loaded with registry; its dictionary is null after an error line on
-/// stderr ("cannot load dictionary '<path>': " + the loader's error text).
+/// The dictionary at path loaded with registry; its dictionary is null after a file error line
+/// on stderr that keeps the loader's error text.
 LoadedDictionary loadDictionary(const QString& path, MeasurementRegistry* registry);
 
-/// A file parsed with line numbers; false with a message when it cannot be read or parsed.
-bool parseDocument(const QString& path, QDomDocument* document, QString* errorMessage);
+/// A file parsed with line numbers; false with a message when it cannot be read or parsed. With
+/// line, the message leaves the line out and line receives it.
+bool parseDocument(
+    const QString& path, QDomDocument* document, QString* errorMessage, int* line = nullptr);
 /// The VariableDef elements below the root of document, in document order.
 QList<QDomElement> variableDefs(const QDomDocument& document);
 

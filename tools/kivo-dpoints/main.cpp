@@ -4,6 +4,7 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTextStream>
 
@@ -59,6 +60,98 @@ int finish(int status)
     return status;
 }
 
+// One command: its usage after the program name and its help text.
+struct CommandHelp
+{
+    const char* name;
+    const char* usage;
+    const char* text;
+};
+
+const char generalUsage[] = "[options] [command] [arguments...]";
+
+const char generalHelp[]
+    = "Shows, exports and checks data point dictionaries, and converts raw values into display\n"
+      "units.\n"
+      "\n"
+      "Commands:\n"
+      "  show [DICTIONARY...]    a table of every point per dictionary (the default command)\n"
+      "  json [DICTIONARY...]    one JSON array with every point's JSON description\n"
+      "  lint [DICTIONARY...]    warnings for skipped entries and silent surprises\n"
+      "  convert UNIT VALUE...   display text and label of raw values of UNIT\n"
+      "'kivo-dpoints COMMAND --help' describes one command. Without a dictionary, the\n"
+      "bundled sample dictionary is used.\n";
+
+const char optionsHelp[]
+    = "\n"
+      "Options:\n"
+      "  -m, --measurements FILE  the measurement file (units and conversions); without it,\n"
+      "                           the bundled one\n"
+      "  -h, --help               this help\n"
+      "  -v, --version            the version\n";
+
+const CommandHelp commandHelps[] = {
+    { "show", "show [options] [DICTIONARY...]",
+        "Prints a table of the points of each dictionary: name, type, access, default, limits,\n"
+        "resolution and units label (integer points in display units, as their JSON gives\n"
+        "them), and notes (labels, event settings, epoch keyword); then a summary line.\n"
+        "Without a dictionary, the bundled sample dictionary is shown.\n"
+        "Exit status: 0 shown, 2 a file cannot be loaded.\n" },
+    { "json", "json [options] [DICTIONARY...]",
+        "Prints one JSON array: per dictionary its name and the JSON text of every definition,\n"
+        "in name order, as the library gives it. A definition text that is not valid JSON (a\n"
+        "double quote in a name, say) is printed with its texts escaped, and a warning says so.\n"
+        "Exit status: 0 all texts valid, 1 some texts escaped, 2 a file cannot be loaded.\n" },
+    { "lint", "lint [options] [DICTIONARY...]",
+        "Checks the measurement file and the dictionaries, compiler style (FILE:LINE: warning:),\n"
+        "for entries the loader skips and for silent surprises: duplicate names, Access texts,\n"
+        "unknown EnumDefId or enumeration default, changeable texts, units without a display\n"
+        "conversion or resolution, ShowVar and associated-variable names that name no point,\n"
+        "invalid JSON texts. An entry after a comment beginning \"Skipped:\" is skipped on\n"
+        "purpose: it gets a note, not a warning.\n"
+        "Exit status: 0 clean, 1 warnings, 2 a file cannot be loaded.\n" },
+    { "convert", "convert [options] UNIT VALUE...",
+        "Prints the display text and label of each raw VALUE of UNIT (a MUnitDef id), converted\n"
+        "into the display system \"msys.us\" at its display resolution.\n"
+        "Exit status: 0 converted, 1 the unit is unknown or has no display conversion (the\n"
+        "values are printed unconverted), 2 a value is not a number or a file cannot be "
+        "loaded.\n" },
+};
+
+const CommandHelp* findCommand(const QString& name)
+{
+    for (const CommandHelp& command : commandHelps) {
+        if (name == QLatin1String(command.name)) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+QString usageLine(const char* usage)
+{
+    return QStringLiteral("Usage: ") + programName + QLatin1Char(' ') + QLatin1String(usage)
+        + QLatin1Char('\n');
+}
+
+// Without a command, the general help; with one, that command's.
+void printHelp(const CommandHelp* command)
+{
+    if (command) {
+        out() << usageLine(command->usage) << QString::fromUtf8(command->text);
+    } else {
+        out() << usageLine(generalUsage) << QString::fromUtf8(generalHelp);
+    }
+    out() << QString::fromUtf8(optionsHelp);
+}
+
+// A first argument that is no command but could be a file is a dictionary for "show".
+bool looksLikeFile(const QString& argument)
+{
+    return argument.contains(QLatin1Char('/')) || argument.contains(QLatin1Char('.'))
+        || QFileInfo::exists(argument);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -68,59 +161,55 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(KIVO_DPOINTS_VERSION));
     installLogHandler();
 
+    // The help texts are the tool's own: QCommandLineParser's would name the program by the
+    // path it was started with and know nothing of the commands.
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Shows, exports and checks data point dictionaries, and converts raw values into "
-        "display units.\n"
-        "\n"
-        "Commands:\n"
-        "  show [DICTIONARY...]      a table of every point per dictionary (the default)\n"
-        "  json [DICTIONARY...]      one JSON array with every point's JSON description\n"
-        "  lint [DICTIONARY...]      warnings for skipped entries and silent surprises;\n"
-        "                            exit status 0 clean, 1 warnings, 2 a file cannot be loaded\n"
-        "  convert UNIT VALUE...     display text and label of raw values of UNIT\n"
-        "\n"
-        "Without -m the bundled measurement file is used; without a dictionary, the bundled\n"
-        "sample dictionary."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption helpOption(
+        QStringList { QStringLiteral("h"), QStringLiteral("help") }, QString());
+    parser.addOption(helpOption);
     const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption measurementsOption(QStringList { measurementsShort, measurementsLong },
-        QStringLiteral("Measurement file (units and conversions) to use."),
-        QStringLiteral("MEASUREMENTS"));
+    const QCommandLineOption measurementsOption(
+        QStringList { measurementsShort, measurementsLong }, QString(), QStringLiteral("FILE"));
     parser.addOption(measurementsOption);
-    parser.addPositionalArgument(QStringLiteral("command"),
-        QStringLiteral("show (default), json, lint or convert."), QStringLiteral("[command]"));
-    parser.addPositionalArgument(QStringLiteral("arguments"),
-        QStringLiteral("Dictionary files; for convert, a unit id and raw values."),
-        QStringLiteral("[arguments...]"));
 
     const QStringList arguments = separatePositionals(QCoreApplication::arguments());
     if (!parser.parse(arguments)) {
         printError(parser.errorText() + QStringLiteral(" See --help."));
         return finish(ExitFailure);
     }
-    // process() prints the help texts (--help, --help-all) or the version and exits.
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))
-        || parser.isSet(versionOption)) {
-        parser.process(arguments);
+    if (parser.isSet(versionOption)) {
+        parser.process(arguments); // prints the version and exits
     }
 
     const QString measurements = parser.value(measurementsOption);
     QStringList positionals = parser.positionalArguments();
-    QString command = QStringLiteral("show");
-    static const QStringList commands { QStringLiteral("show"), QStringLiteral("json"),
-        QStringLiteral("lint"), QStringLiteral("convert") };
-    if (!positionals.isEmpty() && commands.contains(positionals.first())) {
-        command = positionals.takeFirst();
+    const CommandHelp* command = nullptr;
+    if (!positionals.isEmpty()) {
+        command = findCommand(positionals.first());
+        if (command) {
+            positionals.removeFirst();
+        } else if (!looksLikeFile(positionals.first())) {
+            printError(
+                QStringLiteral("unknown command '") + positionals.first() + QLatin1Char('\''));
+            err() << usageLine(generalUsage)
+                  << QStringLiteral("Commands: show (the default), json, lint, convert. See ")
+                  << programName << QStringLiteral(" --help.\n");
+            return finish(ExitFailure);
+        }
+    }
+    if (parser.isSet(helpOption)) {
+        printHelp(command);
+        return finish(ExitOk);
     }
 
-    if (command == QLatin1String("json")) {
+    const QString name = command ? QLatin1String(command->name) : QStringLiteral("show");
+    if (name == QLatin1String("json")) {
         return finish(runJson(measurements, positionals));
     }
-    if (command == QLatin1String("lint")) {
+    if (name == QLatin1String("lint")) {
         return finish(runLint(measurements, positionals));
     }
-    if (command == QLatin1String("convert")) {
+    if (name == QLatin1String("convert")) {
         if (positionals.size() < 2) {
             printError(QStringLiteral("convert needs a unit and at least one value. See --help."));
             return finish(ExitFailure);
