@@ -1146,7 +1146,7 @@ void TstDPDictLoader::bundledSample()
                        "\"access\":\"R\"}"));
     QCOMPARE(dictionary->getDPointDefByName("BurnerModulation")->getTypeJson(),
         QStringLiteral("{\"type\":\"int\", \"default\":0, \"min\":0, \"max\":100, "
-                       "\"resolution\":1, \"unitsLabel\":\"\", "
+                       "\"resolution\":1, \"unitsLabel\":\"%\", "
                        "\"variableName\":\"BurnerModulation\", "
                        "\"externalName\":\"Burner modulation\", \"lineId\":\"BRN1.AO01\", "
                        "\"access\":\"RW\"}"));
