@@ -369,16 +369,11 @@ void TestMeasurementLoader::bundledSample_data()
                            << "V" << 0.1;
     QTest::newRow("kW") << "kW" << QVariant(12) << "40.9"
                         << "kBtu/h" << 0.1;
-    QTest::newRow("percent") << "percent" << QVariant(55) << "55"
-                             << "%" << 1.0;
-    QTest::newRow("seconds") << "seconds" << QVariant(90) << "90"
-                             << "s" << 1.0;
-    QTest::newRow("minutes") << "minutes" << QVariant(15) << "15"
-                             << "min" << 1.0;
-    QTest::newRow("hours") << "hours" << QVariant(8760) << "8760"
-                           << "h" << 1.0;
-    QTest::newRow("rpm") << "rpm" << QVariant(1450) << "1450"
-                         << "rpm" << 1.0;
+    QTest::newRow("percent") << "percent" << QVariant(55) << "55" << QStringLiteral("%") << 1.0;
+    QTest::newRow("seconds") << "seconds" << QVariant(90) << "90" << QStringLiteral("s") << 1.0;
+    QTest::newRow("minutes") << "minutes" << QVariant(15) << "15" << QStringLiteral("min") << 1.0;
+    QTest::newRow("hours") << "hours" << QVariant(8760) << "8760" << QStringLiteral("h") << 1.0;
+    QTest::newRow("rpm") << "rpm" << QVariant(1450) << "1450" << QStringLiteral("rpm") << 1.0;
 }
 
 void TestMeasurementLoader::bundledSample()

@@ -602,13 +602,6 @@ void TestKivoDpoints::convert_data()
                                                      "F\n212.0 \xc2\xb0"
                                                      "F\n")
                                 << QString() << 0;
-    QTest::newRow("unit without conversion")
-        << QStringList { "percent", "42.4" } << QStringLiteral("42\n")
-        << QStringLiteral("kivo-dpoints: warning: unit 'percent' has no conversion into "
-                          "\"msys.us\" in '%1'; the values are shown in the unit itself, "
-                          "without a label\n")
-               .arg(m_units)
-        << 1;
     QTest::newRow("unknown unit")
         << QStringList { "furlongs", "23.5" } << QStringLiteral("24\n")
         << QStringLiteral("kivo-dpoints: warning: unit 'furlongs' is not defined in '%1'\n")
