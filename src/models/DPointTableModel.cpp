@@ -389,7 +389,7 @@ void DPointTableModel::onUpdateCompleted(QObject const* point, bool success)
     row.writeState = success ? WriteConfirmed : WriteRefused;
     row.writeStatus = status;
     row.answeredValue = value;
-    rowChanged(r);
+    // No dataChanged here: setUpdateComplete always emits valueChanged next, which shows it.
 }
 
 void DPointTableModel::onPointDestroyed(QObject* object)
