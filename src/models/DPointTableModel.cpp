@@ -132,7 +132,7 @@ QVariant DPointTableModel::data(QModelIndex const& index, int role) const
             return QVariant();
         return row.inputError.isEmpty() ? data(index, WriteStatusRole) : row.inputError;
     case DPointModelItemData::WorksheetRole:
-        return row.item->data(2, DPointModelItemData::WorksheetRole);
+        return row.item->data(WorksheetColumn, DPointModelItemData::WorksheetRole);
     case DPointModelItemData::PointRole:
     case DPointModelItemData::DefinitionRole:
         return row.item->roleData(role);

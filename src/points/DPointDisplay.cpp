@@ -96,7 +96,7 @@ QString withLabel(const QString& text, const QString& label)
     return label.isEmpty() ? text : text + QLatin1Char(' ') + label;
 }
 
-QString clockText(qint64 seconds)
+QString clockText(quint64 seconds)
 {
     return QStringLiteral("%1:%2:%3")
         .arg(seconds / 3600 % 24, 2, 10, QLatin1Char('0'))
@@ -122,9 +122,10 @@ QString timeText(DPTypeTime::Epoch epoch, qint64 seconds)
     case DPTypeTime::SysUpTime:
     case DPTypeTime::Midnight: {
         const QString sign = seconds < 0 ? QStringLiteral("-") : QString();
-        seconds = std::abs(seconds);
-        const qint64 days = seconds / secondsPerDay;
-        return sign + (days ? QStringLiteral("%1d ").arg(days) : QString()) + clockText(seconds);
+        // Unsigned, so that the smallest qint64 has a magnitude too.
+        const quint64 magnitude = seconds < 0 ? 0 - quint64(seconds) : quint64(seconds);
+        const quint64 days = magnitude / secondsPerDay;
+        return sign + (days ? QStringLiteral("%1d ").arg(days) : QString()) + clockText(magnitude);
     }
     default:
         break;
@@ -279,10 +280,12 @@ QString DPointDisplay::displayText(const DPointDef* def, const QVariant& raw)
             return raw.toString();
         return withLabel(numberText(number, decimals), unitsLabel(def));
     }
+    bool isInteger = false;
+    const int integer = raw.toInt(&isInteger);
     if (const auto* enumeration = qobject_cast<const DPTypeEnum*>(type))
-        return enumeration->m_values.value(raw.toInt(), raw.toString());
+        return isInteger ? enumeration->m_values.value(integer, raw.toString()) : raw.toString();
     if (qobject_cast<const DPTypeEvent*>(type))
-        return eventText(raw.toInt());
+        return isInteger ? eventText(integer) : raw.toString();
     if (qobject_cast<const DPTypeIPv4*>(type)) {
         const QVariant address = parseAddress(raw);
         return address.isValid() ? addressText(address.toUInt()) : raw.toString();
