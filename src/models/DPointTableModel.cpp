@@ -235,6 +235,14 @@ bool DPointTableModel::requestWrite(Row& row, QVariant const& value, QString* re
     *reason = DPointDisplay::checkLimits(def, raw);
     if (!reason->isEmpty())
         return false;
+    const QVariant current = point->getCurrentValue();
+    if (raw == current) {
+        // Nothing to write, and a request for the value the point holds would never be
+        // committed. A request for another value that is not committed yet is withdrawn.
+        if (point->isPending() && point->getPendingValue() != current)
+            point->cancelPending();
+        return true;
+    }
     point->setUpdatePending(raw, true);
     row.writeState = WritePending;
     row.writeStatus.clear();

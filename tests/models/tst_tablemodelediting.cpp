@@ -98,15 +98,19 @@ private Q_SLOTS:
     {
         auto* point = value(0, kivo::DPointModelItemData::PointRole).value<kivo::DPointObject*>();
         QSignalSpy changed(m_model.get(), &QAbstractItemModel::dataChanged);
+        QVERIFY(m_model->setData(m_model->index(0, 1), "179.6")); // held already: nothing to write
+        QVERIFY(!point->isPending());
         QVERIFY(m_model->setData(m_model->index(0, 1), QStringLiteral("190")));
         QTRY_COMPARE(value(0, Qt::DisplayRole), QVariant("190.0 °F")); // committed automatically
-        // The device refuses and answers with the value it actually holds.
-        point->setUpdateComplete(820,
-            kivo::StatRef(new kivo::StatBase(
-                QStringLiteral("E42"), QStringLiteral("Device refused the value"))));
+        // The device refuses and answers with the value it actually holds; the second link of
+        // the status chain has a code only.
+        kivo::StatRef refusal(new kivo::StatBase("E42", "Device refused the value"));
+        refusal.chain(kivo::StatRef(new kivo::StatBase("E7")));
+        point->setUpdateComplete(820, refusal);
         QCOMPARE(
             value(0, DPointTableModel::WriteStateRole), QVariant(DPointTableModel::WriteRefused));
-        QCOMPARE(value(0, DPointTableModel::WriteStatusRole), QVariant("Device refused the value"));
+        QCOMPARE(
+            value(0, DPointTableModel::WriteStatusRole), QVariant("Device refused the value; E7"));
         QCOMPARE(value(0, Qt::DisplayRole), QVariant("179.6 °F"));
         QCOMPARE(changed.last().at(0).toModelIndex(), m_model->index(0, 0));
         point->setCurrentValue(821); // the next value ends the answer's display

@@ -17,7 +17,6 @@ private Q_SLOTS:
     {
         m_registry.reset(kivo::MeasurementLoader::loadMeasurementRegistry(
             QStringLiteral(KIVO_SAMPLE_DATA_DIR "/measurements.xml")));
-        QVERIFY(m_registry);
         kivo::DPDictLoader loader(nullptr, nullptr, m_registry.get());
         m_dict.reset(loader.load(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/boiler.xml"), "boiler"));
         QVERIFY(m_dict);
@@ -106,14 +105,6 @@ private Q_SLOTS:
         QCOMPARE(result.userType(), raw.userType());
         QCOMPARE(result, raw);
         QCOMPARE(why.isEmpty() ? DPointDisplay::checkLimits(def(point), result) : why, reason);
-    }
-
-    void statusText()
-    {
-        QCOMPARE(DPointDisplay::statusText(kivo::StatRef()), QString());
-        kivo::StatRef status(new kivo::StatBase(QStringLiteral("E42"), QStringLiteral("Refused")));
-        status.chain(kivo::StatRef(new kivo::StatBase(QStringLiteral("E7"))));
-        QCOMPARE(DPointDisplay::statusText(status), QStringLiteral("Refused; E7"));
     }
 
 private:

@@ -104,7 +104,8 @@ public:
     QVariant data(QModelIndex const& index, int role = Qt::DisplayRole) const override;
     /// Takes a Qt::EditRole edit of the value column given as text or a number in display units
     /// (DPointDisplay::rawValue), checks it with checkDPointType, DPointDisplay::checkLimits and
-    /// the definition's writability, and requests the write with setUpdatePending(raw, true).
+    /// the definition's writability, and requests the write with setUpdatePending(raw, true);
+    /// the value the point already holds is accepted without a write.
     /// False, the point untouched and the reason in InputErrorRole and lastInputError(), when
     /// refused; false without a reason for other roles and columns.
     bool setData(QModelIndex const& index, QVariant const& value, int role = Qt::EditRole) override;
