@@ -1,140 +1,81 @@
 #include "PanelWindow.h"
 
-#include "ValueText.h"
-
-#include <kivo/core/StatBase.h>
-#include <kivo/core/StatRef.h>
 #include <kivo/dictionary/DPointDef.h>
-#include <kivo/models/DPointModelItemData.h>
 #include <kivo/models/DPointTableModel.h>
 #include <kivo/points/DPointObject.h>
-#include <kivo/points/checkDPointType.h>
 
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include <functional>
+#include <iterator>
+
+using kivo::DPointTableModel;
 
 namespace {
 
-using WriteRequested = std::function<void(kivo::DPointObject*, const QVariant&)>;
-
-// A row whose edits go to the device: the edited value becomes a pending write (committed
-// 100 ms later) instead of the point's current value.
-class WritingItem : public kivo::DPointModelItemData
+// Colours a value cell by its write state: amber while the device has not answered, red after
+// a refusal. The cell is painted as unselected so that the colour shows on a selected row too.
+class WriteStateDelegate : public QStyledItemDelegate
 {
 public:
-    WritingItem(kivo::DPointObject* point, WriteRequested requested)
-        : DPointModelItemData(point)
-        , m_requested(std::move(requested))
-    { }
-
-    bool setData(int /*column*/, const QVariant& value) override
-    {
-        if (!m_dpoint)
-            return false;
-        const QVariant converted = kivo::checkDPointType(value, *m_dpoint);
-        if (!converted.isValid())
-            return false;
-        m_dpoint->setUpdatePending(converted);
-        m_requested(m_dpoint, converted);
-        return true;
-    }
-
-private:
-    WriteRequested m_requested;
-};
-
-// Shows values in display units and marks points whose write is still pending; edits are
-// typed in display units and converted back to raw values.
-class ValueDelegate : public QStyledItemDelegate
-{
-public:
-    ValueDelegate(kivo::MeasurementRegistry* registry, QObject* parent)
-        : QStyledItemDelegate(parent)
-        , m_registry(registry)
-    { }
-
-    QWidget* createEditor(
-        QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override
-    {
-        return new QLineEdit(parent);
-    }
-
-    void setEditorData(QWidget* editor, const QModelIndex& index) const override
-    {
-        static_cast<QLineEdit*>(editor)->setText(
-            panel::displayText(definition(index), index.data(Qt::EditRole), m_registry, false));
-    }
-
-    void setModelData(
-        QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override
-    {
-        const QString text = static_cast<QLineEdit*>(editor)->text();
-        model->setData(index, panel::rawFromText(definition(index), text, m_registry));
-    }
+    using QStyledItemDelegate::QStyledItemDelegate;
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (index.column() != kivo::DPointTableModel::ValueColumn)
+        if (index.column() != DPointTableModel::ValueColumn)
             return;
-        option->text = panel::displayText(definition(index), index.data(Qt::EditRole), m_registry);
-        auto* point = index.data(kivo::DPointModelItemData::PointRole).value<kivo::DPointObject*>();
-        if (point && point->isPending())
-            option->backgroundBrush = QColor(255, 226, 140);
+        switch (index.data(DPointTableModel::WriteStateRole).toInt()) {
+        case DPointTableModel::WritePending:
+            option->backgroundBrush = QColor(255, 214, 102);
+            break;
+        case DPointTableModel::WriteRefused:
+            option->backgroundBrush = QColor(244, 163, 163);
+            break;
+        default:
+            return;
+        }
+        option->state &= ~QStyle::State_Selected;
     }
-
-private:
-    static const kivo::DPointDef* definition(const QModelIndex& index)
-    {
-        return index.data(kivo::DPointModelItemData::DefinitionRole).value<kivo::DPointDef*>();
-    }
-
-    kivo::MeasurementRegistry* m_registry;
 };
 
 } // namespace
 
-PanelWindow::PanelWindow(const QList<kivo::DPointObject*>& points,
-    kivo::MeasurementRegistry* registry, const QString& title, QWidget* parent)
+PanelWindow::PanelWindow(
+    const QList<kivo::DPointObject*>& points, const QString& title, QWidget* parent)
     : QMainWindow(parent)
-    , m_registry(registry)
-    , m_model(new kivo::DPointTableModel(this))
+    , m_model(new DPointTableModel(this))
 {
     setWindowTitle(title);
-    const WriteRequested requested = [this](kivo::DPointObject* point, const QVariant&) {
-        statusBar()->showMessage(tr("%1: write of %2 requested")
-                                     .arg(nameOf(point),
-                                         panel::displayText(point->getDPointDef(),
-                                             point->getPendingValue(), m_registry)));
-    };
-    for (kivo::DPointObject* point : points) {
-        m_model->addItem(new WritingItem(point, requested));
+    m_model->addPoints(points);
+    for (kivo::DPointObject* point : points)
         followWrites(point);
-    }
+    connect(m_model, &QAbstractItemModel::dataChanged, this,
+        [this](const QModelIndex& from, const QModelIndex& to) {
+            showInputErrors(from.row(), to.row());
+        });
 
     m_view = new QTableView(this);
     m_view->setModel(m_model);
-    m_view->setItemDelegate(new ValueDelegate(registry, m_view));
+    m_view->setItemDelegate(new WriteStateDelegate(m_view));
     m_view->setAlternatingRowColors(true);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     m_view->verticalHeader()->setDefaultSectionSize(m_view->fontMetrics().height() + 8);
     m_view->verticalHeader()->hide();
     m_view->horizontalHeader()->setStretchLastSection(true);
-    m_view->setColumnWidth(kivo::DPointTableModel::NameColumn, 260);
-    m_view->setColumnWidth(kivo::DPointTableModel::ValueColumn, 230);
+    const int widths[] = { 250, 140, 60, 130, 85, 85, 150 };
+    for (int column = 0; column < int(std::size(widths)); ++column)
+        m_view->setColumnWidth(column, widths[column]);
 
     auto* hint = new QLabel(
-        tr("Values in US display units. Double-click a writable value to change it; the row "
-           "stays highlighted until the device answers."),
+        tr("Values in US display units. Double-click a writable value to change it: the cell "
+           "stays amber until the device answers, and turns red when the device refuses."),
         this);
     hint->setWordWrap(true);
     auto* central = new QWidget(this);
@@ -146,7 +87,7 @@ PanelWindow::PanelWindow(const QList<kivo::DPointObject*>& points,
     m_deviceLabel = new QLabel(this);
     statusBar()->addPermanentWidget(m_deviceLabel);
     statusBar()->showMessage(tr("%n point(s) loaded", nullptr, points.size()));
-    resize(1000, 720);
+    resize(1200, 720);
 }
 
 bool PanelWindow::requestWrite(const QString& name, const QString& text)
@@ -154,10 +95,10 @@ bool PanelWindow::requestWrite(const QString& name, const QString& text)
     for (int row = 0; row < m_model->rowCount(); ++row) {
         kivo::DPointObject* point = m_model->pointAt(row);
         if (point && point->getDPointDef()->objectName() == name) {
-            const QModelIndex index = m_model->index(row, kivo::DPointTableModel::ValueColumn);
+            const QModelIndex index = m_model->index(row, DPointTableModel::ValueColumn);
             m_view->scrollTo(index);
-            return m_model->setData(
-                index, panel::rawFromText(point->getDPointDef(), text, m_registry));
+            m_view->selectRow(row);
+            return m_model->setData(index, text);
         }
     }
     return false;
@@ -170,32 +111,52 @@ void PanelWindow::showDeviceState(int tick, int reporting)
 
 void PanelWindow::followWrites(kivo::DPointObject* point)
 {
+    // The model follows the point first (it connected first), so its roles are up to date here.
     connect(point, &kivo::DPointObject::updatePending, this, [this, point] {
+        if (!point->isPending())
+            return;
         statusBar()->showMessage(tr("%1: %2 sent to the device, waiting for its answer")
-                                     .arg(nameOf(point), valueOf(point)));
+                                     .arg(nameOf(point), cell(point, Qt::DisplayRole)));
     });
     connect(point, &kivo::DPointObject::updateCompleted, this, [this, point](bool success) {
+        const QString name = nameOf(point);
         if (success) {
             statusBar()->showMessage(
-                tr("%1: the device confirmed %2").arg(nameOf(point), valueOf(point)));
+                tr("%1: the device confirmed %2").arg(name, cell(point, Qt::DisplayRole)));
             return;
         }
-        const kivo::StatRef status = point->getUpdateStatus();
-        const QString reason = status.m_stat
-            ? QStringLiteral("[%1] %2").arg(status.m_stat->getCode(), status.m_stat->getMsg())
-            : tr("no reason given");
-        statusBar()->showMessage(
-            tr("%1: the device refused the write (%2); the value is back to %3")
-                .arg(nameOf(point), reason, valueOf(point)));
+        statusBar()->showMessage(tr("%1: %2; the value is back to %3")
+                                     .arg(name, cell(point, DPointTableModel::WriteStatusRole),
+                                         cell(point, Qt::DisplayRole)));
     });
+}
+
+void PanelWindow::showInputErrors(int firstRow, int lastRow)
+{
+    for (int row = firstRow; row <= lastRow; ++row) {
+        const QString error = m_model->index(row, DPointTableModel::ValueColumn)
+                                  .data(DPointTableModel::InputErrorRole)
+                                  .toString();
+        if (error == m_shownErrors.value(row))
+            continue;
+        m_shownErrors.insert(row, error);
+        if (!error.isEmpty()) {
+            statusBar()->showMessage(
+                tr("%1: %2, not sent").arg(nameOf(m_model->pointAt(row)), error));
+        }
+    }
 }
 
 QString PanelWindow::nameOf(kivo::DPointObject* point) const
 {
-    return point->getDPointDef()->m_externalName;
+    return m_model->index(m_model->rowOfPoint(point), DPointTableModel::NameColumn)
+        .data()
+        .toString();
 }
 
-QString PanelWindow::valueOf(kivo::DPointObject* point) const
+QString PanelWindow::cell(kivo::DPointObject* point, int role) const
 {
-    return panel::displayText(point->getDPointDef(), point->getCurrentValue(), m_registry);
+    return m_model->index(m_model->rowOfPoint(point), DPointTableModel::ValueColumn)
+        .data(role)
+        .toString();
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
-#include <QVariant>
 
 class QLabel;
 class QTableView;
@@ -10,22 +10,20 @@ class QTableView;
 namespace kivo {
 class DPointObject;
 class DPointTableModel;
-class MeasurementRegistry;
 } // namespace kivo
 
-/// The panel: one table row per live point (name, value in display units, display hints) and a
-/// status bar that follows each write through request, commit and the device's answer.
-/// Edits in the value column request a write instead of setting the value directly.
-/// Does not own the points or the registry.
+/// The panel: one table row per live point through kivo::DPointTableModel (values in display
+/// units, units, limits, display hints) and a status bar that follows each write through
+/// request, commit and the device's answer. Does not own the points.
 class PanelWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    PanelWindow(const QList<kivo::DPointObject*>& points, kivo::MeasurementRegistry* registry,
-        const QString& title, QWidget* parent = nullptr);
+    PanelWindow(
+        const QList<kivo::DPointObject*>& points, const QString& title, QWidget* parent = nullptr);
 
-    /// Requests a write of the display text to the point named name, as an edit in the table
-    /// would; false when there is no such row or the text does not fit the point.
+    /// Selects the row of the point named name and edits its value to text, as typing it into
+    /// the table would; false when there is no such row or the model refuses the text.
     bool requestWrite(const QString& name, const QString& text);
 
 public Q_SLOTS:
@@ -34,11 +32,14 @@ public Q_SLOTS:
 
 private:
     void followWrites(kivo::DPointObject* point);
+    void showInputErrors(int firstRow, int lastRow);
     QString nameOf(kivo::DPointObject* point) const;
-    QString valueOf(kivo::DPointObject* point) const;
+    /// The value column's data for role, as text.
+    QString cell(kivo::DPointObject* point, int role) const;
 
-    kivo::MeasurementRegistry* m_registry = nullptr;
     kivo::DPointTableModel* m_model = nullptr;
     QTableView* m_view = nullptr;
     QLabel* m_deviceLabel = nullptr;
+    // The input error last shown per row, so that a row's error is announced once.
+    QHash<int, QString> m_shownErrors;
 };

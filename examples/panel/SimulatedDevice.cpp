@@ -108,17 +108,21 @@ void SimulatedDevice::answer(kivo::DPointObject* point)
     // A controller takes a moment to carry out a write; the panel shows the point as pending
     // until the answer arrives.
     QTimer::singleShot(500, this, [this, point, requested] {
-        const auto* number = qobject_cast<const kivo::DPTypeNumber*>(point->getDPointDef()->m_type);
-        const bool fits
-            = !number || (requested.toInt() >= number->m_min && requested.toInt() <= number->m_max);
-        if (fits) {
+        const kivo::DPointDef* def = point->getDPointDef();
+        const auto* number = qobject_cast<const kivo::DPTypeNumber*>(def->m_type);
+        QString refusal;
+        if (number && (requested.toInt() < number->m_min || requested.toInt() > number->m_max))
+            refusal = QStringLiteral("Device refused the value");
+        else if (def->objectName() == QLatin1String("PumpMode") && requested.toInt() == 0)
+            refusal = QStringLiteral("The pump must run while the boiler is enabled");
+        if (refusal.isEmpty()) {
             m_reporting[point] = requested;
             point->setUpdateComplete(requested, kivo::StatRef());
-        } else {
-            point->setUpdateComplete(m_reporting.value(point),
-                kivo::StatRef(new kivo::StatBase(
-                    QStringLiteral("E42"), QStringLiteral("Device refused the value"))));
+            return;
         }
+        // A refusal answers with the value the device actually holds, and says why.
+        point->setUpdateComplete(m_reporting.value(point),
+            kivo::StatRef(new kivo::StatBase(QStringLiteral("E42"), refusal)));
     });
 }
 

@@ -14,8 +14,8 @@ class DPointObject;
 
 /// Stands in for the controller behind the panel: reports a point's value once the point has
 /// been read (covEnabled), changes the measured values every second, and answers every write
-/// 500 ms after it was committed, refusing integers outside the point's limits.
-/// Does not own the points.
+/// 500 ms after it was committed: integers outside the point's limits and pump mode Off are
+/// refused with the device's own value and a status. Does not own the points.
 class SimulatedDevice : public QObject
 {
     Q_OBJECT

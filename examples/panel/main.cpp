@@ -86,15 +86,18 @@ int main(int argc, char* argv[])
     }
 
     SimulatedDevice device(points);
-    PanelWindow window(points, registry.get(),
-        QStringLiteral("kivo-panel: %1").arg(QFileInfo(dictionaryFile).fileName()));
+    PanelWindow window(
+        points, QStringLiteral("kivo-panel: %1").arg(QFileInfo(dictionaryFile).fileName()));
     QObject::connect(&device, &SimulatedDevice::ticked, &window, &PanelWindow::showDeviceState);
     device.start();
     window.show();
 
     const QString screenshot = parser.value(screenshotOption);
     if (!screenshot.isEmpty()) {
-        // 185 degF = 85.0 degC: committed at 1.6 s, answered at 2.1 s, pictured in between.
+        // Pump mode Off is refused by the device (answered at 1.1 s); 185 degF = 85.0 degC is
+        // committed at 1.6 s, answered at 2.1 s and pictured in between, on the selected row.
+        QTimer::singleShot(500, &window,
+            [&window] { window.requestWrite(QStringLiteral("PumpMode"), QStringLiteral("Off")); });
         QTimer::singleShot(1500, &window, [&window] {
             window.requestWrite(QStringLiteral("SupplySetpoint"), QStringLiteral("185"));
         });

@@ -30,6 +30,7 @@
 #include <kivo/measurement/MeasurementRegistry.h>
 #include <kivo/measurement/MeasurementUnits.h>
 
+#include <kivo/points/DPointDisplay.h>
 #include <kivo/points/DPointObject.h>
 #include <kivo/points/DPointProvider.h>
 #include <kivo/points/VirtualDPointObject.h>

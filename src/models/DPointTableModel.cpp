@@ -2,9 +2,13 @@
 
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/models/DPointModelItemData.h>
+#include <kivo/points/DPointDisplay.h>
 #include <kivo/points/DPointObject.h>
+#include <kivo/points/checkDPointType.h>
 
+#include <QMap>
 #include <QMetaType>
+#include <QStringList>
 
 #include <utility>
 
@@ -106,6 +110,11 @@ int DPointTableModel::columnCount(QModelIndex const& parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
+QString DPointTableModel::lastInputError() const
+{
+    return m_lastInputError;
+}
+
 QVariant DPointTableModel::data(QModelIndex const& index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
@@ -117,22 +126,127 @@ QVariant DPointTableModel::data(QModelIndex const& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
+        return cellData(row, index.column(), role);
+    case Qt::ToolTipRole:
+        if (index.column() != ValueColumn)
+            return QVariant();
+        return row.inputError.isEmpty() ? data(index, WriteStatusRole) : row.inputError;
     case DPointModelItemData::WorksheetRole:
-        return row.item->data(index.column(), role);
+        return row.item->data(WorksheetColumn, DPointModelItemData::WorksheetRole);
     case DPointModelItemData::PointRole:
     case DPointModelItemData::DefinitionRole:
         return row.item->roleData(role);
+    case WriteStateRole:
+        return int(row.writeState);
+    case WriteStatusRole:
+        switch (row.writeState) {
+        case WritePending:
+            return tr("Waiting for the device");
+        case WriteConfirmed:
+            return tr("Confirmed by the device");
+        case WriteRefused:
+            return row.writeStatus.isEmpty() ? tr("Refused by the device") : row.writeStatus;
+        case NoWrite:
+            break;
+        }
+        return QString();
+    case InputErrorRole:
+        return row.inputError;
+    case RawValueRole:
+        return row.guard->getCurrentValue();
     default:
         // Other roles have typed meanings (fonts, colours, sizes) that the rows do not answer.
         return QVariant();
     }
 }
 
+QVariant DPointTableModel::cellData(Row const& row, int column, int role) const
+{
+    if (column == NameColumn)
+        return row.item->data(NameColumn, role);
+    const DPointDef* def = row.item->getDPointDef();
+    if (!def)
+        return QVariant();
+    switch (column) {
+    case ValueColumn: {
+        // Reading through the virtual getter makes a shown point count as read, which switches
+        // on its change reporting.
+        const QVariant raw = row.guard->getCurrentValue();
+        if (role == Qt::EditRole)
+            return DPointDisplay::displayValue(def, raw);
+        return DPointDisplay::displayText(def, raw);
+    }
+    case UnitsColumn:
+        return DPointDisplay::unitsLabel(def);
+    case LimitsColumn:
+        return DPointDisplay::limitsText(def);
+    case WorksheetColumn:
+        return def->property("Worksheet").toString();
+    case LineIdColumn:
+        return def->m_lineId;
+    case LargeDisplayColumn:
+        return def->property("LargeDisplay").toString();
+    case GroupsColumn: {
+        const auto groups = def->property("DisplayHints").value<QMap<QString, QString>>();
+        QStringList texts;
+        for (auto it = groups.constBegin(); it != groups.constEnd(); ++it)
+            texts << it.key() + QStringLiteral(": ") + it.value();
+        return texts.join(QStringLiteral(", "));
+    }
+    default:
+        return QVariant();
+    }
+}
+
 bool DPointTableModel::setData(QModelIndex const& index, QVariant const& value, int role)
 {
-    if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable))
+    if (role != Qt::EditRole || index.column() != ValueColumn
+        || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return false;
-    return m_rows.at(index.row()).item->setData(index.column(), value);
+    Row& row = m_rows[index.row()];
+    QString reason;
+    const bool accepted = requestWrite(row, value, &reason);
+    m_lastInputError = reason;
+    if (accepted || row.inputError != reason) {
+        row.inputError = reason;
+        rowChanged(index.row());
+    }
+    return accepted;
+}
+
+bool DPointTableModel::requestWrite(Row& row, QVariant const& value, QString* reason)
+{
+    DPointObject* point = row.guard.data();
+    const DPointDef* def = point ? point->getDPointDef() : nullptr;
+    if (!def) {
+        *reason = tr("The point is not available");
+        return false;
+    }
+    if (!def->m_writable) {
+        *reason = tr("The point is read-only");
+        return false;
+    }
+    const QVariant raw = checkDPointType(DPointDisplay::rawValue(def, value, reason), *point);
+    if (!raw.isValid()) {
+        if (reason->isEmpty())
+            *reason = tr("The value does not fit the point's type");
+        return false;
+    }
+    *reason = DPointDisplay::checkLimits(def, raw);
+    if (!reason->isEmpty())
+        return false;
+    const QVariant current = point->getCurrentValue();
+    if (raw == current) {
+        // Nothing to write, and a request for the value the point holds would never be
+        // committed. A request for another value that is not committed yet is withdrawn.
+        if (point->isPending() && point->getPendingValue() != current)
+            point->cancelPending();
+        return true;
+    }
+    point->setUpdatePending(raw, true);
+    row.writeState = WritePending;
+    row.writeStatus.clear();
+    return true;
 }
 
 Qt::ItemFlags DPointTableModel::flags(QModelIndex const& index) const
@@ -155,11 +269,21 @@ QVariant DPointTableModel::headerData(int section, Qt::Orientation orientation, 
         return QAbstractTableModel::headerData(section, orientation, role);
     switch (section) {
     case NameColumn:
-        return QStringLiteral("Name");
+        return tr("Name");
     case ValueColumn:
-        return QStringLiteral("Value");
-    case HintsColumn:
-        return QStringLiteral("Hints");
+        return tr("Value");
+    case UnitsColumn:
+        return tr("Units");
+    case LimitsColumn:
+        return tr("Limits");
+    case WorksheetColumn:
+        return tr("Worksheet");
+    case LineIdColumn:
+        return tr("Line");
+    case LargeDisplayColumn:
+        return tr("Large display");
+    case GroupsColumn:
+        return tr("Display groups");
     default:
         return QVariant();
     }
@@ -171,6 +295,10 @@ QHash<int, QByteArray> DPointTableModel::roleNames() const
     names.insert(DPointModelItemData::PointRole, QByteArrayLiteral("point"));
     names.insert(DPointModelItemData::DefinitionRole, QByteArrayLiteral("definition"));
     names.insert(DPointModelItemData::WorksheetRole, QByteArrayLiteral("worksheet"));
+    names.insert(WriteStateRole, QByteArrayLiteral("writeState"));
+    names.insert(WriteStatusRole, QByteArrayLiteral("writeStatus"));
+    names.insert(InputErrorRole, QByteArrayLiteral("inputError"));
+    names.insert(RawValueRole, QByteArrayLiteral("rawValue"));
     return names;
 }
 
@@ -200,16 +328,76 @@ DPointTableModel::Row DPointTableModel::makeRow(DPointModelItemData* item)
     // The model is the context object, so a point reporting from another thread is queued into
     // the model's thread. The row is looked up by the sender, not by the signal's argument.
     const QObject* key = point;
-    connect(point, &DPointObject::valueChanged, this, [this, key]() {
-        for (int r = 0; r < m_rows.size(); ++r) {
-            if (m_rows.at(r).point == key && !m_rows.at(r).guard.isNull()) {
-                Q_EMIT dataChanged(index(r, 0), index(r, ColumnCount - 1));
-                return;
-            }
-        }
-    });
+    connect(point, &DPointObject::valueChanged, this, [this, key]() { onValueChanged(key); });
+    connect(point, &DPointObject::updatePending, this, [this, key]() { onUpdatePending(key); });
+    connect(point, &DPointObject::updateCompleted, this,
+        [this, key](bool success) { onUpdateCompleted(key, success); });
     connect(point, &QObject::destroyed, this, &DPointTableModel::onPointDestroyed);
     return row;
+}
+
+int DPointTableModel::rowOfSender(QObject const* point) const
+{
+    for (int r = 0; r < m_rows.size(); ++r) {
+        if (m_rows.at(r).point == point && !m_rows.at(r).guard.isNull())
+            return r;
+    }
+    return -1;
+}
+
+void DPointTableModel::rowChanged(int row)
+{
+    Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+void DPointTableModel::onValueChanged(QObject const* point)
+{
+    const int r = rowOfSender(point);
+    if (r < 0)
+        return;
+    Row& row = m_rows[r];
+    // An answer stays shown until the point takes another value than the one answered.
+    if ((row.writeState == WriteConfirmed || row.writeState == WriteRefused)
+        && row.guard->getCurrentValue() != row.answeredValue) {
+        row.writeState = NoWrite;
+        row.writeStatus.clear();
+        row.answeredValue.clear();
+    }
+    rowChanged(r);
+}
+
+void DPointTableModel::onUpdatePending(QObject const* point)
+{
+    // Emitted by a commit (still pending) and by a cancel (no longer pending); a write requested
+    // past the model shows from its commit on.
+    const int r = rowOfSender(point);
+    if (r < 0)
+        return;
+    Row& row = m_rows[r];
+    const WriteState state = row.guard->isPending()
+        ? WritePending
+        : (row.writeState == WritePending ? NoWrite : row.writeState);
+    if (state != row.writeState) {
+        row.writeState = state;
+        row.writeStatus.clear();
+        rowChanged(r);
+    }
+}
+
+void DPointTableModel::onUpdateCompleted(QObject const* point, bool success)
+{
+    const int r = rowOfSender(point);
+    if (r < 0)
+        return;
+    DPointObject* answered = m_rows.at(r).guard.data();
+    const QString status
+        = success ? QString() : DPointDisplay::statusText(answered->getUpdateStatus());
+    const QVariant value = answered->getCurrentValue();
+    Row& row = m_rows[r];
+    row.writeState = success ? WriteConfirmed : WriteRefused;
+    row.writeStatus = status;
+    row.answeredValue = value;
+    // No dataChanged here: setUpdateComplete always emits valueChanged next, which shows it.
 }
 
 void DPointTableModel::onPointDestroyed(QObject* object)

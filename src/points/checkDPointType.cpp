@@ -1,5 +1,7 @@
 #include <kivo/points/checkDPointType.h>
 
+#include "points/ValueTypeCheck_p.h"
+
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/points/DPointObject.h>
 #include <kivo/types/DPTypeEnum.h>
@@ -10,6 +12,8 @@
 #include <kivo/types/DPTypeTime.h>
 
 #include <QLocale>
+
+#include <utility>
 
 namespace kivo {
 
@@ -25,11 +29,13 @@ template<typename T> QVariant convertedOrInvalid(T converted, bool ok)
 QVariant checkDPointType(QVariant value, DPointObject const& point)
 {
     const DPointDef* def = point.getDPointDef();
-    if (!def || !def->m_type)
+    return checkValueType(std::move(value), def ? def->m_type : nullptr);
+}
+
+QVariant checkValueType(QVariant value, const DPTypeBase* type)
+{
+    if (!type || value.type() != QVariant::String)
         return value;
-    if (value.type() != QVariant::String)
-        return value;
-    const DPTypeBase* type = def->m_type;
     if (qobject_cast<const DPTypeString*>(type))
         return value;
 

@@ -136,8 +136,8 @@ void TestDPointTableModel::headerData_data()
     QTest::addColumn<QVariant>("expected");
     QTest::newRow("name") << 0 << QVariant(QStringLiteral("Name"));
     QTest::newRow("value") << 1 << QVariant(QStringLiteral("Value"));
-    QTest::newRow("hints") << 2 << QVariant(QStringLiteral("Hints"));
-    QTest::newRow("outside") << 3 << QVariant();
+    QTest::newRow("units") << 2 << QVariant(QStringLiteral("Units"));
+    QTest::newRow("outside") << 8 << QVariant();
 }
 
 void TestDPointTableModel::headerData()
@@ -160,9 +160,9 @@ void TestDPointTableModel::cells_data()
     const int edit = Qt::EditRole;
     QTest::newRow("name") << 0 << 0 << display << QVariant(QStringLiteral("Valve"));
     QTest::newRow("enum label") << 0 << 1 << display << QVariant(QStringLiteral("Closed"));
-    QTest::newRow("enum for editing") << 0 << 1 << edit << QVariant(2);
-    QTest::newRow("number default") << 2 << 1 << display << QVariant(50);
-    QTest::newRow("hints") << 1 << 2 << display << QVariant(QStringLiteral("Level;12;Tank level;"));
+    QTest::newRow("enum for editing") << 0 << 1 << edit << QVariant(QStringLiteral("Closed"));
+    QTest::newRow("no value") << 2 << 1 << display << QVariant(QString());
+    QTest::newRow("hints") << 1 << 6 << display << QVariant(QStringLiteral("Tank level"));
     QTest::newRow("worksheet") << 0 << 2 << worksheetRole << QVariant(QStringLiteral("Pumps"));
     QTest::newRow("no worksheet") << 1 << 2 << worksheetRole << QVariant(QString());
     QTest::newRow("decoration not answered") << 0 << 0 << int(Qt::DecorationRole) << QVariant();
@@ -262,11 +262,12 @@ void TestDPointTableModel::setDataThroughModel()
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
 
     QCOMPARE(model.setData(model.index(row, column), edit, role), accepted);
-    QCOMPARE(model.pointAt(row)->getCurrentValue(), after);
-    QCOMPARE(changed.count(), accepted ? 1 : 0);
+    DPointObject* point = model.pointAt(row);
+    QCOMPARE(accepted ? point->getPendingValue() : point->getCurrentValue(), after);
+    QCOMPARE(changed.count(), role == Qt::EditRole && column == 1 ? 1 : 0);
     if (accepted) {
         QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(row, 0));
-        QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(row, 2));
+        QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(row, 7));
     }
 }
 
@@ -289,7 +290,7 @@ void TestDPointTableModel::addAndFind()
     QCOMPARE(inserted.at(1).at(2).toInt(), 2);
 
     QCOMPARE(model.rowCount(), 3);
-    QCOMPARE(model.columnCount(), 3);
+    QCOMPARE(model.columnCount(), 8);
     QCOMPARE(model.rowCount(model.index(0, 0)), 0);
     QCOMPARE(model.columnCount(model.index(0, 0)), 0);
     QCOMPARE(model.rowOfPoint(fixture.level), 0);
@@ -326,7 +327,7 @@ void TestDPointTableModel::addItemOfSubclass()
 
     QCOMPARE(model.addItem(new NamedItem(fixture.valve)), 0);
     QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("Custom"));
-    QCOMPARE(model.data(model.index(0, 2)).toString(), QStringLiteral("Custom;11;;Pumps"));
+    QCOMPARE(model.data(model.index(0, 4)).toString(), QStringLiteral("Pumps"));
 
     QPointer<DPointModelItemData> duplicate = new DPointModelItemData(fixture.valve);
     QCOMPARE(model.addItem(duplicate), -1);
@@ -382,7 +383,7 @@ void TestDPointTableModel::valueChangeInModelThread()
     fixture.level->setCurrentValue(40);
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 0));
-    QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(1, 2));
+    QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(1, 7));
     QCOMPARE(model.data(model.index(1, 1)), QVariant(40));
 
     fixture.level->setCurrentValue(40);
@@ -414,7 +415,7 @@ void TestDPointTableModel::valueChangeFromAnotherThread()
     QCOMPARE(changed.count(), 1);
     QCOMPARE(deliveredIn, QThread::currentThread());
     QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(1, 0));
-    QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(1, 2));
+    QCOMPARE(changed.at(0).at(1).toModelIndex(), model.index(1, 7));
     QCOMPARE(model.data(model.index(1, 1)), QVariant(40));
 }
 
