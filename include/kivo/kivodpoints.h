@@ -4,6 +4,8 @@
 
 #include <kivo/core/AppRegistry.h>
 #include <kivo/core/Namespaceable.h>
+#include <kivo/core/ReentrantReadLocker.h>
+#include <kivo/core/ReentrantWriteLocker.h>
 #include <kivo/core/StatBase.h>
 #include <kivo/core/StatRef.h>
 #include <kivo/core/TopicLogger.h>

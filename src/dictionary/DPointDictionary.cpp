@@ -1,7 +1,7 @@
 #include <kivo/dictionary/DPointDictionary.h>
 
-#include "core/AnnotatedLockers_p.h"
-
+#include <kivo/core/ReentrantReadLocker.h>
+#include <kivo/core/ReentrantWriteLocker.h>
 #include <kivo/dictionary/DPointDef.h>
 
 namespace kivo {
@@ -17,26 +17,30 @@ void DPointDictionary::addDef(DPointDef* def)
 {
     if (!def)
         return;
-    WriteLocker locker(&m_lock);
+    // A former parent hears of the departure before the lock is taken; the dictionary's own
+    // ChildAdded handling runs under it and may read the dictionary on this thread.
+    if (def->parent() != this && def->parent())
+        def->setParent(nullptr);
+    ReentrantWriteLocker locker(&m_lock);
     m_defs.insert(def->objectName(), def);
     def->setParent(this);
 }
 
 int DPointDictionary::removeDef(QString name)
 {
-    WriteLocker locker(&m_lock);
+    ReentrantWriteLocker locker(&m_lock);
     return m_defs.remove(name);
 }
 
 DPointDef* DPointDictionary::getDPointDefByName(QString name)
 {
-    ReadLocker locker(&m_lock);
+    ReentrantReadLocker locker(&m_lock);
     return m_defs.value(name, nullptr);
 }
 
 QList<DPointDef*> DPointDictionary::getAllDefs()
 {
-    ReadLocker locker(&m_lock);
+    ReentrantReadLocker locker(&m_lock);
     return m_defs.values();
 }
 

@@ -1,17 +1,20 @@
 #include <kivo/points/DPointObject.h>
 
-#include "points/ReentrantLockers_p.h"
-
+#include <kivo/core/ReentrantReadLocker.h>
+#include <kivo/core/ReentrantWriteLocker.h>
 #include <kivo/core/TopicLogger.h>
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/points/DPointProvider.h>
 #include <kivo/types/DPTypeNumber.h>
 
 #include <QDebug>
+#include <QMetaObject>
 #include <QMetaType>
+#include <QThread>
 #include <QTimer>
 
 #include <limits>
+#include <utility>
 
 namespace kivo {
 
@@ -82,34 +85,60 @@ QVariant DPointObject::getPendingValue()
 
 StatRef DPointObject::setUpdatePending(QVariant const& value, bool autoCommit)
 {
+    // The replaced request and the traced values are destroyed, and the trace is written, only
+    // after the lock is released: neither a value's destructor nor a message handler runs
+    // under it.
+    QVariant replaced;
+    QVariant traceOld;
+    quint32 traceCount = 0;
+    const bool trace = topicOn(traceTopic);
     {
         ReentrantWriteLocker locker(getLock());
-        if (topicOn(traceTopic)) {
-            qDebug() << "update: " << this << " [" << m_updateCount << "]  old: " << m_currentValue
-                     << "  upd: " << value;
+        if (trace) {
+            traceCount = m_updateCount;
+            traceOld = m_currentValue;
         }
+        replaced.swap(m_pendingValue);
         m_pendingValue = value;
         m_pending = true;
     }
-    if (autoCommit)
-        QTimer::singleShot(100, this, SLOT(deferredCommit()));
+    if (trace)
+        qDebug() << "update: " << this << " [" << traceCount << "]  old: " << traceOld
+                 << "  upd: " << value;
+    if (autoCommit) {
+        // The timer runs in the point's thread, so the commit comes whether or not the calling
+        // thread runs an event loop.
+        if (QThread::currentThread() == thread()) {
+            QTimer::singleShot(100, this, SLOT(deferredCommit()));
+        } else {
+            QMetaObject::invokeMethod(
+                this, [this] { QTimer::singleShot(100, this, SLOT(deferredCommit())); },
+                Qt::QueuedConnection);
+        }
+    }
     return StatRef();
 }
 
 StatRef DPointObject::commitPending()
 {
     QVariant committed;
+    QVariant traceOld;
+    quint32 traceCount = 0;
+    const bool trace = topicOn(traceTopic);
     {
         ReentrantReadLocker locker(getLock());
         if (!m_pending || m_currentValue == m_pendingValue)
             return StatRef();
-        if (topicOn(traceTopic)) {
-            qDebug() << "commit: " << this << " [" << m_updateCount << "]  old: " << m_currentValue
-                     << "  pnd: " << m_pendingValue;
+        if (trace) {
+            traceCount = m_updateCount;
+            traceOld = m_currentValue;
         }
         // Copied under the lock: another thread may replace the request once it is released.
         committed = m_pendingValue;
     }
+    if (trace)
+        qDebug() << "commit: " << this << " [" << traceCount << "]  old: " << traceOld
+                 << "  pnd: " << committed;
     setCurrentValue(committed);
     Q_EMIT updatePending();
     return StatRef();
@@ -117,12 +146,13 @@ StatRef DPointObject::commitPending()
 
 StatRef DPointObject::cancelPending()
 {
+    QVariant dropped; // destroyed after the lock is released
     {
         ReentrantWriteLocker locker(getLock());
         if (!m_pending)
             return StatRef();
         m_pending = false;
-        m_pendingValue = QVariant();
+        dropped.swap(m_pendingValue);
     }
     Q_EMIT updatePending();
     return StatRef();
@@ -148,40 +178,56 @@ bool DPointObject::isPending()
 
 void DPointObject::setUpdateComplete(QVariant const& value, StatRef const& status)
 {
+    // What the point lets go of (the previous status with its chain, the previous value and
+    // request) is destroyed after the lock is released: a status is a QObject whose destroyed()
+    // runs connected code, and a value may carry a type with a destructor of its own.
+    StatRef previousStatus;
+    QVariant previousValue;
+    QVariant previousRequest;
+    quint32 traceCount = 0;
+    const bool trace = topicOn(traceTopic);
     bool success;
     {
         ReentrantWriteLocker locker(getLock());
+        std::swap(previousStatus.m_stat, m_updateStatus.m_stat);
+        std::swap(previousStatus.m_next, m_updateStatus.m_next);
         m_updateStatus.assign(status.m_stat, status.m_next);
-        if (topicOn(traceTopic)) {
-            qDebug() << "cmplte: " << this << " [" << m_updateCount << "]  old: " << m_currentValue
-                     << "  new: " << value;
-        }
+        traceCount = m_updateCount;
+        previousValue.swap(m_currentValue);
         m_currentValue = value;
         m_updateCount = nextCount(m_updateCount);
-        m_pendingValue = QVariant();
+        previousRequest.swap(m_pendingValue);
         m_pending = false;
         success = m_updateStatus.m_stat == nullptr;
     }
+    if (trace)
+        qDebug() << "cmplte: " << this << " [" << traceCount << "]  old: " << previousValue
+                 << "  new: " << value;
     Q_EMIT updateCompleted(success);
     Q_EMIT valueChanged(this);
 }
 
 void DPointObject::setCurrentValue(QVariant const& value)
 {
+    QVariant previous; // destroyed after the lock is released
+    quint32 traceCount = 0;
+    bool trace;
     {
         ReentrantWriteLocker locker(getLock());
         if (value == m_currentValue)
             return;
-        if (m_updateCount != 0 && topicOn(covsTopic)) {
-            qDebug() << "change: " << this << " [" << m_updateCount << "]  old: " << m_currentValue
-                     << "  new: " << value;
-        }
+        trace = m_updateCount != 0 && topicOn(covsTopic);
+        traceCount = m_updateCount;
+        previous.swap(m_currentValue);
         m_currentValue = value;
         const DPointDef* def = getDPointDef();
         if (def && qobject_cast<const DPTypeNumber*>(def->m_type) && isSentinel(m_currentValue))
             m_currentValue = QVariant();
         m_updateCount = nextCount(m_updateCount);
     }
+    if (trace)
+        qDebug() << "change: " << this << " [" << traceCount << "]  old: " << previous
+                 << "  new: " << value;
     Q_EMIT valueChanged(this);
 }
 

@@ -1,11 +1,12 @@
 #include <kivo/points/DPointProvider.h>
 
-#include "points/ReentrantLockers_p.h"
-
+#include <kivo/core/ReentrantReadLocker.h>
+#include <kivo/core/ReentrantWriteLocker.h>
 #include <kivo/dictionary/DPointDictionary.h>
 #include <kivo/points/DPointObject.h>
 
 #include <QDebug>
+#include <QThread>
 
 namespace kivo {
 
@@ -62,15 +63,33 @@ void DPointProvider::addPoint(DPointObject* point)
         qCritical("NULL POINT");
         return;
     }
-    // Renaming and adoption may call out (objectNameChanged, ChildAdded); the re-entrant locker
-    // lets such callers look points up on this thread.
-    ReentrantWriteLocker locker(&m_lock);
+    // Qt parents objects of one thread only, and only an object's own thread may move it.
+    if (point->thread() != thread() && point->thread() != QThread::currentThread()) {
+        qCritical("Point \"%s\" not registered: it lives in another thread than the provider, "
+                  "and only its own thread may move it.",
+            qUtf8Printable(point->objectName()));
+        return;
+    }
+    // Leaving a former parent, moving and renaming call out (ChildRemoved, ThreadChange,
+    // objectNameChanged), so they happen before the lock is taken. moveToThread refuses an
+    // object that has a parent.
+    if (point->parent() != this && point->parent())
+        point->setParent(nullptr);
+    if (point->thread() != thread())
+        point->moveToThread(thread());
     const QString name = point->objectName().toLower();
     point->setObjectName(name);
-    point->setParent(this);
-    if (m_points.contains(name))
+    bool duplicate;
+    {
+        // Adoption is serialised with other registrations; the provider's own ChildAdded
+        // handling runs meanwhile and may look points up on this thread.
+        ReentrantWriteLocker locker(&m_lock);
+        point->setParent(this);
+        duplicate = m_points.contains(name);
+        m_points.insert(name, point);
+    }
+    if (duplicate)
         qDebug() << "Duplicate point name detected.  Point overwritten: " << name;
-    m_points.insert(name, point);
 }
 
 int DPointProvider::removePoint(QString const& name)

@@ -15,6 +15,8 @@ class DPointDef;
 
 /// The live value of one data point and its update cycle (pending, commit, complete).
 /// Usually owned by the DPointProvider that registered it; the definition is not owned.
+/// Every operation may be called from any thread; the automatic commit runs in the point's
+/// thread, whose event loop must run.
 class KIVODPOINTS_EXPORT DPointObject : public Namespaceable
 {
     Q_OBJECT
@@ -29,7 +31,8 @@ public:
     virtual QVariant getCurrentValue();
     /// A copy of the requested value; invalid when no write is pending.
     virtual QVariant getPendingValue();
-    /// Requests a write of value (committed 100 ms later with autoCommit); an empty StatRef.
+    /// Requests a write of value; with autoCommit, committed 100 ms later in the point's thread
+    /// whatever thread asks. Returns an empty StatRef.
     virtual StatRef setUpdatePending(QVariant const& value, bool autoCommit = true);
     /// Makes the requested value current (none pending or equal: no-op); an empty StatRef.
     virtual StatRef commitPending();
@@ -48,6 +51,13 @@ public:
     /// Emits covEnabled(enable).
     virtual void doCovEnable(bool enable);
     /// The lock guarding the point's state; null means the point runs unlocked.
+    /// The point takes it only through ReentrantReadLocker and ReentrantWriteLocker. A thread
+    /// holding it through a ReentrantWriteLocker may call every operation of the point (and of
+    /// any point sharing the lock); one holding it through a ReentrantReadLocker may call only
+    /// getPendingValue, getUpdateStatus, isAvailable, isPending, and getCurrentValue and show
+    /// after the point's first read. Held for writing by other means (a QWriteLocker), it makes
+    /// every read operation of the point deadlock on that thread. Signals emitted meanwhile reach
+    /// directly connected slots while the caller still holds the lock.
     virtual QReadWriteLock* getLock() const;
 
     /// False exactly when the current value's text is "0".

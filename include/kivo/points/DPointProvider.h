@@ -25,7 +25,10 @@ public:
     /// Starts data acquisition; does nothing in this class.
     virtual void start();
 
-    /// Lower-cases, adopts and registers point (replacing its namesake); refuses a null point.
+    /// Lower-cases, adopts and registers point (replacing its namesake), from any thread: a point
+    /// of another thread is first moved to the provider's thread, which only the point's own
+    /// thread can do. Refuses, changing nothing, a null point and a point that lives in another
+    /// thread than both the provider and the caller. Found by getDPointByName once it returns.
     void addPoint(DPointObject* point);
     /// Unregisters the point registered under name (any case); returns 1, or 0 when none was.
     int removePoint(QString const& name);
