@@ -219,10 +219,9 @@ void DPointObject::setCurrentValue(QVariant const& value)
         trace = m_updateCount != 0 && topicOn(covsTopic);
         traceCount = m_updateCount;
         previous.swap(m_currentValue);
-        m_currentValue = value;
         const DPointDef* def = getDPointDef();
-        if (def && qobject_cast<const DPTypeNumber*>(def->m_type) && isSentinel(m_currentValue))
-            m_currentValue = QVariant();
+        if (!def || !qobject_cast<const DPTypeNumber*>(def->m_type) || !isSentinel(value))
+            m_currentValue = value;
         m_updateCount = nextCount(m_updateCount);
     }
     if (trace)

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QSharedPointer>
 #include <QTest>
+#include <QThread>
 
 #include <atomic>
 #include <functional>
