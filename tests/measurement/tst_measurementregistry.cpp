@@ -4,11 +4,11 @@
 #include <kivo/measurement/MeasurementUnits.h>
 
 #include <QPointer>
-#include <QSemaphore>
-#include <QThread>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 using kivo::MeasurementConversion;
@@ -319,28 +319,26 @@ void TestMeasurementRegistry::concurrentGetConverter()
             }
         }
 
-        QSemaphore ready;
-        QSemaphore go;
+        // std::thread and an atomic start flag: the thread sanitizer sees their ordering.
+        std::atomic<bool> go { false };
         QVector<QVector<MeasurementConverter*>> seen(threadCount);
-        std::vector<std::unique_ptr<QThread>> threads;
+        std::vector<std::thread> threads;
         for (int t = 0; t < threadCount; ++t) {
             QVector<MeasurementConverter*>* mine = &seen[t];
-            threads.emplace_back(QThread::create([&registry, &unitIds, &ready, &go, mine, t] {
+            threads.emplace_back([&registry, &unitIds, &go, mine, t] {
                 mine->resize(unitCount);
-                ready.release();
-                go.acquire();
+                while (!go)
+                    std::this_thread::yield();
                 // Half the threads walk the ids backwards so that first requests collide.
                 for (int k = 0; k < unitCount; ++k) {
                     const int i = (t % 2 == 0) ? k : unitCount - 1 - k;
                     (*mine)[i] = registry.getConverter(unitIds.at(i));
                 }
-            }));
-            threads.back()->start();
+            });
         }
-        ready.acquire(threadCount);
-        go.release(threadCount);
-        for (auto& thread : threads)
-            QVERIFY(thread->wait(60000));
+        go = true;
+        for (std::thread& thread : threads)
+            thread.join();
 
         for (int i = 0; i < unitCount; ++i) {
             MeasurementConverter* expected = registry.getConverter(unitIds.at(i));
