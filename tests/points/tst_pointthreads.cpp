@@ -14,7 +14,9 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -27,32 +29,20 @@ namespace {
 // stuck thread still refers to the caller's objects, so the test cannot go on.
 void runWithoutDeadlock(const std::function<void()>& work)
 {
-    std::atomic<bool> done { false };
-    std::thread thread([&] {
-        work();
-        done = true;
-    });
-    if (!QTest::qWaitFor([&] { return done.load(); }, 5000))
+    std::future<void> done = std::async(std::launch::async, work);
+    if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready)
         qFatal("deadlock");
-    thread.join();
 }
 
-// Whether no thread holds lock, asked from a thread of its own (a recursive lock lets its holder
-// in).
+// Whether no thread holds lock, asked from another thread (a recursive lock lets its holder in).
 bool lockIsFree(QReadWriteLock* lock)
 {
-    bool free = false;
-    std::thread([&] {
-        free = lock->tryLockForWrite();
+    return std::async(std::launch::async, [lock] {
+        const bool free = lock->tryLockForWrite();
         if (free)
             lock->unlock();
-    }).join();
-    return free;
-}
-
-QVariant holding(QObject* object)
-{
-    return QVariant::fromValue(QSharedPointer<QObject>(object));
+        return free;
+    }).get();
 }
 
 // Reads itself from its ChildAdded handling, which addDef runs under the dictionary's lock.
@@ -70,191 +60,165 @@ protected:
     }
 };
 
-using Hold = std::function<void(DPointObject&, StatBase*)>;
-using LetGo = std::function<void(DPointObject&)>;
-
 } // namespace
-
-Q_DECLARE_METATYPE(Hold)
-Q_DECLARE_METATYPE(LetGo)
 
 class TestPointThreads : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void registerFromManyThreads();
-    void refusePointOfThirdThread();
-    void autoCommitInPointThread_data();
-    void autoCommitInPointThread();
-    void lockHolderCallsOperations();
-    void nothingDestroyedUnderLock_data();
-    void nothingDestroyedUnderLock();
-};
-
-// Each thread registers points it made itself (children of its own object, which must let
-// them go) and points made in the provider's thread, all threads at once.
-void TestPointThreads::registerFromManyThreads()
-{
-    constexpr int threadCount = 4;
-    constexpr int perKind = 40;
-    auto* provider = new DPointProvider(nullptr);
-    std::vector<DPointObject*> points(threadCount * 2 * perKind, nullptr);
-    for (int t = 0; t < threadCount; ++t) {
-        for (int n = 0; n < perKind; ++n)
-            points[(2 * t + 1) * perKind + n] = new DPointObject(nullptr);
-    }
-    std::atomic<bool> go { false };
-    std::vector<std::thread> threads;
-    for (int t = 0; t < threadCount; ++t) {
-        threads.emplace_back([&, t] {
-            QObject owner;
+    // Each thread registers points it made itself (children of its own object, which must let
+    // them go) and points made in the provider's thread, all threads at once.
+    void registerFromManyThreads()
+    {
+        constexpr int threadCount = 4;
+        constexpr int perKind = 40;
+        auto* provider = new DPointProvider(nullptr);
+        std::vector<DPointObject*> points(threadCount * 2 * perKind, nullptr);
+        std::atomic<bool> go { false };
+        std::vector<std::thread> threads;
+        for (int t = 0; t < threadCount; ++t) {
             for (int n = 0; n < perKind; ++n)
-                points[2 * t * perKind + n] = new DPointObject(&owner);
-            while (!go)
-                std::this_thread::yield();
-            for (int i = 2 * t * perKind; i < 2 * (t + 1) * perKind; ++i) {
-                points[i]->setObjectName(QStringLiteral("Point_%1").arg(i));
-                provider->addPoint(points[i]);
-            }
-        });
-    }
-    go = true;
-    for (std::thread& thread : threads)
-        thread.join();
-
-    QList<QPointer<DPointObject>> watched;
-    for (int i = 0; i < int(points.size()); ++i) {
-        const QString name = QStringLiteral("POINT_%1").arg(i);
-        QCOMPARE(provider->getDPointByName(name), points[i]);
-        QCOMPARE(provider->getNamespaceItem(name), points[i]);
-        QCOMPARE(points[i]->parent(), provider);
-        QCOMPARE(points[i]->thread(), provider->thread());
-        watched << points[i];
-    }
-    delete provider;
-    QCOMPARE(watched.count(nullptr), watched.size());
-}
-
-void TestPointThreads::refusePointOfThirdThread()
-{
-    DPointProvider provider;
-    std::unique_ptr<DPointObject> point;
-    std::thread([&point] {
-        point.reset(new DPointObject(nullptr));
-        point->setObjectName(QStringLiteral("Pump_A"));
-    }).join();
-    QTest::ignoreMessage(QtCriticalMsg,
-        "Point \"Pump_A\" not registered: it lives in another thread than the provider, and only "
-        "its own thread may move it.");
-    provider.addPoint(point.get());
-    QVERIFY(!provider.getDPointByName(QStringLiteral("pump_a")));
-    QCOMPARE(point->objectName(), QStringLiteral("Pump_A"));
-    QVERIFY(!point->parent());
-    QVERIFY(point->thread() != provider.thread());
-}
-
-void TestPointThreads::autoCommitInPointThread_data()
-{
-    QTest::addColumn<bool>("fromThreadWithoutLoop");
-    QTest::newRow("asked in the point's thread") << false;
-    QTest::newRow("asked from a thread without event loop") << true;
-}
-
-void TestPointThreads::autoCommitInPointThread()
-{
-    QFETCH(bool, fromThreadWithoutLoop);
-    DPointObject point;
-    QStringList seen;
-    const auto note = [&seen](const QString& signal) {
-        return [&seen, signal] {
-            seen << signal + QStringLiteral(" in ") + QThread::currentThread()->objectName();
-        };
-    };
-    QThread::currentThread()->setObjectName(QStringLiteral("point's thread"));
-    connect(&point, &DPointObject::valueChanged, this, note(QStringLiteral("valueChanged")),
-        Qt::DirectConnection);
-    connect(&point, &DPointObject::updatePending, this, note(QStringLiteral("updatePending")),
-        Qt::DirectConnection);
-    if (fromThreadWithoutLoop)
-        std::thread([&point] { point.setUpdatePending(7, true); }).join();
-    else
-        point.setUpdatePending(7, true);
-    QVERIFY(seen.isEmpty());
-    QTRY_COMPARE(seen,
-        QStringList({ QStringLiteral("valueChanged in point's thread"),
-            QStringLiteral("updatePending in point's thread") }));
-    QCOMPARE(point.getCurrentValue(), QVariant(7));
-    QVERIFY(point.isPending());
-}
-
-// A holder of a point's lock calls the point; a dictionary's ChildAdded handler reads it.
-void TestPointThreads::lockHolderCallsOperations()
-{
-    DPointObject point;
-    QList<int> seen;
-    runWithoutDeadlock([&] {
-        {
-            ReentrantWriteLocker locker(point.getLock());
-            point.setCurrentValue(1);
-            point.getCurrentValue();
-            point.setUpdatePending(2, false);
-            point.commitPending();
-            point.setUpdateComplete(point.getPendingValue(), point.getUpdateStatus());
-            point.cancelPending();
+                points[(2 * t + 1) * perKind + n] = new DPointObject(nullptr);
+            threads.emplace_back([&, t] {
+                QObject owner;
+                for (int n = 0; n < perKind; ++n)
+                    points[2 * t * perKind + n] = new DPointObject(&owner);
+                while (!go)
+                    std::this_thread::yield();
+                for (int i = 2 * t * perKind; i < 2 * (t + 1) * perKind; ++i) {
+                    points[i]->setObjectName(QStringLiteral("Point_%1").arg(i));
+                    provider->addPoint(points[i]);
+                }
+            });
         }
-        ReentrantReadLocker locker(point.getLock());
-        point.show();
-        point.isAvailable();
-        point.isPending();
+        go = true;
+        for (std::thread& thread : threads)
+            thread.join();
 
-        ReadingDictionary dict(nullptr);
-        dict.addDef((new DPointDef(nullptr))
-                        ->_init(QStringLiteral("a"), QString(), QString(), QString(), 0, nullptr));
-        dict.addDef((new DPointDef(nullptr))
-                        ->_init(QStringLiteral("b"), QString(), QString(), QString(), 1, nullptr));
-        seen = dict.m_seen;
-    });
-    QCOMPARE(point.getCurrentValue(), QVariant(2));
-    QCOMPARE(seen, QList<int>({ 1, 12 }));
-}
+        QList<QPointer<DPointObject>> watched;
+        for (int i = 0; i < int(points.size()); ++i) {
+            const QString name = QStringLiteral("POINT_%1").arg(i);
+            QCOMPARE(provider->getDPointByName(name), points[i]);
+            QCOMPARE(provider->getNamespaceItem(name), points[i]);
+            QCOMPARE(points[i]->parent(), provider);
+            QCOMPARE(points[i]->thread(), provider->thread());
+            watched << points[i];
+        }
+        delete provider;
+        QCOMPARE(watched.count(nullptr), watched.size());
+    }
 
-void TestPointThreads::nothingDestroyedUnderLock_data()
-{
-    QTest::addColumn<Hold>("hold");
-    QTest::addColumn<LetGo>("letGo");
-    const Hold value = [](DPointObject& p, StatBase* s) { p.setCurrentValue(holding(s)); };
-    const Hold request
-        = [](DPointObject& p, StatBase* s) { p.setUpdatePending(holding(s), false); };
-    const Hold status = [](DPointObject& p, StatBase* s) { p.setUpdateComplete(0, StatRef(s)); };
-    const LetGo report = [](DPointObject& p) { p.setCurrentValue(1); };
-    const LetGo complete = [](DPointObject& p) { p.setUpdateComplete(1, StatRef()); };
-    const LetGo ask = [](DPointObject& p) { p.setUpdatePending(1, false); };
-    const LetGo cancel = [](DPointObject& p) { p.cancelPending(); };
-    QTest::newRow("value replaced by a report") << value << report;
-    QTest::newRow("value replaced by a completion") << value << complete;
-    QTest::newRow("request replaced") << request << ask;
-    QTest::newRow("request cancelled") << request << cancel;
-    QTest::newRow("request completed") << request << complete;
-    QTest::newRow("status replaced") << status << complete;
-}
+    void refusePointOfThirdThread()
+    {
+        DPointProvider provider;
+        std::unique_ptr<DPointObject> point;
+        std::thread([&point] {
+            point.reset(new DPointObject(nullptr));
+            point->setObjectName(QStringLiteral("Pump_A"));
+        }).join();
+        QTest::ignoreMessage(QtCriticalMsg,
+            "Point \"Pump_A\" not registered: it lives in another thread than the provider, and "
+            "only its own thread may move it.");
+        provider.addPoint(point.get());
+        QVERIFY(!provider.getDPointByName(QStringLiteral("pump_a")));
+        QCOMPARE(point->objectName(), QStringLiteral("Pump_A"));
+        QVERIFY(!point->parent());
+        QVERIFY(point->thread() != provider.thread());
+    }
 
-// The last reference to a value or status goes when the point lets go of it; its destruction
-// (a QObject's, which runs destroyed() handlers) must find the point's lock released.
-void TestPointThreads::nothingDestroyedUnderLock()
-{
-    QFETCH(Hold, hold);
-    QFETCH(LetGo, letGo);
-    DPointObject point;
-    auto* probe = new StatBase(QStringLiteral("E"));
-    int freeAtDestruction = -1;
-    connect(
-        probe, &QObject::destroyed, this, [&] { freeAtDestruction = lockIsFree(point.getLock()); });
-    hold(point, probe);
-    QCOMPARE(freeAtDestruction, -1);
-    letGo(point);
-    QCOMPARE(freeAtDestruction, 1);
-}
+    // The commit comes in the point's thread although the asking thread runs no event loop.
+    void autoCommitInPointThread()
+    {
+        DPointObject point;
+        QStringList seen;
+        const auto note = [&seen, &point](const char* signal) {
+            return [&seen, &point, signal] {
+                const bool home = QThread::currentThread() == point.thread();
+                seen << QLatin1String(signal) + QLatin1String(home ? "" : " elsewhere");
+            };
+        };
+        connect(
+            &point, &DPointObject::valueChanged, this, note("valueChanged"), Qt::DirectConnection);
+        connect(&point, &DPointObject::updatePending, this, note("updatePending"),
+            Qt::DirectConnection);
+        std::thread([&point] { point.setUpdatePending(7, true); }).join();
+        QVERIFY(seen.isEmpty());
+        QTRY_COMPARE(seen, QStringList({ "valueChanged", "updatePending" }));
+        QCOMPARE(point.getCurrentValue(), QVariant(7));
+        QVERIFY(point.isPending());
+    }
+
+    // A holder of a point's lock calls the point; a dictionary's ChildAdded handler reads it.
+    void lockHolderCallsOperations()
+    {
+        DPointObject point;
+        QList<int> seen;
+        runWithoutDeadlock([&] {
+            {
+                ReentrantWriteLocker locker(point.getLock());
+                point.setCurrentValue(1);
+                point.getCurrentValue();
+                point.setUpdatePending(2, false);
+                point.commitPending();
+                point.setUpdateComplete(point.getPendingValue(), point.getUpdateStatus());
+                point.cancelPending();
+            }
+            ReentrantReadLocker locker(point.getLock());
+            point.show();
+            point.isAvailable();
+            point.isPending();
+
+            ReadingDictionary dict(nullptr);
+            for (const QString& name : { QStringLiteral("a"), QStringLiteral("b") })
+                dict.addDef((new DPointDef(nullptr))->_init(name, name, name, name, 0, nullptr));
+            seen = dict.m_seen;
+        });
+        QCOMPARE(point.getCurrentValue(), QVariant(2));
+        QCOMPARE(seen, QList<int>({ 1, 12 }));
+    }
+
+    void nothingDestroyedUnderLock_data()
+    {
+        QTest::addColumn<QString>("letGoBy");
+        QTest::addColumn<int>("destroyed");
+        QTest::newRow("value replaced") << "setCurrentValue" << 1;
+        QTest::newRow("request replaced") << "setUpdatePending" << 1;
+        QTest::newRow("request cancelled") << "cancelPending" << 1;
+        QTest::newRow("value, request and status replaced") << "setUpdateComplete" << 3;
+    }
+
+    // The point holds probes (QObjects, whose destruction runs destroyed() handlers) as its
+    // value's and its request's payloads and as its status, then lets go of some: each must find
+    // the point's lock released when it is destroyed.
+    void nothingDestroyedUnderLock()
+    {
+        QFETCH(QString, letGoBy);
+        QFETCH(int, destroyed);
+        DPointObject point;
+        QObject observer; // goes first, so the point's own destruction is not observed
+        QVector<bool> freeAtDestruction;
+        const auto probe = [&] {
+            auto* object = new StatBase;
+            connect(object, &QObject::destroyed, &observer,
+                [&] { freeAtDestruction << lockIsFree(point.getLock()); });
+            return object;
+        };
+        const auto payload = [&] { return QVariant::fromValue(QSharedPointer<QObject>(probe())); };
+        point.setUpdateComplete(payload(), StatRef(probe()));
+        point.setUpdatePending(payload(), false);
+        QVERIFY(freeAtDestruction.isEmpty());
+        if (letGoBy == "setCurrentValue")
+            point.setCurrentValue(1);
+        else if (letGoBy == "setUpdatePending")
+            point.setUpdatePending(1, false);
+        else if (letGoBy == "cancelPending")
+            point.cancelPending();
+        else
+            point.setUpdateComplete(1, StatRef());
+        QCOMPARE(freeAtDestruction, QVector<bool>(destroyed, true));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestPointThreads)
 #include "tst_pointthreads.moc"
