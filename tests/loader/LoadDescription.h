@@ -17,8 +17,6 @@
 #include <QDateTime>
 #include <QStringList>
 
-#include <algorithm>
-
 namespace kivo::test {
 
 inline QString q(const QString& text)
@@ -35,12 +33,14 @@ inline QString q(const QVariant& value)
 inline QStringList typeFields(const DPTypeBase* type)
 {
     QStringList f { QString::fromLatin1(type->metaObject()->className()), type->toJson() };
+    const auto measured
+        = [&f](const auto* t) { f << q(t->m_default) << q(t->m_units) << q(t->m_unitsLabel); };
     if (const auto* t = qobject_cast<const DPTypeString*>(type)) {
         f << q(t->m_default) << q(t->m_charSet) << q(t->m_format);
     } else if (const auto* t = qobject_cast<const DPTypeNumber*>(type)) {
-        f << q(t->m_default) << q(t->m_units) << q(t->m_unitsLabel);
+        measured(t);
     } else if (const auto* t = qobject_cast<const DPTypeReal*>(type)) {
-        f << q(t->m_default) << q(t->m_units) << q(t->m_unitsLabel);
+        measured(t);
     } else if (const auto* t = qobject_cast<const DPTypeEvent*>(type)) {
         f << q(t->m_description) << q(t->m_explanation);
         for (auto it = t->m_associatedVariables.cbegin(); it != t->m_associatedVariables.cend();
@@ -48,11 +48,12 @@ inline QStringList typeFields(const DPTypeBase* type)
             f << q(it.key()) + '=' + q(it.value()->names) + QString::number(it.value()->changeable);
         }
     } else if (const auto* t = qobject_cast<const DPTypeEnum*>(type)) {
-        QList<int> keys = t->m_values.keys();
-        std::sort(keys.begin(), keys.end());
-        for (int key : keys) {
-            f << QString::number(key) + '=' + q(t->m_values.value(key));
+        QStringList values;
+        for (auto it = t->m_values.cbegin(); it != t->m_values.cend(); ++it) {
+            values << QString::number(it.key()) + '=' + q(it.value());
         }
+        values.sort();
+        f += values;
     }
     return f;
 }

@@ -19,7 +19,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
 #include <memory>
 
 using namespace kivo;
@@ -49,20 +48,16 @@ void TstLoaderIdentity::initTestCase()
     QVERIFY(bench::writeDictionary(
         generated, 3000, bench::readUnits(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/measurements.xml")))
                 .points);
+    // The same again with comments, CDATA sections and blanks in texts, and CR LF line ends.
     QFile file(generated);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray content = file.readAll();
-    const QByteArray varied = QByteArray(content)
-                                  .replace("<ExternalName>", "<ExternalName> <!--c-->")
-                                  .replace("</Name>", "<![CDATA[ ]]></Name>")
-                                  .replace("<Access>R", "<Access><!---->R")
-                                  .replace("</RawValueDflt>", "\xC2\xA0</RawValueDflt>");
-    for (const char* name : { "stream-varied.xml", "stream-varied-crlf.xml" }) {
-        QFile file(m_dir.filePath(QString::fromLatin1(name)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(
-            QByteArray(name).contains("crlf") ? QByteArray(varied).replace("\n", "\r\n") : varied);
-    }
+    QFile varied(m_dir.filePath(QStringLiteral("stream-varied-crlf.xml")));
+    QVERIFY(file.open(QIODevice::ReadOnly) && varied.open(QIODevice::WriteOnly));
+    varied.write(file.readAll()
+                     .replace("<ExternalName>", "<ExternalName> <!--c-->")
+                     .replace("</Name>", "<![CDATA[ ]]></Name>")
+                     .replace("<Access>R", "<Access><!---->R")
+                     .replace("</RawValueDflt>", "\xC2\xA0</RawValueDflt>")
+                     .replace("\n", "\r\n"));
 }
 
 void TstLoaderIdentity::identity_data()
@@ -109,23 +104,9 @@ void TstLoaderIdentity::identity()
             test::describeLoad(domDictionary.get(), dom.enumDefs()));
     }
 
-    // The loader's copies of the EnumDefs answer as the first EnumDef of each id reads.
     DPDictLoader loader(nullptr, nullptr, m_registry.get());
-    const std::unique_ptr<DPointDictionary> loaded(loader.load(path, QStringLiteral("d")));
-    QCOMPARE(bool(loaded), parsed);
-    const QVector<DPDictEnumDef>& enumDefs = dom.enumDefs();
-    for (const DPDictEnumDef& enumDef : enumDefs) {
-        const auto first = std::find_if(enumDefs.begin(), enumDefs.end(),
-            [&enumDef](const DPDictEnumDef& other) { return other.id == enumDef.id; });
-        QHash<int, QString> labels;
-        QHash<QString, int> values;
-        for (const auto& item : first->items) {
-            labels.insert(item.first, item.second);
-            values.insert(item.second, item.first);
-        }
-        QCOMPARE(loader.getEnumDef(enumDef.id), labels);
-        QCOMPARE(loader.getIndexEnumDef(enumDef.id), values);
-    }
+    QCOMPARE(
+        bool(std::unique_ptr<DPointDictionary>(loader.load(path, QStringLiteral("d")))), parsed);
 }
 
 QTEST_GUILESS_MAIN(TstLoaderIdentity)
