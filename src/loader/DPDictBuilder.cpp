@@ -5,6 +5,7 @@
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/dictionary/DPointDictionary.h>
 #include <kivo/loader/DPDictFormat.h>
+#include <kivo/loader/DPDictLoader.h>
 #include <kivo/types/DPTypeEnum.h>
 #include <kivo/types/DPTypeEvent.h>
 #include <kivo/types/DPTypeIPv4.h>
@@ -44,6 +45,18 @@ int toInt(const QString& text)
 }
 
 } // namespace
+
+const QString& DPDictEntry::elementName(int text)
+{
+    using L = DPDictLoader;
+    static const QString* const names[TextCount] = { &L::externalNameNode, &L::lineIdNode,
+        &L::pxcIdNode, &L::largeDisplayNode, &L::showVarNode, &L::eventIdNode, &L::descriptionNode,
+        &L::explanationNode, &L::nameNode, &L::lineIdNode, &L::rawDefaultValueNode,
+        &L::minValueNode, &L::maxValueNode, &L::unitsNode, &L::unitsLabelNode, &L::enumDefIdNode,
+        &L::defaultValueNode, &L::charRegexNode, &L::formatNode, &L::maxLengthNode, &L::epochNode,
+        &L::eventTypeNode, &L::ackTypeNode, &L::resetTypeNode };
+    return *names[text];
+}
 
 DPDictBuilder::DPDictBuilder(MeasurementRegistry* registry)
     : m_registry(registry)

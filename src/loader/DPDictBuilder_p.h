@@ -22,7 +22,7 @@ class MeasurementRegistry;
 /// What the loader reads from one VariableDef, as a DOM reading gives it: element texts as
 /// QDomElement::text() (null for a missing element), attribute texts as
 /// QDomElement::attribute() (null for a missing attribute).
-struct DPDictEntry
+struct KIVODPOINTS_EXPORT DPDictEntry
 {
     /// Texts of the VariableDef's children, of its Worksheet's and of its DataItem's.
     enum Text {
@@ -52,6 +52,10 @@ struct DPDictEntry
         ResetType,
         TextCount
     };
+    /// The element a text is read from: a child of the VariableDef (ExternalName to
+    /// Explanation), of its Worksheet (WorksheetName, WorksheetLineId) or of its DataItem.
+    static const QString& elementName(int text);
+
     struct Hint
     {
         QString group;

@@ -26,28 +26,16 @@ DPDictEntry readDomEntry(const QDomElement& variableDef)
     DPDictEntry entry;
     entry.variableName = variableDef.attribute(L::variableNameAttr);
 
-    const QString* children[]
-        = { &L::externalNameNode, &L::lineIdNode, &L::pxcIdNode, &L::largeDisplayNode,
-              &L::showVarNode, &L::eventIdNode, &L::descriptionNode, &L::explanationNode };
-    int text = DPDictEntry::ExternalName;
-    for (const QString* name : children) {
-        entry.texts[text++] = childText(variableDef, *name);
-    }
     const QDomNode worksheet = variableDef.namedItem(L::worksheetNode);
-    entry.texts[DPDictEntry::WorksheetName] = childText(worksheet, L::nameNode);
-    entry.texts[DPDictEntry::WorksheetLineId] = childText(worksheet, L::lineIdNode);
-
     const QDomElement dataItem = variableDef.namedItem(L::dataItemNode).toElement();
     entry.type = dataItem.attribute(L::typeAttr);
     entry.eventChangeable
         = dataItem.namedItem(L::eventTypeNode).toElement().attribute(L::changeableAttr);
-    const QString* items[] = { &L::rawDefaultValueNode, &L::minValueNode, &L::maxValueNode,
-        &L::unitsNode, &L::unitsLabelNode, &L::enumDefIdNode, &L::defaultValueNode,
-        &L::charRegexNode, &L::formatNode, &L::maxLengthNode, &L::epochNode, &L::eventTypeNode,
-        &L::ackTypeNode, &L::resetTypeNode };
-    text = DPDictEntry::RawDefault;
-    for (const QString* name : items) {
-        entry.texts[text++] = childText(dataItem, *name);
+    for (int text = 0; text < DPDictEntry::TextCount; ++text) {
+        const QDomNode& parent = text < DPDictEntry::WorksheetName ? variableDef
+            : text < DPDictEntry::RawDefault                       ? worksheet
+                                                                   : dataItem;
+        entry.texts[text] = childText(parent, DPDictEntry::elementName(text));
     }
 
     const QDomNodeList hints = variableDef.elementsByTagName(L::displayHintNode);

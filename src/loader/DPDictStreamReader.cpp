@@ -44,23 +44,13 @@ public:
     NameTable()
     {
         using L = DPDictLoader;
-        const QString* children[]
-            = { &L::externalNameNode, &L::lineIdNode, &L::pxcIdNode, &L::largeDisplayNode,
-                  &L::showVarNode, &L::eventIdNode, &L::descriptionNode, &L::explanationNode };
-        qint8 text = DPDictEntry::ExternalName;
-        for (const QString* name : children) {
-            role(*name).childText = text++;
+        for (qint8 text = 0; text < DPDictEntry::TextCount; ++text) {
+            NameRole& r = role(DPDictEntry::elementName(text));
+            (text < DPDictEntry::WorksheetName       ? r.childText
+                    : text < DPDictEntry::RawDefault ? r.worksheetText
+                                                     : r.itemText)
+                = text;
         }
-        const QString* items[] = { &L::rawDefaultValueNode, &L::minValueNode, &L::maxValueNode,
-            &L::unitsNode, &L::unitsLabelNode, &L::enumDefIdNode, &L::defaultValueNode,
-            &L::charRegexNode, &L::formatNode, &L::maxLengthNode, &L::epochNode, &L::eventTypeNode,
-            &L::ackTypeNode, &L::resetTypeNode };
-        text = DPDictEntry::RawDefault;
-        for (const QString* name : items) {
-            role(*name).itemText = text++;
-        }
-        role(L::nameNode).worksheetText = DPDictEntry::WorksheetName;
-        role(L::lineIdNode).worksheetText = DPDictEntry::WorksheetLineId;
         role(L::variableDefNode).kind = NameRole::VariableDef;
         role(L::enumDefNode).kind = NameRole::EnumDef;
         role(QStringLiteral("Enum")).kind = NameRole::Enum;
@@ -151,6 +141,21 @@ bool isBlank(const QXmlStreamReader& xml)
         }
     }
     return true;
+}
+
+// Whether name is made of ASCII letters, digits, '_', ':', '.' and '-', not starting with a digit,
+// '.' or '-': a name both parsers take.
+bool isPlainName(const QStringRef& name)
+{
+    for (int i = 0; i < name.size(); ++i) {
+        const ushort c = name.at(i).unicode();
+        const bool letter
+            = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+        if (!letter && (i == 0 || !((c >= '0' && c <= '9') || c == '.' || c == '-'))) {
+            return false;
+        }
+    }
+    return !name.isEmpty();
 }
 
 class StreamReader
@@ -276,6 +281,12 @@ bool StreamReader::startElement()
     const int depth = m_frames.size() + 1;
     if (depth > maxNestingDepth) {
         return false;
+    }
+    // The stream reader does not check attribute names; the DOM parser refuses some.
+    for (const QXmlStreamAttribute& attribute : m_xml.attributes()) {
+        if (!isPlainName(attribute.qualifiedName())) {
+            return false;
+        }
     }
     Frame frame;
     const NameRole* role = depth > 1 ? names().find(m_xml.qualifiedName()) : nullptr;
