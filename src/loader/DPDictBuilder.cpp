@@ -14,6 +14,9 @@
 #include <kivo/types/DPTypeString.h>
 #include <kivo/types/DPTypeTime.h>
 
+#include <QHash>
+#include <QMap>
+
 namespace kivo {
 
 namespace {
@@ -120,28 +123,6 @@ DPointDictionary* DPDictBuilder::takeDictionary(const QString& dictName)
     return dictionary;
 }
 
-QMap<QString, QString> DPDictBuilder::displayHints(const DPDictEntry& entry)
-{
-    if (entry.hints.isEmpty()) {
-        return QMap<QString, QString>();
-    }
-    // Points with the same hints share one table.
-    QStringList key;
-    key.reserve(entry.hints.size() * 2);
-    for (const DPDictEntry::Hint& hint : entry.hints) {
-        key << hint.group << hint.row;
-    }
-    auto it = m_hintTables.find(key);
-    if (it == m_hintTables.end()) {
-        QMap<QString, QString> table;
-        for (const DPDictEntry::Hint& hint : entry.hints) {
-            table.insert(intern(hint.group), intern(hint.row));
-        }
-        it = m_hintTables.insert(key, table);
-    }
-    return it.value();
-}
-
 DPTypeBase* DPDictBuilder::createType(const DPDictEntry& entry)
 {
     const QString* texts = entry.texts;
@@ -232,7 +213,11 @@ DPointDef* DPDictBuilder::createDefinition(const DPDictEntry& entry, DPTypeBase&
         def->m_registry = m_registry;
     }
 
-    def->setProperty("DisplayHints", QVariant::fromValue(displayHints(entry)));
+    QMap<QString, QString> hints;
+    for (const DPDictEntry::Hint& hint : entry.hints) {
+        hints.insert(intern(hint.group), intern(hint.row));
+    }
+    def->setProperty("DisplayHints", QVariant::fromValue(hints));
     def->setProperty("Worksheet", intern(texts[DPDictEntry::WorksheetName]));
     const QString largeDisplay = simplifiedText(texts[DPDictEntry::LargeDisplay]);
     if (!largeDisplay.isEmpty() && largeDisplay != externalName) {

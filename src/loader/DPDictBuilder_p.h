@@ -2,12 +2,9 @@
 
 #include <kivo/kivodpoints_export.h>
 
-#include <QHash>
-#include <QMap>
 #include <QPair>
 #include <QSet>
 #include <QString>
-#include <QStringList>
 #include <QVarLengthArray>
 #include <QVector>
 
@@ -115,13 +112,11 @@ private:
 
     QString intern(const QString& text);
     DPTypeBase* createType(const DPDictEntry& entry);
-    QMap<QString, QString> displayHints(const DPDictEntry& entry);
 
     MeasurementRegistry* m_registry;
     DPointDictionary* m_dictionary = nullptr;
-    // Texts shared between definitions, and display-hint tables shared by equal hints.
+    // Texts shared between definitions.
     QSet<QString> m_texts;
-    QHash<QStringList, QMap<QString, QString>> m_hintTables;
     // Enumeration types, filled in once every EnumDef is known: one may follow its points.
     QVector<PendingEnum> m_pendingEnums;
     QVector<DPDictEnumDef> m_enumDefs;

@@ -282,14 +282,22 @@ bool StreamReader::startElement()
     if (depth > maxNestingDepth) {
         return false;
     }
-    // The stream reader does not check attribute names; the DOM parser refuses some.
-    for (const QXmlStreamAttribute& attribute : m_xml.attributes()) {
+    // The stream reader does not check attribute names, and takes some names outside ASCII
+    // that the DOM parser refuses.
+    const QStringRef name = m_xml.qualifiedName();
+    for (const QChar c : name) {
+        if (c.unicode() >= 0x80) {
+            return false;
+        }
+    }
+    const QXmlStreamAttributes attributes = m_xml.attributes();
+    for (const QXmlStreamAttribute& attribute : attributes) {
         if (!isPlainName(attribute.qualifiedName())) {
             return false;
         }
     }
     Frame frame;
-    const NameRole* role = depth > 1 ? names().find(m_xml.qualifiedName()) : nullptr;
+    const NameRole* role = depth > 1 ? names().find(name) : nullptr;
     if (!role) {
         m_frames.append(frame);
         return true;
@@ -303,7 +311,7 @@ bool StreamReader::startElement()
         }
         m_entryDepth = depth;
         m_entry = DPDictEntry();
-        m_entry.variableName = attributeText(m_xml.attributes(), L::variableNameAttr);
+        m_entry.variableName = attributeText(attributes, L::variableNameAttr);
         m_claimed = 0;
         break;
     case NameRole::EnumDef:
@@ -311,7 +319,7 @@ bool StreamReader::startElement()
             return false;
         }
         m_enumDefDepth = depth;
-        m_enumDef.id = attributeText(m_xml.attributes(), QStringLiteral("id"));
+        m_enumDef.id = attributeText(attributes, QStringLiteral("id"));
         m_enumDef.items.clear();
         if (mayDiffer(m_enumDef.id)) {
             return false;
@@ -320,15 +328,14 @@ bool StreamReader::startElement()
     case NameRole::Enum:
         if (m_enumDefDepth > 0 && depth == m_enumDefDepth + 1) {
             frame.kind = Frame::EnumItem;
-            m_enumValue
-                = attributeText(m_xml.attributes(), QStringLiteral("value")).toInt(nullptr, 10);
+            m_enumValue = attributeText(attributes, QStringLiteral("value")).toInt(nullptr, 10);
             startText(frame);
         }
         break;
     case NameRole::DataItem:
         if (level == 1 && claim(dataItemBit)) {
             frame.kind = Frame::DataItem;
-            m_entry.type = attributeText(m_xml.attributes(), L::typeAttr);
+            m_entry.type = attributeText(attributes, L::typeAttr);
         }
         break;
     case NameRole::Worksheet:
@@ -338,7 +345,6 @@ bool StreamReader::startElement()
         break;
     case NameRole::DisplayHint:
         if (level > 0) {
-            const QXmlStreamAttributes attributes = m_xml.attributes();
             m_entry.hints.append({ attributeText(attributes, L::groupIdAttr),
                 attributeText(attributes, L::rowIdAttr) });
             if (mayDiffer(m_entry.hints.last().group) || mayDiffer(m_entry.hints.last().row)) {
@@ -354,7 +360,6 @@ bool StreamReader::startElement()
         break;
     case NameRole::AssociatedVariable:
         if (level > 0) {
-            const QXmlStreamAttributes attributes = m_xml.attributes();
             m_entry.associated.append({ attributeText(attributes, L::typeAttr), QString(),
                 attributeText(attributes, L::changeableAttr) });
             if (mayDiffer(m_entry.associated.last().type)) {
@@ -379,7 +384,7 @@ bool StreamReader::startElement()
             frame.index = text;
             startText(frame);
             if (text == DPDictEntry::EventType) {
-                m_entry.eventChangeable = attributeText(m_xml.attributes(), L::changeableAttr);
+                m_entry.eventChangeable = attributeText(attributes, L::changeableAttr);
             }
         }
         break;

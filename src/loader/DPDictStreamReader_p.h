@@ -15,7 +15,7 @@ namespace kivo {
 /// differ: a document type declaration (entities), an encoding other than UTF-8, CR characters
 /// other than in CR LF line ends, nesting deeper than maxNestingDepth, nested VariableDefs or
 /// EnumDefs, a processing instruction inside a VariableDef, white space in an attribute that is
-/// read exactly.
+/// read exactly, names outside ASCII.
 KIVODPOINTS_EXPORT bool readStream(const QByteArray& content, DPDictBuilder& builder);
 
 } // namespace kivo

@@ -61,8 +61,8 @@ inline QStringList typeFields(const DPTypeBase* type)
 inline QString describeLoad(DPointDictionary* dictionary, const QVector<DPDictEnumDef>& enumDefs)
 {
     QStringList lines { q(dictionary->objectName()) };
-    // Every definition ever added, in order; a later one of the same name replaces the earlier
-    // one in the look-up, and both stay children of the dictionary.
+    // Every definition ever added, in order (a later one of a name replaces the earlier one in
+    // the look-up, and both stay children of the dictionary).
     for (const QObject* child : dictionary->children()) {
         const auto* def = qobject_cast<const DPointDef*>(child);
         QStringList f { q(def->objectName()), q(def->m_variableName), q(def->m_externalName),
@@ -85,10 +85,6 @@ inline QString describeLoad(DPointDictionary* dictionary, const QVector<DPDictEn
             line.replace(QString::number(time->m_default), QStringLiteral("now"));
         }
         lines << line;
-    }
-    for (const DPointDef* def : dictionary->getAllDefs()) {
-        lines << QStringLiteral("look-up ") + q(def->objectName())
-                + QString::number(dictionary->children().indexOf(const_cast<DPointDef*>(def)));
     }
     for (const DPDictEnumDef& enumDef : enumDefs) {
         lines << QStringLiteral("EnumDef ") + q(enumDef.id);
