@@ -1,5 +1,7 @@
 #include <kivo/loader/DPDictFormat.h>
 
+#include "loader/DPDictFormat_p.h"
+
 #include <kivo/loader/DPDictLoader.h>
 
 #include <QDateTime>
@@ -7,6 +9,83 @@
 #include <QDomNode>
 
 namespace kivo {
+
+// The vocabulary of the format, declared by DPDictLoader.
+const QString DPDictLoader::enumDefNode = QStringLiteral("EnumDef");
+const QString DPDictLoader::variableDefNode = QStringLiteral("VariableDef");
+const QString DPDictLoader::variableNameAttr = QStringLiteral("variableName");
+const QString DPDictLoader::dataItemNode = QStringLiteral("DataItem");
+const QString DPDictLoader::typeAttr = QStringLiteral("type");
+const QString DPDictLoader::externalNameNode = QStringLiteral("ExternalName");
+const QString DPDictLoader::lineIdNode = QStringLiteral("LineID");
+const QString DPDictLoader::pxcIdNode = QStringLiteral("PxcId");
+const QString DPDictLoader::worksheetNode = QStringLiteral("Worksheet");
+const QString DPDictLoader::nameNode = QStringLiteral("Name");
+const QString DPDictLoader::largeDisplayNode = QStringLiteral("LargeDisplay");
+const QString DPDictLoader::showVarNode = QStringLiteral("ShowVar");
+const QString DPDictLoader::displayHintsNode = QStringLiteral("DisplayHints");
+const QString DPDictLoader::displayHintNode = QStringLiteral("DisplayHint");
+const QString DPDictLoader::groupIdAttr = QStringLiteral("grpid");
+const QString DPDictLoader::rowIdAttr = QStringLiteral("rowid");
+const QString DPDictLoader::accessNode = QStringLiteral("Access");
+
+const QString DPDictLoader::rawDefaultValueNode = QStringLiteral("RawValueDflt");
+const QString DPDictLoader::minValueNode = QStringLiteral("RawValueMin");
+const QString DPDictLoader::maxValueNode = QStringLiteral("RawValueMax");
+const QString DPDictLoader::unitsNode = QStringLiteral("UomId");
+const QString DPDictLoader::unitsLabelNode = QStringLiteral("UnitsOfMeasure");
+const QString DPDictLoader::enumDefIdNode = QStringLiteral("EnumDefId");
+const QString DPDictLoader::enumDefIdAttr = QStringLiteral("enumDefId");
+const QString DPDictLoader::defaultValueNode = QStringLiteral("Default");
+const QString DPDictLoader::charRegexNode = QStringLiteral("CharRegex");
+const QString DPDictLoader::formatNode = QStringLiteral("Format");
+const QString DPDictLoader::maxLengthNode = QStringLiteral("LengthMax");
+const QString DPDictLoader::epochNode = QStringLiteral("Epoch");
+const QString DPDictLoader::eventTypeNode = QStringLiteral("EventType");
+const QString DPDictLoader::changeableAttr = QStringLiteral("changeable");
+const QString DPDictLoader::ackTypeNode = QStringLiteral("AckType");
+const QString DPDictLoader::resetTypeNode = QStringLiteral("ResetType");
+const QString DPDictLoader::eventIdNode = QStringLiteral("EventId");
+const QString DPDictLoader::descriptionNode = QStringLiteral("Description");
+const QString DPDictLoader::explanationNode = QStringLiteral("EventExplanation");
+const QString DPDictLoader::associatedVariableNode = QStringLiteral("AssociatedVariable");
+
+const QString DPDictLoader::eventItemAttr = QStringLiteral("Event");
+const QString DPDictLoader::ipItemAttr = QStringLiteral("IPv4");
+const QString DPDictLoader::enumItemAttr = QStringLiteral("Enum");
+const QString DPDictLoader::stringItemAttr = QStringLiteral("String");
+const QString DPDictLoader::numberIntItemAttr = QStringLiteral("Int");
+const QString DPDictLoader::numberRealItemAttr = QStringLiteral("Real");
+const QString DPDictLoader::timeItemAttr = QStringLiteral("Time");
+
+const QString DPDictLoader::trueString = QStringLiteral("true");
+const QString DPDictLoader::invalidString = QStringLiteral("_invalid_");
+const QString DPDictLoader::invalidString2 = QStringLiteral("-32768");
+const QString DPDictLoader::alarmString = QStringLiteral("Alarm");
+const QString DPDictLoader::warningString = QStringLiteral("Warning");
+const QString DPDictLoader::messageString = QStringLiteral("Message");
+const QString DPDictLoader::ackManualString = QStringLiteral("MA");
+const QString DPDictLoader::ackAutoString = QStringLiteral("AA");
+const QString DPDictLoader::ackNoString = QStringLiteral("NA");
+const QString DPDictLoader::resetManualString = QStringLiteral("MR");
+const QString DPDictLoader::resetAutoString = QStringLiteral("AR");
+const QString DPDictLoader::sysUpTimeString = QStringLiteral("SysUpTime");
+const QString DPDictLoader::jan_01_LocalTimeString = QStringLiteral("1970-Jan-01 (local time)");
+const QString DPDictLoader::january_1_String = QStringLiteral("January_1");
+const QString DPDictLoader::firstOfMonthString = QStringLiteral("1st_Of_Month");
+const QString DPDictLoader::midnightString = QStringLiteral("Midnight");
+const QString DPDictLoader::jan_01_GMT_String = QStringLiteral("1970-Jan-01 (GMT)");
+
+const QString DPDictLoader::componentItemAttr = QStringLiteral("Component");
+const QString DPDictLoader::componentRootNode = QStringLiteral("ComponentsModel");
+const QString DPDictLoader::componentInventoryIdNode = QStringLiteral("ComponentInventoryId");
+const QString DPDictLoader::componentIdNode = QStringLiteral("ComponentId");
+const QString DPDictLoader::componentTypeNode = QStringLiteral("ComponentType");
+const QString DPDictLoader::componentTypeEnumAttr = QStringLiteral("enumDefId");
+const QString DPDictLoader::componentPosXNode = QStringLiteral("ComponentPosX");
+const QString DPDictLoader::componentPosYNode = QStringLiteral("ComponentPosY");
+const QString DPDictLoader::componentWidthNode = QStringLiteral("ComponentWidth");
+const QString DPDictLoader::componentHeightNode = QStringLiteral("ComponentHeight");
 
 const QString DPDictFormat::currentDateTimeString = QStringLiteral("currentDateTime");
 
@@ -110,37 +189,50 @@ DPDictFormat::Selection DPDictFormat::selectType(const QString& typeText,
     const QDomElement& eventType, const QDomElement& ackType, const QDomElement& resetType,
     const QDomElement& epoch)
 {
-    Selection selection;
-    selection.kind = selectPointKind(typeText);
-    switch (selection.kind) {
-    case NoPointKind:
-        selection.skipReason = UnknownPointType;
+    const PointKind kind = selectPointKind(typeText);
+    if (kind == EventPoint) {
+        return selectTypeFromTexts(kind, eventType.text(),
+            eventType.attribute(DPDictLoader::changeableAttr), ackType.text(), resetType.text(),
+            QString());
+    }
+    return selectTypeFromTexts(kind, QString(), QString(), QString(), QString(), epoch.text());
+}
+
+DPDictFormat::Selection selectTypeFromTexts(DPDictFormat::PointKind kind, const QString& eventType,
+    const QString& changeable, const QString& ackType, const QString& resetType,
+    const QString& epoch)
+{
+    DPDictFormat::Selection selection;
+    selection.kind = kind;
+    switch (kind) {
+    case DPDictFormat::NoPointKind:
+        selection.skipReason = DPDictFormat::UnknownPointType;
         return selection;
-    case EventPoint:
-        if (!eventTypeForText(eventType.text(), &selection.eventType)) {
-            selection.skipReason = UnknownEventType;
+    case DPDictFormat::EventPoint:
+        if (!DPDictFormat::eventTypeForText(eventType, &selection.eventType)) {
+            selection.skipReason = DPDictFormat::UnknownEventType;
             return selection;
         }
-        selection.eventChangeable = isTrueText(eventType.attribute(DPDictLoader::changeableAttr));
-        if (!ackTypeForText(ackType.text(), &selection.ackType)) {
-            selection.skipReason = UnknownAckType;
+        selection.eventChangeable = DPDictFormat::isTrueText(changeable);
+        if (!DPDictFormat::ackTypeForText(ackType, &selection.ackType)) {
+            selection.skipReason = DPDictFormat::UnknownAckType;
             return selection;
         }
-        if (!resetTypeForText(resetType.text(), &selection.resetType)) {
-            selection.skipReason = UnknownResetType;
+        if (!DPDictFormat::resetTypeForText(resetType, &selection.resetType)) {
+            selection.skipReason = DPDictFormat::UnknownResetType;
             return selection;
         }
         break;
-    case TimePoint:
-        if (!epochForText(epoch.text(), &selection.epoch)) {
-            selection.skipReason = UnknownEpoch;
+    case DPDictFormat::TimePoint:
+        if (!DPDictFormat::epochForText(epoch, &selection.epoch)) {
+            selection.skipReason = DPDictFormat::UnknownEpoch;
             return selection;
         }
         break;
     default:
         break;
     }
-    selection.skipReason = NotSkipped;
+    selection.skipReason = DPDictFormat::NotSkipped;
     return selection;
 }
 

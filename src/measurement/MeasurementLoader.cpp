@@ -1,5 +1,7 @@
 #include <kivo/measurement/MeasurementLoader.h>
 
+#include "core/NestingGuard_p.h"
+
 #include <kivo/measurement/MeasurementConversion.h>
 #include <kivo/measurement/MeasurementRegistry.h>
 #include <kivo/measurement/MeasurementUnits.h>
@@ -10,7 +12,6 @@
 #include <QDomElement>
 #include <QDomNodeList>
 #include <QFile>
-#include <QXmlStreamReader>
 
 namespace kivo {
 
@@ -28,104 +29,6 @@ const QString MeasurementLoader::srcUnitIdNode = QStringLiteral("SrcMUnitId");
 const QString MeasurementLoader::idAttr = QStringLiteral("id");
 
 namespace {
-
-// QDomDocument parses recursively and overflows the stack on very deeply nested input;
-// real measurement files nest a few levels, so deeper documents are refused as unparsable.
-constexpr int maxNestingDepth = 4096;
-
-bool startsWith(const QByteArray& bytes, int at, const char* text)
-{
-    for (; *text; ++text, ++at) {
-        if (at >= bytes.size() || bytes.at(at) != *text)
-            return false;
-    }
-    return true;
-}
-
-// Index just past text at or after from; -1 when it does not occur.
-int indexPast(const QByteArray& bytes, const char* text, int from)
-{
-    const int at = bytes.indexOf(text, from);
-    return at < 0 ? -1 : at + int(qstrlen(text));
-}
-
-// Index just past the '>' that ends the markup starting at from, skipping quoted values and,
-// for a declaration, its internal subset with the comments and declarations inside it.
-int endOfMarkup(const QByteArray& bytes, int from)
-{
-    bool inSubset = false;
-    for (int i = from; i >= 0 && i < bytes.size(); ++i) {
-        const char c = bytes.at(i);
-        if (c == '"' || c == '\'') {
-            i = bytes.indexOf(c, i + 1);
-        } else if (inSubset && startsWith(bytes, i, "<!--")) {
-            i = indexPast(bytes, "-->", i + 4) - 1;
-        } else if (c == '[' || c == ']') {
-            inSubset = c == '[';
-        } else if (c == '>' && !inSubset) {
-            return i + 1;
-        }
-        if (i < 0)
-            return -1;
-    }
-    return -1;
-}
-
-// Nesting read from the bytes alone, for documents the stream reader gives up on although the
-// DOM parser may accept them (bytes invalid in the document's encoding, NUL characters). Markup
-// is ASCII in every encoding the parser reads, so NUL bytes are dropped and UTF-16 and UTF-32
-// markup reads like ASCII; comments, CDATA sections, processing instructions, declarations and
-// quoted attribute values are skipped.
-bool bytesNestTooDeep(QByteArray bytes)
-{
-    bytes.replace('\0', QByteArray());
-    int depth = 0;
-    int i = bytes.indexOf('<');
-    while (i >= 0) {
-        if (startsWith(bytes, i, "<!--")) {
-            i = indexPast(bytes, "-->", i + 4);
-        } else if (startsWith(bytes, i, "<![CDATA[")) {
-            i = indexPast(bytes, "]]>", i + 9);
-        } else if (startsWith(bytes, i, "<?")) {
-            i = indexPast(bytes, "?>", i + 2);
-        } else if (startsWith(bytes, i, "<!") || startsWith(bytes, i, "</")) {
-            if (bytes.at(i + 1) == '/' && depth > 0)
-                --depth;
-            i = endOfMarkup(bytes, i + 2);
-        } else {
-            i = endOfMarkup(bytes, i + 1);
-            if (i < 0)
-                break;
-            // An empty element still sits one level deeper while it is parsed.
-            if (depth + 1 > maxNestingDepth)
-                return true;
-            if (bytes.at(i - 2) != '/')
-                ++depth;
-        }
-        if (i < 0)
-            break;
-        i = bytes.indexOf('<', i);
-    }
-    return false;
-}
-
-bool nestsTooDeep(const QByteArray& content)
-{
-    QXmlStreamReader reader(content);
-    int depth = 0;
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::StartElement) {
-            if (++depth > maxNestingDepth)
-                return true;
-        } else if (token == QXmlStreamReader::EndElement) {
-            --depth;
-        }
-    }
-    // The stream reader stops at the first error, where the more lenient DOM parser may go on
-    // (an invalid UTF-8 byte, a NUL character): such a document is measured from its bytes.
-    return reader.hasError() && bytesNestTooDeep(content);
-}
 
 // Texts read as a text-mode read of the file gives them, without CR, so that CR LF line ends
 // read as LF. Dropping CR characters after parsing, rather than CR bytes before, keeps UTF-16
@@ -178,7 +81,9 @@ MeasurementRegistry* MeasurementLoader::loadMeasurementRegistry(const QString& p
     file.setTextModeEnabled(false);
     const QByteArray content = file.readAll();
     QDomDocument document;
-    if (nestsTooDeep(content) || !document.setContent(content, false)) {
+    QString parseError;
+    int errorLine = 0;
+    if (!parseGuarded(content, &document, &parseError, &errorLine)) {
         const QString message
             = QStringLiteral("PXC parsing failure '") + path + QStringLiteral("'");
         qCritical() << message;

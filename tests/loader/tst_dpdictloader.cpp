@@ -923,20 +923,20 @@ void TstDPDictLoader::deepNesting_data()
     const auto nested = [](int levels, const QByteArray& separator, const QByteArray& bottom) {
         return nestedDocument(header, levels, separator, bottom);
     };
-    // The root is level 1; nested(9998, ...) puts deepPoint's DataItem at level 10000.
-    QTest::newRow("200000 levels, one per line") << nested(200000, "\n", "") << 10002 << 0;
+    // The root is level 1; nested(1022, ...) puts deepPoint's DataItem at level 1024.
+    QTest::newRow("200000 levels, one per line") << nested(200000, "\n", "") << 1026 << 0;
     QTest::newRow("200000 levels on one line") << nested(200000, "", "") << 2 << 0;
-    QTest::newRow("10000 levels load") << nested(9998, "\n", deepPoint) << 0 << 1;
-    QTest::newRow("10001 levels refused") << nested(9999, "\n", deepPoint) << 10001 << 0;
-    QTest::newRow("empty element at level 10001")
-        << nested(10000, "\n", "<VariableDef variableName=\"e\"/>") << 10002 << 0;
+    QTest::newRow("1024 levels load") << nested(1022, "\n", deepPoint) << 0 << 1;
+    QTest::newRow("1025 levels refused") << nested(1023, "\n", deepPoint) << 1025 << 0;
+    QTest::newRow("empty element at level 1025")
+        << nested(1024, "\n", "<VariableDef variableName=\"e\"/>") << 1026 << 0;
 
     QString utf16 = QChar(0xFEFF) + QStringLiteral("<?xml version=\"1.0\"?>\n<Dictionary>\n");
     for (int level = 2; level <= 200000; ++level) {
         utf16 += QStringLiteral("<a>\n");
     }
     QTest::newRow("UTF-16, 200000 levels")
-        << QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2) << 10002 << 0;
+        << QByteArray(reinterpret_cast<const char*>(utf16.utf16()), utf16.size() * 2) << 1026 << 0;
 }
 
 void TstDPDictLoader::deepNesting()
@@ -959,7 +959,7 @@ void TstDPDictLoader::deepNesting()
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.first().first().toString(),
         QStringLiteral("Failed to parse ") + path
-            + ", error: document nested deeper than 10000 levels, errLine: "
+            + ", error: document nested deeper than 1024 levels, errLine: "
             + QString::number(errorLine));
 }
 
@@ -978,15 +978,15 @@ void TstDPDictLoader::declaredEncodingAndDepth_data()
             return encoding == "UTF-7" ? hideMarkup(xml) : xml;
         };
         const QByteArray decl = declaration(encoding);
-        QTest::addRow("%s, 10000 levels load", encoding.constData())
-            << encoded(nestedDocument(decl, 9998, "", deepPoint)) << 0 << 1;
-        QTest::addRow("%s, 10001 levels refused", encoding.constData())
-            << encoded(nestedDocument(decl, 9999, "", deepPoint)) << 1 << 0;
+        QTest::addRow("%s, 1024 levels load", encoding.constData())
+            << encoded(nestedDocument(decl, 1022, "", deepPoint)) << 0 << 1;
+        QTest::addRow("%s, 1025 levels refused", encoding.constData())
+            << encoded(nestedDocument(decl, 1023, "", deepPoint)) << 1 << 0;
     }
     QTest::newRow("UTF-7, 300000 levels refused")
         << hideMarkup(nestedDocument(declaration("UTF-7"), 300000, "", "")) << 1 << 0;
     QTest::newRow("UTF-7, lines counted in the decoded text")
-        << hideMarkup(nestedDocument(declaration("UTF-7"), 9999, "\n", deepPoint)) << 10000 << 0;
+        << hideMarkup(nestedDocument(declaration("UTF-7"), 1023, "\n", deepPoint)) << 1024 << 0;
     // The parser looks for the declaration in its first read of 1024 bytes only. Read as
     // UTF-8, the encoded elements are the root's text.
     const auto paddedTo = [](int length) {
@@ -1019,7 +1019,7 @@ void TstDPDictLoader::declaredEncodingAndDepth()
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.first().first().toString(),
         QStringLiteral("Failed to parse ") + path
-            + ", error: document nested deeper than 10000 levels, errLine: "
+            + ", error: document nested deeper than 1024 levels, errLine: "
             + QString::number(errorLine));
 }
 

@@ -427,11 +427,14 @@ int runLint(const QString& measurementsPath, const QStringList& dictionaryPaths)
         if (!loaded.dictionary) {
             continue;
         }
+        // Read as the loader reads a document it does not stream, behind the same nesting guard.
         QDomDocument document;
         QString parseError;
-        if (!parseDocument(loaded.path, &document, &parseError)) {
+        int errorLine = 0;
+        if (!DPDictLoader::readDocument(loaded.path, &document, &parseError, &errorLine)) {
             printError(QStringLiteral("cannot read dictionary '") + loaded.path
-                + QStringLiteral("': ") + parseError);
+                + QStringLiteral("': ") + parseError + QStringLiteral(" at line ")
+                + QString::number(errorLine));
             failed = true;
             continue;
         }

@@ -15,6 +15,7 @@ namespace kivo {
 
 class DPTypeBase;
 class DPointDef;
+struct DPDictEnumDef;
 class DPointDictionary;
 class MeasurementRegistry;
 
@@ -30,9 +31,15 @@ public:
 
     /// A new dictionary named dictName, without parent, holding one definition per usable
     /// VariableDef of fileName; null after emitting error when the file cannot be opened or
-    /// parsed (a document nested deeper than 10000 levels, or holding a single comment, CDATA
-    /// section or tag larger than 256 MiB, is refused as unparsable).
+    /// parsed (a document nested deeper than 1024 levels, entities expanded, is refused as
+    /// unparsable).
     DPointDictionary* load(const QString& fileName, const QString& dictName);
+    /// Parses fileName into document as load reads a file it does not stream: its bytes read
+    /// once, refused when nested deeper than 1024 levels, parsed by QDomDocument without
+    /// namespace processing. False with the open failure, the refusal or the parser's message,
+    /// and the line (0 when the file cannot be opened).
+    static bool readDocument(
+        const QString& fileName, QDomDocument* document, QString* errorMessage, int* errorLine);
     /// A new definition without parent built from variableDef, owning type (it becomes the
     /// definition's child); integer and real definitions get the loader's registry.
     DPointDef* loadDPointDef(const QDomElement& variableDef, DPTypeBase& type);
@@ -131,10 +138,8 @@ private Q_SLOTS:
     void setFinished();
 
 private:
-    struct LoadContext;
-
     QDomElement findEnumDef(const QString& enumDefId) const;
-    void keepEnumDefs(const QVector<QDomElement>& enumDefs);
+    void keepEnumDefs(const QVector<DPDictEnumDef>& enumDefs);
 
     QThread* m_thread = nullptr;
     QDomNodeList m_enumDefs;
