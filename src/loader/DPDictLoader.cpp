@@ -1,5 +1,7 @@
 #include <kivo/loader/DPDictLoader.h>
 
+#include "dictionary/DPointDefInterner_p.h"
+
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/dictionary/DPointDictionary.h>
 #include <kivo/loader/DPDictFormat.h>
@@ -14,7 +16,6 @@
 #include <QBuffer>
 #include <QFile>
 #include <QMap>
-#include <QSet>
 #include <QTextCodec>
 #include <QVarLengthArray>
 #include <QVector>
@@ -916,16 +917,7 @@ struct DPDictLoader::LoadContext
         QString rawDefault;
     };
 
-    QString intern(const QString& text)
-    {
-        const auto it = texts.constFind(text);
-        if (it != texts.constEnd()) {
-            return *it;
-        }
-        const QString kept = compacted(text);
-        texts.insert(kept);
-        return kept;
-    }
+    QString intern(const QString& text) { return interner.text(text); }
 
     QMap<QString, QString> displayHints(const Entry& entry);
 
@@ -936,30 +928,18 @@ struct DPDictLoader::LoadContext
 
     DPointDictionary* dictionary = nullptr;
     MeasurementRegistry* registry = nullptr;
-    QSet<QString> texts;
-    QHash<QString, QMap<QString, QString>> hintTables;
+    DPointDefInterner interner;
     QVector<PendingEnum> pendingEnums;
 };
 
 QMap<QString, QString> DPDictLoader::LoadContext::displayHints(const Entry& entry)
 {
-    if (entry.hints.isEmpty()) {
-        return QMap<QString, QString>();
-    }
     // Points with the same hints share one table.
-    QString key;
+    QMap<QString, QString> table;
     for (const QDomElement& hint : entry.hints) {
-        key += hint.attribute(groupIdAttr) + QChar(0) + hint.attribute(rowIdAttr) + QChar(0);
+        table.insert(hint.attribute(groupIdAttr), hint.attribute(rowIdAttr));
     }
-    auto it = hintTables.find(key);
-    if (it == hintTables.end()) {
-        QMap<QString, QString> table;
-        for (const QDomElement& hint : entry.hints) {
-            table.insert(intern(hint.attribute(groupIdAttr)), intern(hint.attribute(rowIdAttr)));
-        }
-        it = hintTables.insert(key, table);
-    }
-    return it.value();
+    return interner.displayHints(table);
 }
 
 void DPDictLoader::LoadContext::addEntry(const QDomElement& variableDef,
@@ -1054,8 +1034,7 @@ DPointDef* DPDictLoader::LoadContext::createDefinition(const Entry& entry, DPTyp
         lineId = textOf(entry.worksheet[WorksheetLineIdChild]);
     }
     const QString name = compacted(simplifiedText(entry.self.attribute(variableNameAttr)));
-    const QString externalName
-        = compacted(simplifiedText(textOf(entry.children[ExternalNameChild])));
+    const QString externalName = intern(simplifiedText(textOf(entry.children[ExternalNameChild])));
 
     auto* def = new DPointDef(nullptr);
     def->_init(name, name, externalName, intern(lineId),
@@ -1069,7 +1048,7 @@ DPointDef* DPDictLoader::LoadContext::createDefinition(const Entry& entry, DPTyp
     def->setProperty("Worksheet", intern(textOf(entry.worksheet[WorksheetNameChild])));
     const QString largeDisplay = simplifiedText(textOf(entry.children[LargeDisplayChild]));
     if (!largeDisplay.isEmpty() && largeDisplay != externalName) {
-        def->setProperty("LargeDisplay", compacted(largeDisplay));
+        def->setProperty("LargeDisplay", intern(largeDisplay));
     }
     const QString showVar = simplifiedText(textOf(entry.children[ShowVarChild]));
     if (!showVar.isEmpty()) {

@@ -1,7 +1,7 @@
 #include <kivo/measurement/MeasurementConverter.h>
 
+#include "core/NumberText_p.h"
 #include "measurement/MeasurementConverter_p.h"
-#include "types/NumberText_p.h"
 
 #include <cmath>
 #include <utility>

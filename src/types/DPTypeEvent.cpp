@@ -1,6 +1,7 @@
 #include <kivo/types/DPTypeEvent.h>
 
 #include "DPTypeJsonTemplates_p.h"
+#include "types/DPTypeJson_p.h"
 
 #include <QSet>
 #include <QStringList>
@@ -41,13 +42,21 @@ QVariant DPTypeEvent::getDefaultValue() const
 
 QString DPTypeEvent::toJson() const
 {
+    QString out;
+    DPTypeJson::appendEvent(out, *this);
+    return out;
+}
+
+void DPTypeJson::appendEvent(QString& out, const DPTypeEvent& type)
+{
     const JsonTemplate& entryTemplate = DPTypeJsonTemplates::associatedVariable();
     static const QString writable = QStringLiteral("W");
     static const QString readOnly = QStringLiteral("R");
 
     QString avs;
-    for (auto it = m_associatedVariables.cbegin(); it != m_associatedVariables.cend(); ++it) {
-        const AssociatedVariable* record = it.value();
+    for (auto it = type.m_associatedVariables.cbegin(); it != type.m_associatedVariables.cend();
+         ++it) {
+        const DPTypeEvent::AssociatedVariable* record = it.value();
         if (!record)
             continue;
         const QString& access = record->changeable ? writable : readOnly;
@@ -62,9 +71,10 @@ QString DPTypeEvent::toJson() const
     else
         avs += QLatin1Char(']');
 
-    return DPTypeJsonTemplates::event().filled(
-        { m_eventId, m_description, m_explanation, static_cast<int>(m_eventType),
-            static_cast<int>(m_ackType), static_cast<int>(m_resetType), avs });
+    DPTypeJsonTemplates::event().appendFilled(out,
+        { type.m_eventId, type.m_description, type.m_explanation,
+            static_cast<int>(type.m_eventType), static_cast<int>(type.m_ackType),
+            static_cast<int>(type.m_resetType), avs });
 }
 
 DPTypeEvent* DPTypeEvent::_init(int eventId, const QString& description, const QString& explanation,

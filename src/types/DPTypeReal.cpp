@@ -1,6 +1,7 @@
 #include <kivo/types/DPTypeReal.h>
 
 #include "DPTypeJsonTemplates_p.h"
+#include "types/DPTypeJson_p.h"
 
 #include <kivo/measurement/MeasurementConverter.h>
 #include <kivo/measurement/MeasurementRegistry.h>
@@ -77,15 +78,26 @@ void DPTypeReal::setUnitsLabel(QString& label)
 
 QString DPTypeReal::toJson(MeasurementRegistry* registry) const
 {
-    double defaultNumber = m_default.toReal(&m_resultState);
-    if (!m_resultState)
+    QString out;
+    DPTypeJson::appendReal(out, *this, registry);
+    return out;
+}
+
+void DPTypeJson::appendReal(QString& out, const DPTypeReal& type, MeasurementRegistry* registry)
+{
+    double defaultNumber = type.m_default.toReal(&type.m_resultState);
+    if (!type.m_resultState)
         defaultNumber = 0.0;
     const JsonTemplate& tmpl = DPTypeJsonTemplates::real();
-    if (!registry)
-        return tmpl.filled({ defaultNumber, m_min, m_max, 1, m_unitsLabel });
-    const MeasurementConverter* converter = registry->getConverter(m_units);
-    return tmpl.filled({ defaultNumber, converter->toString(QVariant(m_min)),
-        converter->toString(QVariant(m_max)), converter->m_resolution, converter->m_label });
+    if (!registry) {
+        tmpl.appendFilled(out, { defaultNumber, type.m_min, type.m_max, 1, type.m_unitsLabel });
+        return;
+    }
+    const MeasurementConverter* converter = registry->getConverter(type.m_units);
+    tmpl.appendFilled(out,
+        { defaultNumber, converter->toString(QVariant(type.m_min)),
+            converter->toString(QVariant(type.m_max)), converter->m_resolution,
+            converter->m_label });
 }
 
 } // namespace kivo

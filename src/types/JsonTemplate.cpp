@@ -1,6 +1,6 @@
 #include "types/JsonTemplate_p.h"
 
-#include "types/NumberText_p.h"
+#include "core/NumberText_p.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "types/NumberText_p.h"
+#include "core/NumberText_p.h"
 
 #include <charconv>
 #include <cmath>
