@@ -2,6 +2,7 @@
 
 #include <kivo/types/DPTypeBase.h>
 
+#include "core/Prefetch_p.h"
 #include "types/DPTypeJson_p.h"
 #include "types/JsonTemplate_p.h"
 
@@ -33,33 +34,30 @@ QString DPointDef::getTypeJson() const
                        "\"access\":\"%4%5\""));
     static const QString readPart = QStringLiteral("R");
     static const QString writePart = QStringLiteral("W");
-    // The text is built in a buffer kept by the thread and copied out at its exact size: one
-    // allocation per call, and none of the slack that growing a text leaves.
-    static thread_local QString buffer;
-    constexpr int keptCapacity = 16 * 1024;
 
-    buffer.resize(0);
-    buffer += QLatin1Char('{');
-    if (m_type && !DPTypeJson::appendForDefinition(buffer, *m_type, m_registry)) {
-        // A descriptor class of the application's renders through its own toJson, which may
-        // run any code, this function included: the buffer is filled again afterwards.
-        const QString typeText = m_type->toJson();
-        buffer.resize(0);
-        buffer += QLatin1Char('{');
-        buffer += typeText;
+    // A dictionary's definitions, their descriptors and texts lie all over the heap: everything
+    // this definition renders is asked for at once, so that the cache misses overlap.
+    prefetch(m_type);
+    prefetchText(m_variableName);
+    prefetchText(m_externalName);
+    prefetchText(m_lineId);
+
+    // Written into one buffer (on the stack for the usual lengths), copied out once.
+    JsonBuffer out;
+    out.append(QLatin1Char('{'));
+    if (m_type && !DPTypeJson::appendForDefinition(out, *m_type, m_registry)) {
+        // A descriptor class of the application's renders through its own toJson.
+        out.append(m_type->toJson());
     }
-    if (buffer.size() > 1) {
-        buffer += QLatin1String(", ");
+    if (out.size() > 1) {
+        out.append(QLatin1String(", "));
     }
-    definitionTemplate.appendFilled(buffer,
-        { m_variableName, m_externalName, m_lineId, m_readable ? readPart : QString(),
-            m_writable ? writePart : QString() });
-    buffer += QLatin1Char('}');
-    QString json(buffer.constData(), buffer.size());
-    if (buffer.capacity() > keptCapacity) {
-        buffer = QString();
-    }
-    return json;
+    definitionTemplate.appendFilled(out,
+        { m_variableName, m_externalName, m_lineId,
+            JsonArg::markerFree(m_readable ? readPart : QString()),
+            JsonArg::markerFree(m_writable ? writePart : QString()) });
+    out.append(QLatin1Char('}'));
+    return out.toString();
 }
 
 } // namespace kivo

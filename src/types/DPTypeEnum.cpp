@@ -23,12 +23,12 @@ QVariant DPTypeEnum::getDefaultValue() const
 
 QString DPTypeEnum::toJson() const
 {
-    QString out;
+    JsonBuffer out;
     DPTypeJson::appendEnum(out, *this);
-    return out;
+    return out.toString();
 }
 
-void DPTypeJson::appendEnum(QString& out, const DPTypeEnum& type)
+void DPTypeJson::appendEnum(JsonBuffer& out, const DPTypeEnum& type)
 {
     const QHash<int, QString>& values = type.m_values;
     using Entry = std::pair<int, const QString*>;
@@ -44,13 +44,13 @@ void DPTypeJson::appendEnum(QString& out, const DPTypeEnum& type)
         [](const Entry& a, const Entry& b) { return a.first < b.first; });
 
     const JsonTemplate& entryTemplate = DPTypeJsonTemplates::enumerationEntry();
-    QString entries;
+    JsonBuffer entries;
     for (const Entry& entry : qAsConst(sorted)) {
-        if (!entries.isEmpty())
-            entries += QLatin1Char(',');
+        if (entries.size() > 0)
+            entries.append(QLatin1Char(','));
         entryTemplate.appendFilled(entries, { entry.first, *entry.second });
     }
-    DPTypeJsonTemplates::enumeration().appendFilled(out, { type.m_default, entries });
+    DPTypeJsonTemplates::enumeration().appendFilled(out, { type.m_default, entries.view() });
 }
 
 DPTypeEnum* DPTypeEnum::_init(int defaultKey, const QHash<int, QString>& values)

@@ -18,12 +18,12 @@ QVariant DPTypeIPv4::getDefaultValue() const
 
 QString DPTypeIPv4::toJson() const
 {
-    QString out;
+    JsonBuffer out;
     DPTypeJson::appendIPv4(out, *this);
-    return out;
+    return out.toString();
 }
 
-void DPTypeJson::appendIPv4(QString& out, const DPTypeIPv4& type)
+void DPTypeJson::appendIPv4(JsonBuffer& out, const DPTypeIPv4& type)
 {
     DPTypeJsonTemplates::ipv4().appendFilled(out, { type.m_default });
 }

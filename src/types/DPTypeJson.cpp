@@ -14,24 +14,26 @@ namespace kivo {
 
 namespace DPTypeJson {
 
-bool appendForDefinition(QString& out, const DPTypeBase& type, MeasurementRegistry* registry)
+bool appendForDefinition(JsonBuffer& out, const DPTypeBase& type, MeasurementRegistry* registry)
 {
-    // Told by the dynamic type rather than by qobject_cast: the meta-object is reached through
-    // the descriptor's private data, one more memory access per definition rendered.
-    const std::type_info& kind = typeid(type);
-    if (kind == typeid(DPTypeNumber)) {
+    // Told by the dynamic type rather than by qobject_cast, which reaches the meta-object
+    // through the descriptor's private data: one more memory access per definition rendered.
+    // The library's classes have their type information in the library alone, so comparing
+    // its address is enough (and a miss only takes the general path below).
+    const std::type_info* kind = &typeid(type);
+    if (kind == &typeid(DPTypeNumber)) {
         appendNumber(out, static_cast<const DPTypeNumber&>(type), registry);
-    } else if (kind == typeid(DPTypeReal)) {
+    } else if (kind == &typeid(DPTypeReal)) {
         appendReal(out, static_cast<const DPTypeReal&>(type), nullptr);
-    } else if (kind == typeid(DPTypeEnum)) {
+    } else if (kind == &typeid(DPTypeEnum)) {
         appendEnum(out, static_cast<const DPTypeEnum&>(type));
-    } else if (kind == typeid(DPTypeEvent)) {
+    } else if (kind == &typeid(DPTypeEvent)) {
         appendEvent(out, static_cast<const DPTypeEvent&>(type));
-    } else if (kind == typeid(DPTypeString)) {
+    } else if (kind == &typeid(DPTypeString)) {
         appendString(out, static_cast<const DPTypeString&>(type));
-    } else if (kind == typeid(DPTypeTime)) {
+    } else if (kind == &typeid(DPTypeTime)) {
         appendTime(out, static_cast<const DPTypeTime&>(type));
-    } else if (kind == typeid(DPTypeIPv4)) {
+    } else if (kind == &typeid(DPTypeIPv4)) {
         appendIPv4(out, static_cast<const DPTypeIPv4&>(type));
     } else if (const auto* number = dynamic_cast<const DPTypeNumber*>(&type)) {
         // toJson(registry) is not virtual: a subclass renders as its base does.

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-
 namespace kivo {
 
 class DPTypeBase;
@@ -12,6 +10,7 @@ class DPTypeNumber;
 class DPTypeReal;
 class DPTypeString;
 class DPTypeTime;
+class JsonBuffer;
 class MeasurementRegistry;
 
 // The JSON member texts of the library's type descriptors, appended to a text being built, so
@@ -19,18 +18,18 @@ class MeasurementRegistry;
 // toJson (toJson(registry) for the numeric types).
 namespace DPTypeJson {
 
-void appendNumber(QString& out, const DPTypeNumber& type, MeasurementRegistry* registry);
-void appendReal(QString& out, const DPTypeReal& type, MeasurementRegistry* registry);
-void appendEnum(QString& out, const DPTypeEnum& type);
-void appendEvent(QString& out, const DPTypeEvent& type);
-void appendString(QString& out, const DPTypeString& type);
-void appendIPv4(QString& out, const DPTypeIPv4& type);
-void appendTime(QString& out, const DPTypeTime& type);
+void appendNumber(JsonBuffer& out, const DPTypeNumber& type, MeasurementRegistry* registry);
+void appendReal(JsonBuffer& out, const DPTypeReal& type, MeasurementRegistry* registry);
+void appendEnum(JsonBuffer& out, const DPTypeEnum& type);
+void appendEvent(JsonBuffer& out, const DPTypeEvent& type);
+void appendString(JsonBuffer& out, const DPTypeString& type);
+void appendIPv4(JsonBuffer& out, const DPTypeIPv4& type);
+void appendTime(JsonBuffer& out, const DPTypeTime& type);
 
 // Appends the type text a definition renders: DPTypeNumber::toJson(registry) for an integer
 // type (a subclass included), type.toJson() for every other. Returns false, and appends
 // nothing, for a descriptor of a class outside the library, whose toJson may be overridden.
-bool appendForDefinition(QString& out, const DPTypeBase& type, MeasurementRegistry* registry);
+bool appendForDefinition(JsonBuffer& out, const DPTypeBase& type, MeasurementRegistry* registry);
 
 } // namespace DPTypeJson
 

@@ -41,12 +41,13 @@ DPTypeNumber* DPTypeNumber::_init(
 
 QString DPTypeNumber::toJson(MeasurementRegistry* registry) const
 {
-    QString out;
+    JsonBuffer out;
     DPTypeJson::appendNumber(out, *this, registry);
-    return out;
+    return out.toString();
 }
 
-void DPTypeJson::appendNumber(QString& out, const DPTypeNumber& type, MeasurementRegistry* registry)
+void DPTypeJson::appendNumber(
+    JsonBuffer& out, const DPTypeNumber& type, MeasurementRegistry* registry)
 {
     const JsonTemplate& tmpl = DPTypeJsonTemplates::number();
     if (!registry) {
@@ -57,14 +58,12 @@ void DPTypeJson::appendNumber(QString& out, const DPTypeNumber& type, Measuremen
     const MeasurementConverter* converter = registry->getConverter(type.m_units);
     // The texts of converter->toString(QVariant(m_min)) and of m_max, without building them as
     // strings of their own.
-    int decimals = 0;
-    const double min = displayNumber(*converter, type.m_min, &decimals);
-    const NumberText::FixedText minText(min, decimals);
-    const double max = displayNumber(*converter, type.m_max, &decimals);
-    const NumberText::FixedText maxText(max, decimals);
+    const DisplayFormat format(*converter);
+    const NumberText::FixedText minText(displayNumber(format, type.m_min), format.decimals);
+    const NumberText::FixedText maxText(displayNumber(format, type.m_max), format.decimals);
     tmpl.appendFilled(out,
-        { type.m_default.toInt(), minText.view(), maxText.view(), converter->m_resolution,
-            converter->m_label });
+        { type.m_default.toInt(), JsonArg::markerFree(minText.view()),
+            JsonArg::markerFree(maxText.view()), converter->m_resolution, converter->m_label });
 }
 
 } // namespace kivo

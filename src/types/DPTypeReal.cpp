@@ -1,6 +1,7 @@
 #include <kivo/types/DPTypeReal.h>
 
 #include "DPTypeJsonTemplates_p.h"
+#include "core/NumberText_p.h"
 #include "types/DPTypeJson_p.h"
 
 #include <kivo/measurement/MeasurementConverter.h>
@@ -78,16 +79,25 @@ void DPTypeReal::setUnitsLabel(QString& label)
 
 QString DPTypeReal::toJson(MeasurementRegistry* registry) const
 {
-    QString out;
+    JsonBuffer out;
     DPTypeJson::appendReal(out, *this, registry);
-    return out;
+    return out.toString();
 }
 
-void DPTypeJson::appendReal(QString& out, const DPTypeReal& type, MeasurementRegistry* registry)
+void DPTypeJson::appendReal(JsonBuffer& out, const DPTypeReal& type, MeasurementRegistry* registry)
 {
-    double defaultNumber = type.m_default.toReal(&type.m_resultState);
-    if (!type.m_resultState)
-        defaultNumber = 0.0;
+    // A loaded default is the text of the dictionary; the plain decimals are read without
+    // QString::toDouble's locale machinery, to the same number.
+    double defaultNumber = 0.0;
+    if (type.m_default.userType() == QMetaType::QString
+        && NumberText::readDecimal(
+            *static_cast<const QString*>(type.m_default.constData()), &defaultNumber)) {
+        type.m_resultState = true;
+    } else {
+        defaultNumber = type.m_default.toReal(&type.m_resultState);
+        if (!type.m_resultState)
+            defaultNumber = 0.0;
+    }
     const JsonTemplate& tmpl = DPTypeJsonTemplates::real();
     if (!registry) {
         tmpl.appendFilled(out, { defaultNumber, type.m_min, type.m_max, 1, type.m_unitsLabel });

@@ -18,12 +18,12 @@ QVariant DPTypeString::getDefaultValue() const
 
 QString DPTypeString::toJson() const
 {
-    QString out;
+    JsonBuffer out;
     DPTypeJson::appendString(out, *this);
-    return out;
+    return out.toString();
 }
 
-void DPTypeJson::appendString(QString& out, const DPTypeString& type)
+void DPTypeJson::appendString(JsonBuffer& out, const DPTypeString& type)
 {
     DPTypeJsonTemplates::text().appendFilled(
         out, { type.m_default, jsonStringEscape(type.m_charSet), type.m_format, type.m_maxLen });

@@ -18,12 +18,12 @@ QVariant DPTypeTime::getDefaultValue() const
 
 QString DPTypeTime::toJson() const
 {
-    QString out;
+    JsonBuffer out;
     DPTypeJson::appendTime(out, *this);
-    return out;
+    return out.toString();
 }
 
-void DPTypeJson::appendTime(QString& out, const DPTypeTime& type)
+void DPTypeJson::appendTime(JsonBuffer& out, const DPTypeTime& type)
 {
     DPTypeJsonTemplates::time().appendFilled(out, { static_cast<int>(type.m_epoch) });
 }
