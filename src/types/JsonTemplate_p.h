@@ -101,8 +101,9 @@ private:
     void grow(int count);
     QChar* data() { return reinterpret_cast<QChar*>(m_units.data()); }
 
-    // UTF-16 units as char16_t, which, unlike QChar, the array leaves uninitialised.
-    QVarLengthArray<char16_t, Inline> m_units;
+    // UTF-16 units as ushort (QChar's own storage), which, unlike QChar, the array leaves
+    // uninitialised.
+    QVarLengthArray<ushort, Inline> m_units;
     int m_size = 0;
 };
 
