@@ -653,10 +653,10 @@ void printMemory(const MemoryResults& memory)
             continue;
         }
         const double perDef = double(entry.second.value) / points;
-        std::printf("figure memory_per_def_%d %.0f bytes (file %.0f bytes per entry; goal <= 1400"
+        std::printf("figure memory_per_def_%d %.0f bytes (file %.0f bytes per entry; goal <= 1000"
                     " on the 20000-point file%s)\n",
             points, perDef, fileBytesPerEntry,
-            points == 20000 ? (perDef <= 1400 ? ": met" : ": MISSED") : "");
+            points == 20000 ? (perDef <= 1000 ? ": met" : ": MISSED") : "");
         const std::string name = "memory_per_def_vs_file_bytes_" + std::to_string(points);
         std::printf("ratio %s %.2f\n", name.c_str(), perDef / fileBytesPerEntry);
     }
@@ -688,19 +688,19 @@ void printRatios(const CollectingReporter& reporter)
         = (reporter.best("load/200000") / 200000) / (reporter.best("load/20000") / 20000);
     printRatio("load_growth_per_point_200000_vs_20000", growth, "<=", 1.1);
     printRatio("typejson_speedup_vs_qjson", ratio("typejson_qjson_floor/20000", "typejson/20000"),
-        ">=", 8);
+        ">=", 10);
     printInfo("typejson_speedup_vs_successive_arg",
         ratio("typejson_successive_arg/20000", "typejson/20000"));
     printInfo(
         "typejson_hot_speedup_vs_qjson", ratio("typejson_hot_qjson_floor/64", "typejson_hot/64"));
     printRatio("set_current_value_vs_floor", ratio("point_set_current_value", "point_set_floor"),
-        "<=", 1.5);
+        "<=", 1.2);
     printInfo("set_current_value_nodef_vs_floor",
         ratio("point_set_current_value_nodef", "point_set_floor"));
     printRatio("get_current_value_vs_floor", ratio("point_get_current_value", "point_get_floor"),
-        "<=", 1.5);
+        "<=", 1.2);
     printRatio(
-        "provider_lookup_vs_floor", ratio("provider_lookup", "provider_lookup_floor"), "<=", 1.3);
+        "provider_lookup_vs_floor", ratio("provider_lookup", "provider_lookup_floor"), "<=", 1.1);
     printRatio("converter_tostring_vs_number",
         ratio("converter_tostring", "converter_number_floor"), "<=", 1.5);
 }

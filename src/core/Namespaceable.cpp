@@ -31,11 +31,30 @@ Namespaceable::Namespaceable()
     : QObject(nullptr)
 { }
 
-Namespaceable::~Namespaceable() = default;
+Namespaceable::~Namespaceable()
+{
+    delete m_namespaceLock.load(std::memory_order_acquire);
+}
+
+QReadWriteLock* Namespaceable::getNamespaceLock() const
+{
+    QReadWriteLock* lock = m_namespaceLock.load(std::memory_order_acquire);
+    if (Q_LIKELY(lock)) {
+        return lock;
+    }
+    // Several threads may get here at once: one lock wins, the others are discarded.
+    auto* created = new QReadWriteLock(QReadWriteLock::Recursive);
+    if (m_namespaceLock.compare_exchange_strong(
+            lock, created, std::memory_order_acq_rel, std::memory_order_acquire)) {
+        return created;
+    }
+    delete created;
+    return lock;
+}
 
 QObject* Namespaceable::getNamespaceItem(const QString& name) const
 {
-    QReadLocker locker(&m_namespaceLock);
+    QReadLocker locker(getNamespaceLock());
     if (name.isNull()) {
         return findDescendant(this, QString(), true);
     }
@@ -44,7 +63,7 @@ QObject* Namespaceable::getNamespaceItem(const QString& name) const
 
 QObject* Namespaceable::getNamespaceIndex(int index) const
 {
-    QReadLocker locker(&m_namespaceLock);
+    QReadLocker locker(getNamespaceLock());
     const QObjectList& items = children();
     if (index < 0 || index >= items.size()) {
         return nullptr;
@@ -59,7 +78,7 @@ int Namespaceable::getNamespaceSize() const
 
 QStringList Namespaceable::getNamespaceNames() const
 {
-    QReadLocker locker(&m_namespaceLock);
+    QReadLocker locker(getNamespaceLock());
     QStringList names;
     for (const QObject* child : children()) {
         const QString name = child->objectName();

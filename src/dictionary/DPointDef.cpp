@@ -1,7 +1,10 @@
 #include <kivo/dictionary/DPointDef.h>
 
 #include <kivo/types/DPTypeBase.h>
-#include <kivo/types/DPTypeNumber.h>
+
+#include "core/Prefetch_p.h"
+#include "types/DPTypeJson_p.h"
+#include "types/JsonTemplate_p.h"
 
 namespace kivo {
 
@@ -26,30 +29,35 @@ DPointDef* DPointDef::_init(const QString& name, const QString& variableName,
 
 QString DPointDef::getTypeJson() const
 {
-    static const QString definitionTemplate
-        = QStringLiteral("\"variableName\":\"%1\", \"externalName\":\"%2\", \"lineId\":\"%3\", "
-                         "\"access\":\"%4%5\"");
+    static const JsonTemplate definitionTemplate(
+        QStringLiteral("\"variableName\":\"%1\", \"externalName\":\"%2\", \"lineId\":\"%3\", "
+                       "\"access\":\"%4%5\""));
     static const QString readPart = QStringLiteral("R");
     static const QString writePart = QStringLiteral("W");
 
-    QString typeText;
-    if (m_type) {
-        // Only integer types render in display units here; reals always render raw.
-        if (const auto* number = qobject_cast<const DPTypeNumber*>(m_type)) {
-            typeText = number->toJson(m_registry);
-        } else {
-            typeText = m_type->toJson();
-        }
+    // A dictionary's definitions, their descriptors and texts lie all over the heap: everything
+    // this definition renders is asked for at once, so that the cache misses overlap.
+    prefetch(m_type);
+    prefetchText(m_variableName);
+    prefetchText(m_externalName);
+    prefetchText(m_lineId);
+
+    // Written into one buffer (on the stack for the usual lengths), copied out once.
+    JsonBuffer out;
+    out.append(QLatin1Char('{'));
+    if (m_type && !DPTypeJson::appendForDefinition(out, *m_type, m_registry)) {
+        // A descriptor class of the application's renders through its own toJson.
+        out.append(m_type->toJson());
     }
-    if (!typeText.isEmpty()) {
-        typeText += QLatin1String(", ");
+    if (out.size() > 1) {
+        out.append(QLatin1String(", "));
     }
-    const QString members = definitionTemplate.arg(m_variableName)
-                                .arg(m_externalName)
-                                .arg(m_lineId)
-                                .arg(m_readable ? readPart : QString())
-                                .arg(m_writable ? writePart : QString());
-    return QLatin1Char('{') + typeText + members + QLatin1Char('}');
+    definitionTemplate.appendFilled(out,
+        { m_variableName, m_externalName, m_lineId,
+            JsonArg::markerFree(m_readable ? readPart : QString()),
+            JsonArg::markerFree(m_writable ? writePart : QString()) });
+    out.append(QLatin1Char('}'));
+    return out.toString();
 }
 
 } // namespace kivo

@@ -1,7 +1,7 @@
 #include <kivo/measurement/MeasurementConverter.h>
 
+#include "core/NumberText_p.h"
 #include "measurement/MeasurementConverter_p.h"
-#include "types/NumberText_p.h"
 
 #include <cmath>
 #include <utility>
@@ -15,24 +15,28 @@ constexpr int unresolvedDecimals = 6;
 
 } // namespace
 
-double displayNumber(const MeasurementConverter& converter, double raw, int* decimals)
+DisplayFormat::DisplayFormat(const MeasurementConverter& converter)
+    : converter(converter)
+    , decimals(unresolvedDecimals)
+    , snaps(false)
 {
-    const double resolution = converter.m_resolution;
-    double y = raw * converter.getUnitScale() * converter.getScale() + converter.getOffset();
-
     // Converting a non-finite logarithm to int would be undefined, so test it first.
-    const double exponent = std::log10(resolution);
-    *decimals = unresolvedDecimals;
+    const double exponent = std::log10(converter.m_resolution);
     if (std::isfinite(exponent)) {
         // Truncation toward zero on purpose: 0.5 and 0.25 still snap to multiples of themselves.
         const int digits = static_cast<int>(exponent);
-        if (digits >= 0) {
-            const double r = 1.0 / resolution;
-            y = std::round(y * r) / r;
-            *decimals = 0;
-        } else {
-            *decimals = -digits;
-        }
+        snaps = digits >= 0;
+        decimals = snaps ? 0 : -digits;
+    }
+}
+
+double displayNumber(const DisplayFormat& format, double raw)
+{
+    const MeasurementConverter& converter = format.converter;
+    double y = raw * converter.getUnitScale() * converter.getScale() + converter.getOffset();
+    if (format.snaps) {
+        const double r = 1.0 / converter.m_resolution;
+        y = std::round(y * r) / r;
     }
     return y;
 }
@@ -56,11 +60,11 @@ MeasurementConverter* MeasurementConverter::_init(
 
 QString MeasurementConverter::toString(QVariant value) const
 {
-    int decimals = 0;
-    const double y = displayNumber(*this, value.toDouble(), &decimals);
+    const DisplayFormat format(*this);
     // QString::number(y, 'f', decimals), written without Qt's exact-digit generation for the
     // common values.
-    return NumberText::FixedText(y, decimals).toString();
+    return NumberText::FixedText(displayNumber(format, value.toDouble()), format.decimals)
+        .toString();
 }
 
 double MeasurementConverter::fromValue(QVariant value) const

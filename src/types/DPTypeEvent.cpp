@@ -1,9 +1,9 @@
 #include <kivo/types/DPTypeEvent.h>
 
 #include "DPTypeJsonTemplates_p.h"
+#include "types/DPTypeJson_p.h"
 
 #include <QSet>
-#include <QStringList>
 
 #include <utility>
 
@@ -41,30 +41,53 @@ QVariant DPTypeEvent::getDefaultValue() const
 
 QString DPTypeEvent::toJson() const
 {
+    JsonBuffer out;
+    DPTypeJson::appendEvent(out, *this);
+    return out.toString();
+}
+
+void DPTypeJson::appendEvent(JsonBuffer& out, const DPTypeEvent& type)
+{
     const JsonTemplate& entryTemplate = DPTypeJsonTemplates::associatedVariable();
     static const QString writable = QStringLiteral("W");
     static const QString readOnly = QStringLiteral("R");
 
-    QString avs;
-    for (auto it = m_associatedVariables.cbegin(); it != m_associatedVariables.cend(); ++it) {
-        const AssociatedVariable* record = it.value();
+    JsonBuffer avs;
+    for (auto it = type.m_associatedVariables.cbegin(); it != type.m_associatedVariables.cend();
+         ++it) {
+        const DPTypeEvent::AssociatedVariable* record = it.value();
         if (!record)
             continue;
-        const QString& access = record->changeable ? writable : readOnly;
-        const QStringList names = record->names.simplified().split(QLatin1Char(' '));
-        for (const QString& name : names) {
-            avs += avs.isEmpty() ? QLatin1Char('[') : QLatin1Char(',');
-            entryTemplate.appendFilled(avs, { it.key(), name, access });
+        const JsonArg access = JsonArg::markerFree(record->changeable ? writable : readOnly);
+        // The parts of names.simplified().split(' '): the runs of non-space characters, or one
+        // empty name when there is none.
+        const QChar* c = record->names.constData();
+        const int size = record->names.size();
+        bool named = false;
+        for (int i = 0;;) {
+            while (i < size && c[i].isSpace())
+                ++i;
+            if (i == size && named)
+                break;
+            const int start = i;
+            while (i < size && !c[i].isSpace())
+                ++i;
+            avs.append(avs.size() == 0 ? QLatin1Char('[') : QLatin1Char(','));
+            entryTemplate.appendFilled(
+                avs, { it.key(), QStringView(c + start, i - start), access });
+            named = true;
+            if (i == size)
+                break;
         }
     }
-    if (avs.isEmpty())
-        avs = QStringLiteral("[]");
-    else
-        avs += QLatin1Char(']');
+    if (avs.size() == 0)
+        avs.append(QLatin1Char('['));
+    avs.append(QLatin1Char(']'));
 
-    return DPTypeJsonTemplates::event().filled(
-        { m_eventId, m_description, m_explanation, static_cast<int>(m_eventType),
-            static_cast<int>(m_ackType), static_cast<int>(m_resetType), avs });
+    DPTypeJsonTemplates::event().appendFilled(out,
+        { type.m_eventId, type.m_description, type.m_explanation,
+            static_cast<int>(type.m_eventType), static_cast<int>(type.m_ackType),
+            static_cast<int>(type.m_resetType), avs.view() });
 }
 
 DPTypeEvent* DPTypeEvent::_init(int eventId, const QString& description, const QString& explanation,

@@ -1,6 +1,7 @@
 #include <kivo/types/DPTypeIPv4.h>
 
 #include "DPTypeJsonTemplates_p.h"
+#include "types/DPTypeJson_p.h"
 
 namespace kivo {
 
@@ -17,7 +18,14 @@ QVariant DPTypeIPv4::getDefaultValue() const
 
 QString DPTypeIPv4::toJson() const
 {
-    return DPTypeJsonTemplates::ipv4().filled({ m_default });
+    JsonBuffer out;
+    DPTypeJson::appendIPv4(out, *this);
+    return out.toString();
+}
+
+void DPTypeJson::appendIPv4(JsonBuffer& out, const DPTypeIPv4& type)
+{
+    DPTypeJsonTemplates::ipv4().appendFilled(out, { type.m_default });
 }
 
 DPTypeIPv4* DPTypeIPv4::_init(const QString& defaultAddress)

@@ -1,8 +1,9 @@
 #include <kivo/types/DPTypeNumber.h>
 
 #include "DPTypeJsonTemplates_p.h"
+#include "core/NumberText_p.h"
 #include "measurement/MeasurementConverter_p.h"
-#include "types/NumberText_p.h"
+#include "types/DPTypeJson_p.h"
 
 #include <kivo/measurement/MeasurementConverter.h>
 #include <kivo/measurement/MeasurementRegistry.h>
@@ -40,19 +41,29 @@ DPTypeNumber* DPTypeNumber::_init(
 
 QString DPTypeNumber::toJson(MeasurementRegistry* registry) const
 {
+    JsonBuffer out;
+    DPTypeJson::appendNumber(out, *this, registry);
+    return out.toString();
+}
+
+void DPTypeJson::appendNumber(
+    JsonBuffer& out, const DPTypeNumber& type, MeasurementRegistry* registry)
+{
     const JsonTemplate& tmpl = DPTypeJsonTemplates::number();
-    if (!registry)
-        return tmpl.filled({ m_default.toInt(), m_min, m_max, 1, m_unitsLabel });
-    const MeasurementConverter* converter = registry->getConverter(m_units);
+    if (!registry) {
+        tmpl.appendFilled(
+            out, { type.m_default.toInt(), type.m_min, type.m_max, 1, type.m_unitsLabel });
+        return;
+    }
+    const MeasurementConverter* converter = registry->getConverter(type.m_units);
     // The texts of converter->toString(QVariant(m_min)) and of m_max, without building them as
     // strings of their own.
-    int decimals = 0;
-    const double min = displayNumber(*converter, m_min, &decimals);
-    const NumberText::FixedText minText(min, decimals);
-    const double max = displayNumber(*converter, m_max, &decimals);
-    const NumberText::FixedText maxText(max, decimals);
-    return tmpl.filled({ m_default.toInt(), minText.view(), maxText.view(), converter->m_resolution,
-        converter->m_label });
+    const DisplayFormat format(*converter);
+    const NumberText::FixedText minText(displayNumber(format, type.m_min), format.decimals);
+    const NumberText::FixedText maxText(displayNumber(format, type.m_max), format.decimals);
+    tmpl.appendFilled(out,
+        { type.m_default.toInt(), JsonArg::markerFree(minText.view()),
+            JsonArg::markerFree(maxText.view()), converter->m_resolution, converter->m_label });
 }
 
 } // namespace kivo

@@ -1,6 +1,8 @@
 #include <kivo/types/DPTypeReal.h>
 
 #include "DPTypeJsonTemplates_p.h"
+#include "core/NumberText_p.h"
+#include "types/DPTypeJson_p.h"
 
 #include <kivo/measurement/MeasurementConverter.h>
 #include <kivo/measurement/MeasurementRegistry.h>
@@ -77,15 +79,35 @@ void DPTypeReal::setUnitsLabel(QString& label)
 
 QString DPTypeReal::toJson(MeasurementRegistry* registry) const
 {
-    double defaultNumber = m_default.toReal(&m_resultState);
-    if (!m_resultState)
-        defaultNumber = 0.0;
+    JsonBuffer out;
+    DPTypeJson::appendReal(out, *this, registry);
+    return out.toString();
+}
+
+void DPTypeJson::appendReal(JsonBuffer& out, const DPTypeReal& type, MeasurementRegistry* registry)
+{
+    // A loaded default is the text of the dictionary; the plain decimals are read without
+    // QString::toDouble's locale machinery, to the same number.
+    double defaultNumber = 0.0;
+    if (type.m_default.userType() == QMetaType::QString
+        && NumberText::readDecimal(
+            *static_cast<const QString*>(type.m_default.constData()), &defaultNumber)) {
+        type.m_resultState = true;
+    } else {
+        defaultNumber = type.m_default.toReal(&type.m_resultState);
+        if (!type.m_resultState)
+            defaultNumber = 0.0;
+    }
     const JsonTemplate& tmpl = DPTypeJsonTemplates::real();
-    if (!registry)
-        return tmpl.filled({ defaultNumber, m_min, m_max, 1, m_unitsLabel });
-    const MeasurementConverter* converter = registry->getConverter(m_units);
-    return tmpl.filled({ defaultNumber, converter->toString(QVariant(m_min)),
-        converter->toString(QVariant(m_max)), converter->m_resolution, converter->m_label });
+    if (!registry) {
+        tmpl.appendFilled(out, { defaultNumber, type.m_min, type.m_max, 1, type.m_unitsLabel });
+        return;
+    }
+    const MeasurementConverter* converter = registry->getConverter(type.m_units);
+    tmpl.appendFilled(out,
+        { defaultNumber, converter->toString(QVariant(type.m_min)),
+            converter->toString(QVariant(type.m_max)), converter->m_resolution,
+            converter->m_label });
 }
 
 } // namespace kivo

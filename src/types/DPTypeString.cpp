@@ -1,6 +1,7 @@
 #include <kivo/types/DPTypeString.h>
 
 #include "DPTypeJsonTemplates_p.h"
+#include "types/DPTypeJson_p.h"
 
 namespace kivo {
 
@@ -17,8 +18,15 @@ QVariant DPTypeString::getDefaultValue() const
 
 QString DPTypeString::toJson() const
 {
-    return DPTypeJsonTemplates::text().filled(
-        { m_default, jsonStringEscape(m_charSet), m_format, m_maxLen });
+    JsonBuffer out;
+    DPTypeJson::appendString(out, *this);
+    return out.toString();
+}
+
+void DPTypeJson::appendString(JsonBuffer& out, const DPTypeString& type)
+{
+    DPTypeJsonTemplates::text().appendFilled(
+        out, { type.m_default, jsonStringEscape(type.m_charSet), type.m_format, type.m_maxLen });
 }
 
 DPTypeString* DPTypeString::_init(

@@ -1,6 +1,7 @@
 #include <kivo/types/DPTypeTime.h>
 
 #include "DPTypeJsonTemplates_p.h"
+#include "types/DPTypeJson_p.h"
 
 namespace kivo {
 
@@ -17,7 +18,14 @@ QVariant DPTypeTime::getDefaultValue() const
 
 QString DPTypeTime::toJson() const
 {
-    return DPTypeJsonTemplates::time().filled({ static_cast<int>(m_epoch) });
+    JsonBuffer out;
+    DPTypeJson::appendTime(out, *this);
+    return out.toString();
+}
+
+void DPTypeJson::appendTime(JsonBuffer& out, const DPTypeTime& type)
+{
+    DPTypeJsonTemplates::time().appendFilled(out, { static_cast<int>(type.m_epoch) });
 }
 
 DPTypeTime* DPTypeTime::_init(int defaultTime, Epoch epoch)

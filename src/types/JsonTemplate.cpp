@@ -1,8 +1,14 @@
 #include "types/JsonTemplate_p.h"
 
-#include "types/NumberText_p.h"
+#include "core/NumberText_p.h"
+
+#include <QtAlgorithms>
 
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kivo {
 
@@ -26,23 +32,59 @@ QChar* writeInteger(QChar* out, int number)
     return out;
 }
 
-QChar* writeText(QChar* out, QStringView text)
+inline QChar* writeText(QChar* out, QStringView text)
 {
-    // A null text has no data pointer, which memcpy must not be given even for no bytes.
-    if (text.isEmpty())
-        return out;
-    std::memcpy(static_cast<void*>(out), text.data(), size_t(text.size()) * sizeof(QChar));
+    // Most pieces are short: they are copied here with a few overlapping moves of fixed size,
+    // which cost less than a call of memcpy with its dispatch on the size.
+    char* to = reinterpret_cast<char*>(out);
+    const char* from = reinterpret_cast<const char*>(text.data());
+    const size_t bytes = size_t(text.size()) * sizeof(QChar);
+    if (bytes > 64) {
+        std::memcpy(to, from, bytes);
+    } else if (bytes >= 16) {
+        std::memcpy(to, from, 16);
+        std::memcpy(to + bytes - 16, from + bytes - 16, 16);
+        if (bytes > 32) {
+            std::memcpy(to + 16, from + 16, 16);
+            std::memcpy(to + bytes - 32, from + bytes - 32, 16);
+        }
+    } else if (bytes >= 4) {
+        const size_t half = bytes >= 8 ? 8 : 4;
+        std::memcpy(to, from, half);
+        std::memcpy(to + bytes - half, from + bytes - half, half);
+    } else if (bytes == 2) {
+        *out = text.front();
+    }
     return out + text.size();
 }
 
-// Index of the first '%' in c at or after from, four code units at a time; -1 when there is
-// none. Most texts hold no '%', and each one filled in is scanned once.
+// Index of the first '%' in c at or after from, eight code units at a time (four without
+// SSE2); -1 when there is none. Most texts hold no '%', and each one filled in is scanned once.
 qsizetype findPercent(const QChar* c, qsizetype from, qsizetype size)
 {
+    qsizetype i = from;
+#if defined(__SSE2__)
+    if (size - from >= 8) {
+        const __m128i percent = _mm_set1_epi16(u'%');
+        const auto hitsAt = [c, percent](qsizetype at) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + at));
+            return uint(_mm_movemask_epi8(_mm_cmpeq_epi16(units, percent)));
+        };
+        for (; i + 8 <= size; i += 8) {
+            if (const uint hits = hitsAt(i))
+                return i + qCountTrailingZeroBits(hits) / 2;
+        }
+        // The last units again, as the eight that end the text.
+        if (i < size) {
+            if (const uint hits = hitsAt(size - 8) >> (2 * (i - (size - 8))))
+                return i + qCountTrailingZeroBits(hits) / 2;
+        }
+        return -1;
+    }
+#endif
     constexpr quint64 percents = 0x0025002500250025ULL;
     constexpr quint64 ones = 0x0001000100010001ULL;
     constexpr quint64 highs = 0x8000800080008000ULL;
-    qsizetype i = from;
     for (; i + 4 <= size; i += 4) {
         quint64 units;
         std::memcpy(&units, c + i, sizeof units);
@@ -61,6 +103,24 @@ qsizetype findPercent(const QChar* c, qsizetype from, qsizetype size)
 constexpr int maxIntegerLength = 11;
 
 } // namespace
+
+void JsonBuffer::grow(int count)
+{
+    m_units.resize(qMax(2 * m_units.size(), m_size + count));
+}
+
+void JsonBuffer::append(QLatin1String text)
+{
+    QChar* next = room(text.size());
+    for (const char c : text)
+        *next++ = QLatin1Char(c);
+    commit(next);
+}
+
+void JsonBuffer::append(QStringView text)
+{
+    commit(writeText(room(int(text.size())), text));
+}
 
 JsonTemplate::JsonTemplate(const QString& text)
     : m_text(text)
@@ -143,7 +203,7 @@ QString JsonTemplate::filledBySubstitution(const QString& text, std::initializer
     return result;
 }
 
-void JsonTemplate::appendFilled(QString& out, std::initializer_list<JsonArg> args) const
+void JsonTemplate::appendFilled(JsonBuffer& out, std::initializer_list<JsonArg> args) const
 {
     // Appending gives the text of the substitution chain as long as no marker can appear in the
     // text before the last call: numbers never hold '%', so only the texts inserted before the
@@ -154,7 +214,7 @@ void JsonTemplate::appendFilled(QString& out, std::initializer_list<JsonArg> arg
         const JsonArg* last = args.end() - 1;
         for (const JsonArg* arg = args.begin(); arg != args.end(); ++arg) {
             if (arg->kind() == JsonArg::Text) {
-                if (arg != last && mayFormMarker(arg->text())) {
+                if (arg != last && !arg->isMarkerFree() && mayFormMarker(arg->text())) {
                     appendable = false;
                     break;
                 }
@@ -166,16 +226,12 @@ void JsonTemplate::appendFilled(QString& out, std::initializer_list<JsonArg> arg
         }
     }
     if (!appendable) {
-        out += filledBySubstitution(m_text, args);
+        out.append(filledBySubstitution(m_text, args));
         return;
     }
 
-    // Written in place into room for the longest result, then cut to the length written;
-    // resize grows the text geometrically, so repeated appends stay linear.
-    const int start = out.size();
-    out.resize(start + room);
-    QChar* const begin = out.data();
-    QChar* next = begin + start;
+    // Written in place into room for the longest result.
+    QChar* next = out.room(room);
     const QChar* literals = m_text.constData();
     const Piece* literal = m_literals.constData();
     for (const JsonArg& arg : args) {
@@ -197,14 +253,14 @@ void JsonTemplate::appendFilled(QString& out, std::initializer_list<JsonArg> arg
         }
     }
     next = writeText(next, QStringView(literals + literal->position, literal->length));
-    out.resize(int(next - begin));
+    out.commit(next);
 }
 
 QString JsonTemplate::filled(std::initializer_list<JsonArg> args) const
 {
-    QString out;
+    JsonBuffer out;
     appendFilled(out, args);
-    return out;
+    return out.toString();
 }
 
 } // namespace kivo

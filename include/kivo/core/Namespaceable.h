@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <atomic>
+
 namespace kivo {
 
 /// Base of the library's named objects: the object's QObject children form its namespace,
@@ -42,7 +44,13 @@ Q_SIGNALS:
     void namespaceInventoryChanged();
 
 protected:
-    mutable QReadWriteLock m_namespaceLock { QReadWriteLock::Recursive };
+    /// The recursive lock that guards the namespace reads, created on first use (once, also when
+    /// several threads ask at the same time); never null.
+    QReadWriteLock* getNamespaceLock() const;
+
+    // Most named objects (a dictionary's definitions above all) are never locked after loading,
+    // and a recursive QReadWriteLock costs about 300 heap bytes; so it is made when needed.
+    mutable std::atomic<QReadWriteLock*> m_namespaceLock { nullptr };
 };
 
 } // namespace kivo

@@ -24,6 +24,12 @@ int writeGeneral(QChar* out, double value);
 // written) when the value is left to QString::number.
 int writeFixed(QChar* out, double value, int decimals);
 
+// Reads a plain decimal, an optional minus sign, digits without a leading zero and an optional
+// point followed by digits (-12.5, 0.25, 300), as QString::toDouble reads it: the nearest
+// double. Returns false, and leaves value alone, for any other text (exponents, spaces,
+// signs, ...), which is left to QString::toDouble.
+bool readDecimal(QStringView text, double* value);
+
 // The text of QString::number(value, 'f', decimals), held without allocating for the values
 // writeFixed takes.
 class FixedText

@@ -1,4 +1,4 @@
-#include "types/NumberText_p.h"
+#include "core/NumberText_p.h"
 
 #include <charconv>
 #include <cmath>
@@ -300,6 +300,40 @@ int writeFixed(QChar* out, double value, int decimals)
             text.putDigit(decimal, decimal.count == 0 ? -1 : decimal.exponent + i);
     }
     return text.length();
+}
+
+bool readDecimal(QStringView text, double* value)
+{
+    char ascii[40];
+    const qsizetype size = text.size();
+    if (size == 0 || size > qsizetype(sizeof ascii))
+        return false;
+    qsizetype i = 0;
+    if (text[0].unicode() == u'-')
+        ++i;
+    const qsizetype integerStart = i;
+    while (i < size && text[i].unicode() >= u'0' && text[i].unicode() <= u'9')
+        ++i;
+    const qsizetype integerDigits = i - integerStart;
+    if (integerDigits == 0 || (integerDigits > 1 && text[integerStart].unicode() == u'0'))
+        return false;
+    if (i < size) {
+        if (text[i].unicode() != u'.' || i + 1 == size)
+            return false;
+        for (++i; i < size; ++i) {
+            if (text[i].unicode() < u'0' || text[i].unicode() > u'9')
+                return false;
+        }
+    }
+    for (qsizetype k = 0; k < size; ++k)
+        ascii[k] = static_cast<char>(text[k].unicode());
+    // std::from_chars rounds correctly, as the double-conversion code behind toDouble does.
+    double read = 0.0;
+    const std::from_chars_result result = std::from_chars(ascii, ascii + size, read);
+    if (result.ec != std::errc() || result.ptr != ascii + size)
+        return false;
+    *value = read;
+    return true;
 }
 
 FixedText::FixedText(double value, int decimals)
