@@ -1,8 +1,8 @@
 #include <kivo/points/DPointDisplay.h>
 
+#include "core/NumberText_p.h"
 #include "measurement/MeasurementConverter_p.h"
 #include "points/ValueTypeCheck_p.h"
-#include "types/NumberText_p.h"
 
 #include <kivo/core/StatBase.h>
 #include <kivo/core/StatRef.h>
@@ -77,7 +77,9 @@ bool displayNumberOf(const DPointDef* def, const Numeric& numeric, const QVarian
     if (!ok)
         return false;
     if (const MeasurementConverter* converter = converterOf(def, numeric)) {
-        *number = displayNumber(*converter, x, decimals);
+        const DisplayFormat format(*converter);
+        *number = displayNumber(format, x);
+        *decimals = format.decimals;
     } else {
         *number = numeric.real ? x : std::round(x);
         *decimals = numeric.real ? -1 : 0;
