@@ -4,7 +4,7 @@
 #include <QThread>
 
 #include <atomic>
-#include <memory>
+#include <thread>
 
 // Exposes the lock that the namespace reads take.
 class LockProbe : public kivo::Namespaceable
@@ -27,20 +27,19 @@ private Q_SLOTS:
             LockProbe object;
             std::atomic<int> waiting { threadCount };
             QReadWriteLock* seen[threadCount] = {};
-            std::unique_ptr<QThread> threads[threadCount];
+            std::thread threads[threadCount];
             for (int i = 0; i < threadCount; ++i) {
-                threads[i].reset(QThread::create([&, i] {
+                threads[i] = std::thread([&, i] {
                     for (waiting.fetch_sub(1); waiting.load() > 0;)
-                        QThread::yieldCurrentThread();
+                        std::this_thread::yield();
                     object.getNamespaceNames();
                     seen[i] = object.getNamespaceLock();
-                }));
-                threads[i]->start();
+                });
             }
-            for (int i = 0; i < threadCount; ++i) {
-                QVERIFY(threads[i]->wait(30000));
+            for (std::thread& thread : threads)
+                thread.join();
+            for (int i = 0; i < threadCount; ++i)
                 QCOMPARE(seen[i], seen[0]);
-            }
             QVERIFY(seen[0]->tryLockForWrite() && seen[0]->tryLockForWrite());
             seen[0]->unlock();
             seen[0]->unlock();
