@@ -41,8 +41,10 @@ inline QStringList typeFields(const DPTypeBase* type)
         measured(t);
     } else if (const auto* t = qobject_cast<const DPTypeReal*>(type)) {
         measured(t);
+    } else if (const auto* t = qobject_cast<const DPTypeTime*>(type)) {
+        f << QString::number(t->m_default);
     } else if (const auto* t = qobject_cast<const DPTypeEvent*>(type)) {
-        f << q(t->m_description) << q(t->m_explanation);
+        f << q(t->m_description) << q(t->m_explanation) << QString::number(t->m_changeable);
         for (auto it = t->m_associatedVariables.cbegin(); it != t->m_associatedVariables.cend();
              ++it) {
             f << q(it.key()) + '=' + q(it.value()->names) + QString::number(it.value()->changeable);
