@@ -29,6 +29,7 @@ using Registry = std::unique_ptr<MeasurementRegistry>;
 
 namespace {
 
+const QString dataDir = QStringLiteral(KIVO_TEST_DATA_DIR "/hardening/");
 const QString parsing = QStringLiteral("\"PXC parsing failure '%1'\"");
 const QString tooDeep = QStringLiteral(
     "Failed to parse %1, error: document nested deeper than 1024 levels, errLine: ");
@@ -132,13 +133,13 @@ QString describe(DPointDictionary* dictionary)
 // The systems and units of a registry.
 QString describe(MeasurementRegistry* registry)
 {
-    QString text;
+    QStringList texts;
     const QMap<QString, QString> systems = registry->getSystems();
     for (auto it = systems.constBegin(); it != systems.constEnd(); ++it)
-        text += it.key() + '=' + it.value() + ' ';
+        texts << it.key() + '=' + it.value();
     for (const QString& id : registry->getUnitIds())
-        text += id + '=' + registry->getUnits(id)->m_label + ' ';
-    return text;
+        texts << id + '=' + registry->getUnits(id)->m_label;
+    return texts.join(' ');
 }
 
 // Writes content into a FIFO at path from a thread of its own: once a reader has opened it, its
@@ -177,9 +178,16 @@ private Q_SLOTS:
 
 private:
     QString write(const QString& name, const QByteArray& content);
+    static QByteArray read(const QString& name);
 
     QTemporaryDir m_dir;
 };
+
+QByteArray TstHostileFiles::read(const QString& name)
+{
+    QFile file(dataDir + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 QString TstHostileFiles::write(const QString& name, const QByteArray& content)
 {
@@ -290,152 +298,58 @@ void TstHostileFiles::refused()
 
 void TstHostileFiles::loaded_data()
 {
-    QTest::addColumn<QByteArray>("dictionary");
-    QTest::addColumn<QString>("definitions");
-    QTest::addColumn<QByteArray>("measurements");
-    QTest::addColumn<QString>("units");
-
-    // Texts outside ASCII: U+00E9, and U+010D, whose UTF-16 form holds a CR byte.
-    const QByteArray smallDictionary = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dictionary>\n"
-                                       "<VariableDef variableName=\"Temp\">\n"
-                                       "  <DataItem type=\"Int16\"><RawValueDflt>5</RawValueDflt>"
-                                       "</DataItem>\n"
-                                       "  <ExternalName>Caf\xC3\xA9 \xC4\x8D</ExternalName>\n"
-                                       "  <Access>R</Access>\n</VariableDef>\n"
-                                       "<VariableDef variableName=\"Address\">\n"
-                                       "  <DataItem type=\"IPv4\"/>\n</VariableDef>\n"
-                                       "</Dictionary>\n";
-    const QByteArray smallMeasurements = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                         "<Measurements>\n<MSystemDef id=\"msys.us\">"
-                                         "<Label>US \xC4\x8D</Label></MSystemDef>\n"
-                                         "<MUnitDef id=\"degC\">\n  <Label>\xC2\xB0"
-                                         "C</Label><Scale>1</Scale></MUnitDef>\n"
-                                         "</Measurements>\n";
-    const QString smallDefinitions = QStringLiteral(
-        "{\"type\":\"ipv4\", \"default\":\"\", \"variableName\":\"Address\", "
-        "\"externalName\":\"\", \"lineId\":\"\", \"access\":\"\"}\n"
-        "{\"type\":\"int\", \"default\":5, \"min\":0, \"max\":0, \"resolution\":1, "
-        "\"unitsLabel\":\"\", \"variableName\":\"Temp\", \"externalName\":\"Caf\u00e9 \u010d\", "
-        "\"lineId\":\"\", \"access\":\"R\"}");
-    const QString smallUnits = QStringLiteral("msys.us=US \u010d degC=\u00b0C ");
-    QTest::newRow("UTF-8") << smallDictionary << smallDefinitions << smallMeasurements
-                           << smallUnits;
+    QTest::addColumn<QString>("name"); // of the file in tests/data/hardening, described in .txt
+    QTest::addColumn<QByteArray>("content"); // when not the file's own
+    for (const char* name : { "small", "entities", "external", "invalid-utf8", "nul" })
+        QTest::newRow(name) << name << QByteArray();
     for (const bool bigEndian : { false, true }) {
         for (const bool crlf : { false, true }) {
-            QTest::addRow("UTF-16%s%s", bigEndian ? "BE" : "LE", crlf ? ", CR LF" : "")
-                << asUtf16(smallDictionary, bigEndian, crlf) << smallDefinitions
-                << asUtf16(smallMeasurements, bigEndian, crlf) << smallUnits;
+            QTest::addRow("small, UTF-16%s%s", bigEndian ? "BE" : "LE", crlf ? ", CR LF" : "")
+                << "small" << asUtf16(read("small.xml"), bigEndian, crlf);
         }
-    }
-
-    // Below the parser's limit internal entities expand: "&lol2;" is "lol" a hundred times.
-    const QString lol = QStringLiteral("lol").repeated(100);
-    QTest::newRow("entities")
-        << laughs(2,
-               "<Dictionary><VariableDef variableName=\"S\"><DataItem type=\"String\">"
-               "<Default>&lol2;</Default></DataItem></VariableDef></Dictionary>")
-        << "{\"type\":\"text\", \"default\":\"" + lol
-            + "\", \"charSet\":\"\", \"format\":\"\", \"maxLen\":0, \"variableName\":\"S\", "
-              "\"externalName\":\"\", \"lineId\":\"\", \"access\":\"\"}"
-        << laughs(2, "<M><MSystemDef id=\"s\"><Label>&lol2;</Label></MSystemDef></M>")
-        << "s=" + lol + ' ';
-
-    // An external entity naming a local file is declared but never read: each reference to it
-    // contributes no text.
-    const QString secret = write(QStringLiteral("secret.txt"), "SECRET");
-    const QByteArray doctype = "<?xml version=\"1.0\"?>\n<!DOCTYPE Root [\n"
-                               " <!ENTITY absolute SYSTEM \"file://"
-        + QFile::encodeName(secret)
-        + "\">\n <!ENTITY relative SYSTEM \"secret.txt\">\n"
-          " <!ENTITY % parameter SYSTEM \"secret.txt\">\n %parameter;\n]>\n";
-    QTest::newRow("external entities")
-        << doctype
-            + "<Root><VariableDef variableName=\"S\">"
-              "<DataItem type=\"String\"><Default>&absolute;</Default><Format>&relative;</Format>"
-              "<CharRegex>a&absolute;b</CharRegex></DataItem>"
-              "<ExternalName>x&relative;y</ExternalName><LargeDisplay>&absolute;</LargeDisplay>"
-              "<Worksheet><Name>&relative;</Name></Worksheet>"
-              "<DisplayHints><DisplayHint grpid=\"g\" rowid=\"1\">&absolute;</DisplayHint>"
-              "</DisplayHints></VariableDef>"
-              "<VariableDef variableName=\"E\"><DataItem type=\"Event\"><EventType>Alarm"
-              "</EventType><AckType>MA</AckType><ResetType>MR</ResetType></DataItem>"
-              "<Description>&absolute;</Description><EventExplanation>&relative;"
-              "</EventExplanation><AssociatedVariable type=\"t\">&absolute;</AssociatedVariable>"
-              "</VariableDef></Root>"
-        << "{\"type\":\"event\", \"id\":0, \"desc\":\"\", \"expl\":\"\", \"etype\":2, \"atype\":0, "
-           "\"rtype\":0, \"avs\":[{ \"type\":\"t\", \"id\":\"\", \"access\":\"R\" }], "
-           "\"variableName\":\"E\", "
-           "\"externalName\":\"\", \"lineId\":\"\", \"access\":\"\"}\n{\"type\":\"text\", "
-           "\"default\":\"\", "
-           "\"charSet\":\"ab\", \"format\":\"\", \"maxLen\":0, \"variableName\":\"S\", "
-           "\"externalName\":\"xy\", \"lineId\":\"\", \"access\":\"\"} DisplayHints:g=1"
-        << doctype
-            + "<Root><MSystemDef id=\"s\"><Label>a&absolute;b</Label></MSystemDef>"
-              "<MUnitDef id=\"u\"><Label>&relative;</Label><Scale>1</Scale></MUnitDef></Root>"
-        << "s=ab u= ";
-
-    // One text node of 10 MB arrives whole.
-    const QByteArray large(10 * 1024 * 1024, 'x');
-    QTest::newRow("10 MB text")
-        << "<D><VariableDef variableName=\"E\"><DataItem type=\"Event\"><EventType>Alarm"
-           "</EventType><AckType>MA</AckType><ResetType>MR</ResetType></DataItem><Description>"
-            + large + "</Description></VariableDef></D>"
-        << "{\"type\":\"event\", \"id\":0, \"desc\":\"" + QString::fromLatin1(large)
-            + "\", \"expl\":\"\", \"etype\":2, \"atype\":0, \"rtype\":0, \"avs\":[], "
-              "\"variableName\":\"E\", \"externalName\":\"\", \"lineId\":\"\", \"access\":\"\"}"
-        << "<M><MSystemDef id=\"s\"><Label>" + large + "</Label></MSystemDef></M>"
-        << "s=" + QString::fromLatin1(large) + ' ';
-
-    // Bytes that are not UTF-8 become U+FFFD; a NUL character, which XML forbids, is kept.
-    const auto ipv4 = [](const QString& name) {
-        return "{\"type\":\"ipv4\", \"default\":\"\", \"variableName\":\"" + name
-            + "\", \"externalName\":\"" + name + "\", \"lineId\":\"\", \"access\":\"\"}";
-    };
-    for (const QByteArray& text : { QByteArray("a\xC3(b\xFF"), QByteArray("a\0b", 3) }) {
-        QTest::newRow(text.size() == 3 ? "NUL character" : "invalid UTF-8")
-            << "<D><VariableDef variableName=\"" + text + "\"><DataItem type=\"IPv4\"/>"
-                + "<ExternalName>" + text + "</ExternalName></VariableDef></D>"
-            << ipv4(QString::fromUtf8(text.constData(), text.size()))
-            << "<M><MSystemDef id=\"s\"><Label>" + text + "</Label></MSystemDef></M>"
-            << "s=" + QString::fromUtf8(text.constData(), text.size()) + ' ';
     }
 }
 
 void TstHostileFiles::loaded()
 {
-    QFETCH(QByteArray, dictionary);
-    QFETCH(QString, definitions);
-    QFETCH(QByteArray, measurements);
-    QFETCH(QString, units);
-
-    const Loads dictionaryLoads = loadBoth(write(QStringLiteral("dictionary.xml"), dictionary));
-    QCOMPARE(dictionaryLoads.errors, QStringList());
-    QVERIFY(dictionaryLoads.dictionary);
-    QCOMPARE(describe(dictionaryLoads.dictionary.get()), definitions);
-    const Loads measurementLoads = loadBoth(write(QStringLiteral("units.xml"), measurements));
-    QVERIFY(measurementLoads.registry);
-    QCOMPARE(describe(measurementLoads.registry.get()), units);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    const QString path = content.isNull() ? dataDir + name + ".xml" : write("utf16.xml", content);
+    const Loads loads = loadBoth(path);
+    QCOMPARE(loads.errors, QStringList());
+    QVERIFY(loads.dictionary && loads.registry);
+    const QByteArray expected = read(name + ".txt");
+    QCOMPARE(describe(loads.dictionary.get()) + '\n' + describe(loads.registry.get()) + '\n',
+        QString::fromUtf8(expected.constData(), expected.size()));
 }
 
-// 50 MB of ordinary definitions and units load completely.
+// 50 MB of ordinary definitions and units load completely, a text node of 10 MB whole.
 void TstHostileFiles::largeFiles()
 {
-    QByteArray dictionary = "<Dictionary>\n";
+    const QByteArray text(10 * 1024 * 1024, 'x');
+    QByteArray xml = "<D><VariableDef variableName=\"E\"><DataItem type=\"Event\"><EventType>Alarm"
+                     "</EventType><AckType>MA</AckType><ResetType>MR</ResetType></DataItem>"
+                     "<Description>"
+        + text + "</Description></VariableDef><MSystemDef id=\"s\"><Label>" + text
+        + "</Label></MSystemDef>\n";
     int count = 0;
-    for (; dictionary.size() < 50 * 1024 * 1024; ++count) {
-        dictionary += QByteArray(
-            "<VariableDef variableName=\"P%1\"><DataItem type=\"Int16\"><RawValueDflt>%1"
-            "</RawValueDflt><RawValueMin>0</RawValueMin><RawValueMax>1000</RawValueMax>"
-            "<UomId>degC_x10</UomId><UnitsOfMeasure>0.1 degC</UnitsOfMeasure></DataItem>\n"
-            "<ExternalName>Point %1</ExternalName><LineID>L%1</LineID><PxcId>%1</PxcId>"
-            "<Worksheet><Name>Sheet</Name></Worksheet><DisplayHints><DisplayHint grpid=\"g\" "
-            "rowid=\"%1\"/></DisplayHints><Access>R</Access></VariableDef>\n")
-                          .replace("%1", QByteArray::number(count));
+    for (; xml.size() < 50 * 1024 * 1024; ++count) {
+        xml += QByteArray(
+            "<VariableDef variableName=\"P%1\"><DataItem type=\"Int16\"><RawValueDflt>"
+            "%1</RawValueDflt><RawValueMax>1000</RawValueMax><UomId>degC_x10</UomId>"
+            "<UnitsOfMeasure>0.1 degC</UnitsOfMeasure></DataItem><ExternalName>"
+            "Point %1</ExternalName><LineID>L%1</LineID><PxcId>%1</PxcId><Worksheet>"
+            "<Name>Sheet</Name></Worksheet><DisplayHints><DisplayHint grpid=\"g\" "
+            "rowid=\"%1\"/></DisplayHints><Access>R</Access></VariableDef>\n"
+            "<MUnitDef id=\"u%1\"><Label>Unit</Label><Scale>0.1</Scale></MUnitDef>\n")
+                   .replace("%1", QByteArray::number(count));
     }
-    const Loads loads = loadBoth(write(QStringLiteral("large.xml"), dictionary + "</Dictionary>"));
-    dictionary.clear();
-    QVERIFY(loads.dictionary && count > 70000);
-    QCOMPARE(loads.dictionary->getAllDefs().size(), count);
+    const Loads loads = loadBoth(write(QStringLiteral("large.xml"), xml + "</D>"));
+    xml.clear();
+    QVERIFY(loads.dictionary && loads.registry && count > 50000);
+    QCOMPARE(loads.dictionary->getAllDefs().size(), count + 1);
+    QCOMPARE(loads.registry->getUnitIds().size(), count);
+    QCOMPARE(loads.registry->getSystems().value("s"), QLatin1String(text));
     const QString last = QString::number(count - 1);
     QCOMPARE(loads.dictionary->getDPointDefByName('P' + last)->getTypeJson(),
         "{\"type\":\"int\", \"default\":" + last
@@ -443,47 +357,35 @@ void TstHostileFiles::largeFiles()
               "\"variableName\":\"P"
             + last + "\", \"externalName\":\"Point " + last + "\", \"lineId\":\"L" + last
             + "\", \"access\":\"R\"}");
-
-    QByteArray measurements = "<Measurements>\n";
-    for (count = 0; measurements.size() < 50 * 1024 * 1024; ++count) {
-        measurements += "<MUnitDef id=\"unit" + QByteArray::number(count)
-            + "\"><Label>Unit</Label><Scale>0.1</Scale><Resolution>1</Resolution></MUnitDef>\n";
-    }
-    const Registry registry(MeasurementLoader::loadMeasurementRegistry(
-        write(QStringLiteral("large-units.xml"), measurements + "</Measurements>")));
-    QVERIFY(registry && count > 500000);
-    QCOMPARE(registry->getUnitIds().size(), count);
-    QCOMPARE(registry->getUnits("unit" + QString::number(count - 1))->m_scale, 0.1);
+    QCOMPARE(loads.dictionary->getDPointDefByName("E")->getTypeJson(),
+        "{\"type\":\"event\", \"id\":0, \"desc\":\"" + QLatin1String(text)
+            + "\", \"expl\":\"\", \"etype\":2, \"atype\":0, \"rtype\":0, \"avs\":[], "
+              "\"variableName\":\"E\", \"externalName\":\"\", \"lineId\":\"\", \"access\":\"\"}");
 }
 
 // A file whose name disappears while it is read is still read whole (on Linux an open file stays
 // readable). A FIFO makes the order certain: its name goes once the loader has opened it, before
-// anything is written; the content then arrives in pieces, several times the pipe's buffer. The
-// dictionary is in UTF-16, which a loader must not read in text mode.
+// anything is written; the content then arrives in pieces, several times the pipe's buffer. It
+// is in UTF-16, which a loader must not read in text mode.
 void TstHostileFiles::pipeRemovedWhileRead()
 {
-    QByteArray dictionary = "<Dictionary>\n";
-    QByteArray measurements = "<Measurements>\n";
+    QByteArray xml = "<Dictionary>\n";
     for (int i = 0; i < 4000; ++i) {
-        const QByteArray n = QByteArray::number(i);
-        dictionary += "<VariableDef variableName=\"P" + n + "\"><DataItem type=\"IPv4\"/>"
-            + "<ExternalName>Point " + n + "</ExternalName></VariableDef>\n";
-        measurements += "<MUnitDef id=\"u" + n + "\"><Label>Unit</Label></MUnitDef>\n";
+        xml += "<VariableDef variableName=\"P" + QByteArray::number(i)
+            + "\"><DataItem type=\"IPv4\"/></VariableDef>\n<MUnitDef id=\"u" + QByteArray::number(i)
+            + "\"><Label>Unit</Label></MUnitDef>\n";
     }
-    const QString path = m_dir.filePath(QStringLiteral("dictionary.fifo"));
-    std::thread writer = feedFifo(path, asUtf16(dictionary + "</Dictionary>\n", true, true));
-    DPDictLoader loader(nullptr, nullptr, nullptr);
-    const Dictionary loaded(loader.load(path, QStringLiteral("d")));
-    writer.join();
-    QVERIFY(loaded && !QFile::exists(path));
-    QCOMPARE(loaded->getAllDefs().size(), 4000);
-    QCOMPARE(loaded->getDPointDefByName("P3999")->m_externalName, QStringLiteral("Point 3999"));
-
-    writer = feedFifo(path, measurements + "</Measurements>\n");
-    const Registry registry(MeasurementLoader::loadMeasurementRegistry(path));
-    writer.join();
-    QVERIFY(registry && !QFile::exists(path));
-    QCOMPARE(registry->getUnitIds().size(), 4000);
+    const QString path = m_dir.filePath(QStringLiteral("pipe"));
+    for (const bool dictionary : { true, false }) {
+        std::thread writer = feedFifo(path, asUtf16(xml + "</Dictionary>\n", true, true));
+        DPDictLoader loader(nullptr, nullptr, nullptr);
+        const Dictionary loaded(dictionary ? loader.load(path, QStringLiteral("d")) : nullptr);
+        const Registry registry(
+            dictionary ? nullptr : MeasurementLoader::loadMeasurementRegistry(path));
+        writer.join();
+        QVERIFY(!QFile::exists(path) && (dictionary ? bool(loaded) : bool(registry)));
+        QCOMPARE(dictionary ? loaded->getAllDefs().size() : registry->getUnitIds().size(), 4000);
+    }
 }
 
 QTEST_GUILESS_MAIN(TstHostileFiles)
