@@ -16,11 +16,6 @@
 #include <QThread>
 
 #include <memory>
-#include <thread>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace kivo;
 using Dictionary = std::unique_ptr<DPointDictionary>;
@@ -123,26 +118,6 @@ QString describe(MeasurementRegistry* registry)
     return texts.join(' ');
 }
 
-// Writes content into a FIFO at path from a thread of its own: once a reader has opened it, its
-// name is removed, and only then is the content written, in pieces of 4 KiB.
-std::thread feedFifo(const QString& path, const QByteArray& content)
-{
-    const QByteArray name = QFile::encodeName(path);
-    if (mkfifo(name.constData(), 0600) != 0)
-        return std::thread();
-    return std::thread([name, content] {
-        const int fd = ::open(name.constData(), O_WRONLY);
-        ::unlink(name.constData());
-        for (qint64 done = 0, n = 0; fd >= 0 && done < content.size(); done += n) {
-            n = ::write(
-                fd, content.constData() + done, size_t(qMin(content.size() - done, 4096LL)));
-            if (n <= 0)
-                break;
-        }
-        ::close(fd);
-    });
-}
-
 } // namespace
 
 class TstHostileFiles : public QObject
@@ -155,7 +130,6 @@ private Q_SLOTS:
     void loaded_data();
     void loaded();
     void largeFiles();
-    void pipeRemovedWhileRead();
 
 private:
     QString write(const QString& name, const QByteArray& content);
@@ -332,31 +306,6 @@ void TstHostileFiles::largeFiles()
         "{\"type\":\"event\", \"id\":0, \"desc\":\"" + QLatin1String(text)
             + "\", \"expl\":\"\", \"etype\":2, \"atype\":0, \"rtype\":0, \"avs\":[], "
               "\"variableName\":\"E\", \"externalName\":\"\", \"lineId\":\"\", \"access\":\"\"}");
-}
-
-// A file whose name disappears while it is read is still read whole (on Linux an open file stays
-// readable). A FIFO makes the order certain: its name goes once the loader has opened it, before
-// anything is written; the content then arrives in pieces, several times the pipe's buffer. It
-// is in UTF-16, which a loader must not read in text mode.
-void TstHostileFiles::pipeRemovedWhileRead()
-{
-    QByteArray xml = "<Dictionary>\n";
-    for (int i = 0; i < 4000; ++i) {
-        xml += "<VariableDef variableName=\"P" + QByteArray::number(i)
-            + "\"><DataItem type=\"IPv4\"/></VariableDef>\n<MUnitDef id=\"u" + QByteArray::number(i)
-            + "\"><Label>Unit</Label></MUnitDef>\n";
-    }
-    const QString path = m_dir.filePath(QStringLiteral("pipe"));
-    for (const bool dictionary : { true, false }) {
-        std::thread writer = feedFifo(path, asUtf16(xml + "</Dictionary>\n", true, true));
-        DPDictLoader loader(nullptr, nullptr, nullptr);
-        const Dictionary loaded(dictionary ? loader.load(path, QStringLiteral("d")) : nullptr);
-        const Registry registry(
-            dictionary ? nullptr : MeasurementLoader::loadMeasurementRegistry(path));
-        writer.join();
-        QVERIFY(!QFile::exists(path) && (dictionary ? bool(loaded) : bool(registry)));
-        QCOMPARE(dictionary ? loaded->getAllDefs().size() : registry->getUnitIds().size(), 4000);
-    }
 }
 
 QTEST_GUILESS_MAIN(TstHostileFiles)

@@ -46,14 +46,12 @@ inline QStringList typeFields(const DPTypeBase* type)
     } else if (const auto* t = qobject_cast<const DPTypeEvent*>(type)) {
         f << q(t->m_description) << q(t->m_explanation) << QString::number(t->m_changeable);
         for (auto it = t->m_associatedVariables.cbegin(); it != t->m_associatedVariables.cend();
-             ++it) {
+             ++it)
             f << q(it.key()) + '=' + q(it.value()->names) + QString::number(it.value()->changeable);
-        }
     } else if (const auto* t = qobject_cast<const DPTypeEnum*>(type)) {
         QStringList values;
-        for (auto it = t->m_values.cbegin(); it != t->m_values.cend(); ++it) {
+        for (auto it = t->m_values.cbegin(); it != t->m_values.cend(); ++it)
             values << QString::number(it.key()) + '=' + q(it.value());
-        }
         values.sort();
         f += values;
     }
@@ -72,16 +70,14 @@ inline QString describeDef(const DPointDef* def)
         const QVariant value = def->property(name.constData());
         f << QString::fromLatin1(name) + '=' + q(value);
         const auto hints = value.value<QMap<QString, QString>>();
-        for (auto it = hints.cbegin(); it != hints.cend(); ++it) {
+        for (auto it = hints.cbegin(); it != hints.cend(); ++it)
             f << q(it.key()) + '=' + q(it.value());
-        }
     }
     QString line = f.join(QLatin1Char('|'));
     // A default taken at the moment of loading may differ between two loads by a second.
     const auto* time = qobject_cast<const DPTypeTime*>(def->m_type);
-    if (time && qAbs(QDateTime::currentSecsSinceEpoch() - time->m_default) < 60) {
+    if (time && qAbs(QDateTime::currentSecsSinceEpoch() - time->m_default) < 60)
         line.replace(QString::number(time->m_default), QStringLiteral("now"));
-    }
     return line;
 }
 
@@ -90,14 +86,12 @@ inline QString describeLoad(DPointDictionary* dictionary, const QVector<DPDictEn
     QStringList lines { q(dictionary->objectName()) };
     // Every definition ever added, in order (a later one of a name replaces the earlier one in
     // the look-up, and both stay children of the dictionary).
-    for (const QObject* child : dictionary->children()) {
+    for (const QObject* child : dictionary->children())
         lines << describeDef(qobject_cast<const DPointDef*>(child));
-    }
     for (const DPDictEnumDef& enumDef : enumDefs) {
         lines << QStringLiteral("EnumDef ") + q(enumDef.id);
-        for (const auto& item : enumDef.items) {
+        for (const auto& item : enumDef.items)
             lines << QString::number(item.first) + '=' + q(item.second);
-        }
     }
     return lines.join(QLatin1Char('\n'));
 }
