@@ -3,11 +3,6 @@
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/dictionary/DPointDictionary.h>
 #include <kivo/dictionary/DictRef.h>
-#include <kivo/measurement/MeasurementConversion.h>
-#include <kivo/measurement/MeasurementRegistry.h>
-#include <kivo/measurement/MeasurementUnits.h>
-#include <kivo/types/DPTypeNumber.h>
-#include <kivo/types/DPTypeReal.h>
 
 #include <QPointer>
 #include <QtTest>
@@ -31,63 +26,22 @@ class TstDictionary : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void typeJson_data();
     void typeJson();
     void filing();
     void concurrentLookupsWhileFilling();
 };
 
-void TstDictionary::typeJson_data()
-{
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<bool>("registry");
-    QTest::addColumn<int>("access"); // 1: readable, 2: writable
-    QTest::addColumn<QString>("json");
-
-    // Values go in unescaped; the variable name, not the look-up name, is rendered.
-    const QString tail = "\"variableName\":\"say \"hi\"\", \"externalName\":\"back\\slash\", "
-                         "\"lineId\":\"L1\", \"access\":\"%1\"}";
-    QTest::newRow("no type") << "" << true << 0 << '{' + tail.arg("");
-    QTest::newRow("writable") << "" << false << 2 << '{' + tail.arg("W");
-    QTest::newRow("both") << "" << false << 3 << '{' + tail.arg("RW");
-    QTest::newRow("int") << "int" << false << 1
-                         << "{\"type\":\"int\", \"default\":215, \"min\":0, \"max\":1000, "
-                            "\"resolution\":1, \"unitsLabel\":\"0.1 degC\", "
-            + tail.arg("R");
-    // Integer bounds and resolution in display units (0..100 degC is 32..212 degF).
-    QTest::newRow("int, registry") << "int" << true << 1
-                                   << "{\"type\":\"int\", \"default\":215, \"min\":32.0, "
-                                      "\"max\":212.0, \"resolution\":0.1, \"unitsLabel\":\"degF\", "
-            + tail.arg("R");
-    QTest::newRow("real, registry") << "real" << true << 0
-                                    << "{\"type\":\"qreal\", \"default\":21.5, \"min\":0, "
-                                       "\"max\":100, \"resolution\":1, \"unitsLabel\":\"C\", "
-            + tail.arg("");
-}
-
+// The variable name, not the look-up name, is rendered; values go in unescaped. (The loader's
+// tests render every type, with and without registry.)
 void TstDictionary::typeJson()
 {
-    QFETCH(QString, type);
-    QFETCH(bool, registry);
-    QFETCH(int, access);
-    QFETCH(QString, json);
-
-    MeasurementRegistry units;
-    units.addUnits((new MeasurementUnits)->_init("degC_x10", "0.1 degC", 0.1, 0.1));
-    auto* conversion = (new MeasurementConversion)->_init("conv.degC.degF", "degF", 1.8, 32);
-    units.addConversion(conversion);
-    conversion->addApplicableDefs("degC_x10", MeasurementRegistry::displaySystemId, 0.1);
     DPointDef def;
-    DPTypeBase* descriptor = nullptr;
-    if (type == QLatin1String("int"))
-        descriptor = (new DPTypeNumber(&def))->_init(215, 0, 1000, "degC_x10", "0.1 degC");
-    if (type == QLatin1String("real"))
-        descriptor = (new DPTypeReal(&def))->_init(QStringLiteral("21.5"), 0, 100, "degC_x10", "C");
-    QCOMPARE(def._init("lookup", "say \"hi\"", "back\\slash", "L1", 7, descriptor), &def);
-    def.m_readable = access & 1;
-    def.m_writable = access & 2;
-    def.m_registry = registry ? &units : nullptr;
-    QCOMPARE(def.getTypeJson(), json);
+    QCOMPARE(def._init("lookup", "say \"hi\"", "back\\slash", "L1", 7, nullptr), &def);
+    def.m_writable = true;
+    QCOMPARE(def.getTypeJson(),
+        QStringLiteral("{\"variableName\":\"say \"hi\"\", \"externalName\":\"back\\slash\", "
+                       "\"lineId\":\"L1\", \"access\":\"W\"}"));
+    QCOMPARE(def.objectName(), QStringLiteral("lookup"));
 }
 
 void TstDictionary::filing()

@@ -29,23 +29,10 @@ using namespace kivo;
 namespace {
 
 // Counts the commits that reach it, in a counter that outlives it.
-class CountingPoint : public DPointObject
+struct CountingPoint : DPointObject
 {
-    Q_OBJECT
-
-public:
-    explicit CountingPoint(int* commits)
-        : m_commits(commits)
-    { }
-
-    StatRef commitPending() override
-    {
-        ++*m_commits;
-        return DPointObject::commitPending();
-    }
-
-private:
-    int* m_commits;
+    int* m_commits = nullptr;
+    StatRef commitPending() override { return ++*m_commits, DPointObject::commitPending(); }
 };
 
 } // namespace
@@ -78,7 +65,8 @@ void TstLifecycle::pointDestroyedWithCommitScheduled()
     int commits = 0;
     int changes = 0;
     QObject witness;
-    auto* point = new CountingPoint(&commits);
+    auto* point = new CountingPoint;
+    point->m_commits = &commits;
     connect(point, &DPointObject::valueChanged, &witness, [&changes] { ++changes; });
     point->setUpdatePending(QVariant(42), true);
     point->setUpdatePending(QVariant(43), true);
