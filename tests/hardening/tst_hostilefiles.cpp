@@ -25,8 +25,6 @@ namespace {
 
 const QString dataDir = QStringLiteral(KIVO_TEST_DATA_DIR "/hardening/");
 const QString parsing = QStringLiteral("\"PXC parsing failure '%1'\"");
-const QString tooDeep = QStringLiteral(
-    "Failed to parse %1, error: document nested deeper than 1024 levels, errLine: ");
 const QByteArray bottom = "<VariableDef variableName=\"p\"><DataItem type=\"IPv4\"/></VariableDef>"
                           "<MUnitDef id=\"u\"><Label>L</Label></MUnitDef>";
 
@@ -154,71 +152,56 @@ QString TstHostileFiles::write(const QString& name, const QByteArray& content)
 
 void TstHostileFiles::refused_data()
 {
-    QTest::addColumn<QString>("name"); // of the file in the temporary folder, or a special path
+    QTest::addColumn<QString>("name"); // of the file written, or a special path
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("error"); // from the dictionary loader; empty when it loads
     QTest::addColumn<QString>("critical"); // from the measurement loader
-
-    const QString parseError = QStringLiteral("Failed to parse %1, error: ");
-    const QString dir = QStringLiteral("\"PXC open failure '%1': file to open is a directory\"");
-
-    QTest::newRow("nested 100,000 levels") << "d1" << nested(100000) << tooDeep + '1' << parsing;
-    QTest::newRow("invalid UTF-8, then nested 100,000 levels")
-        << "d2" << nested(100000, {}, "<x>\xFF</x>") << tooDeep + '1' << parsing;
-    QTest::newRow("NUL, then nested 100,000 levels")
-        << "d3" << nested(100000, {}, QByteArray("<x>\0</x>", 8)) << tooDeep + '1' << parsing;
-    QTest::newRow("200,000 levels, one per line")
-        << "d4" << nested(200000, {}, {}, "\n") << tooDeep + "1024" << parsing;
-    QTest::newRow("UTF-16, 200,000 levels, one per line")
-        << "d5" << asUtf16(nested(200000, {}, {}, "\n"), false) << tooDeep + "1024" << parsing;
-    QTest::newRow("1024 levels") << "d6" << nested(1024) << QString() << QString();
-    QTest::newRow("1025 levels") << "d7" << nested(1025) << tooDeep + '1' << parsing;
-    QTest::newRow("1024 levels, read by the DOM")
-        << "d8" << nested(1024, "<!DOCTYPE D>\n") << QString() << QString();
-    QTest::newRow("1025 levels, read by the DOM")
-        << "d9" << nested(1025, "<!DOCTYPE D>\n") << tooDeep + '2' << parsing;
-    QTest::newRow("1024 levels by entity expansion")
-        << "d10" << nested(1024, {}, {}, {}, 1021) << QString() << QString();
-    QTest::newRow("100,003 levels by entity expansion, 7 KB")
-        << "d11" << nested(100003, {}, {}, {}, 100) << tooDeep + '5' << parsing;
+    const auto row = [](const QString& tag, const QByteArray& content, const QString& error,
+                         const QString& name = "h.xml", const QString& critical = parsing) {
+        QTest::newRow(qPrintable(tag))
+            << name << content << error << (error.isEmpty() ? QString() : critical);
+    };
+    const QString failed = QStringLiteral("Failed to parse %1, error: ");
+    const QString deep = failed + "document nested deeper than 1024 levels, errLine: ";
+    row("nested 100,000 levels", nested(100000), deep + '1');
+    row("invalid UTF-8, then 100,000 levels", nested(100000, {}, "<x>\xFF</x>"), deep + '1');
+    row("NUL, then 100,000 levels", nested(100000, {}, QByteArray("<x>\0</x>", 8)), deep + '1');
+    row("200,000 levels, one per line", nested(200000, {}, {}, "\n"), deep + "1024");
+    row("UTF-16, 200,000 levels", asUtf16(nested(200000, {}, {}, "\n"), false), deep + "1024");
+    row("1024 levels", nested(1024), {});
+    row("1025 levels", nested(1025), deep + '1');
+    row("1024 levels, read by the DOM", nested(1024, "<!DOCTYPE D>\n"), {});
+    row("1025 levels, read by the DOM", nested(1025, "<!DOCTYPE D>\n"), deep + '2');
+    row("1024 levels by entity expansion", nested(1024, {}, {}, {}, 1021), {});
+    row("100,003 levels by entity expansion, 7 KB", nested(100003, {}, {}, {}, 100), deep + '5');
     // The parser reads the file in the encoding its declaration names, where the codec is known;
     // an unknown name leaves it reading UTF-8.
-    for (const char* encoding : { "UTF-8", "UTF-7", "ISO-8859-1", "windows-1252", "x-unknown" }) {
-        const QByteArray declaration
-            = "<?xml version=\"1.0\" encoding=\"" + QByteArray(encoding) + "\"?>";
+    for (const QByteArray encoding : { "UTF-8", "UTF-7", "ISO-8859-1", "windows-1252", "x-none" }) {
         for (const int levels : { 1024, 1025 }) {
-            const QByteArray xml = nested(levels, declaration);
-            QTest::addRow("%s, %d levels", encoding, levels)
-                << QStringLiteral("e%1%2").arg(encoding).arg(levels)
-                << (qstrcmp(encoding, "UTF-7") == 0 ? hideMarkup(xml) : xml)
-                << (levels == 1024 ? QString() : tooDeep + '1')
-                << (levels == 1024 ? QString() : parsing);
+            const QByteArray xml
+                = nested(levels, "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>");
+            row(encoding + ", " + QString::number(levels) + " levels",
+                encoding == "UTF-7" ? hideMarkup(xml) : xml,
+                levels == 1024 ? QString() : deep + '1');
         }
     }
-    QTest::newRow("unclosed root") << "u" << QByteArray("<D>\n<E/>\n")
-                                   << parseError + "unexpected end of file, errLine: 3" << parsing;
-    QTest::newRow("tag mismatch on line 12, CR LF")
-        << "m"
-        << "<D>\r\n" + QByteArray("<E/>\r\n").repeated(10) + "<V></D>\r\n"
-        << parseError + "tag mismatch, errLine: 12" << parsing;
-    QTest::newRow("text after the root")
-        << "j" << QByteArray("<D/>\njunk\n") << parseError + "unexpected character, errLine: 2"
-        << parsing;
-    QTest::newRow("empty file") << "empty" << QByteArray("")
-                                << parseError + "unexpected end of file, errLine: 1" << parsing;
-    QTest::newRow("empty special file")
-        << "/dev/null" << QByteArray() << parseError + "unexpected end of file, errLine: 1"
-        << parsing;
+    row("unclosed root", "<D>\n<E/>\n", failed + "unexpected end of file, errLine: 3");
+    row("tag mismatch on line 12, CR LF",
+        "<D>\r\n" + QByteArray("<E/>\r\n").repeated(10) + "<V></D>\r\n",
+        failed + "tag mismatch, errLine: 12");
+    row("text after the root", "<D/>\njunk\n", failed + "unexpected character, errLine: 2");
+    row("empty file", "", failed + "unexpected end of file, errLine: 1");
+    row("empty special file", {}, failed + "unexpected end of file, errLine: 1", "/dev/null");
     // Qt's DOM parser refuses an entity whose replacement text would exceed 4096 characters;
     // "lol4" (30,000) is the first, declared on line 7 and first used in "lol5" on line 8.
-    QTest::newRow("billion laughs") << "l" << read("laughs.xml")
-                                    << parseError
+    row("billion laughs", read("laughs.xml"),
+        failed
             + "The XML entity \"lol4\" expands to a string that is too large to process "
-              "(30000 characters > 4096)., errLine: 8"
-                                    << parsing;
-    QTest::newRow("directory") << "." << QByteArray() << "Could not open '%1'" << dir;
-    QTest::newRow("missing") << "absent" << QByteArray() << "Could not open '%1'"
-                             << "\"PXC open failure '%1': No such file or directory\"";
+              "(30000 characters > 4096)., errLine: 8");
+    row("directory", {}, "Could not open '%1'", ".",
+        "\"PXC open failure '%1': file to open is a directory\"");
+    row("missing", {}, "Could not open '%1'", "absent",
+        "\"PXC open failure '%1': No such file or directory\"");
 }
 
 void TstHostileFiles::refused()
