@@ -18,8 +18,6 @@
 #include <memory>
 
 using namespace kivo;
-using Dictionary = std::unique_ptr<DPointDictionary>;
-using Registry = std::unique_ptr<MeasurementRegistry>;
 
 namespace {
 
@@ -67,9 +65,9 @@ QByteArray hideMarkup(QByteArray xml)
 
 struct Loads
 {
-    Dictionary dictionary;
+    std::unique_ptr<DPointDictionary> dictionary;
     QStringList errors;
-    Registry registry;
+    std::unique_ptr<MeasurementRegistry> registry;
 };
 
 // Loads path with both loaders on a thread with a 1 MiB stack.
@@ -280,7 +278,8 @@ void TstHostileFiles::largeFiles()
     QCOMPARE(loads.registry->getSystems().value("s"), QLatin1String(text));
     const QString last = QString::number(count - 1);
     QCOMPARE(loads.dictionary->getDPointDefByName('P' + last)->m_externalName, "Point " + last);
-    QCOMPARE(loads.dictionary->getDPointDefByName("E")->getTypeJson().count('x'), text.size());
+    QVERIFY(loads.dictionary->getDPointDefByName("E")->getTypeJson().contains(
+        "\"desc\":\"" + QLatin1String(text) + "\", \"expl\":\"\""));
 }
 
 QTEST_GUILESS_MAIN(TstHostileFiles)

@@ -2,17 +2,7 @@
 // touch an object that is gone (the sanitizer builds report any such touch; docs/lifetime.md
 // says what the application keeps alive).
 
-#include <kivo/core/StatRef.h>
-#include <kivo/core/TopicLogger.h>
-#include <kivo/dictionary/DPointDef.h>
-#include <kivo/dictionary/DPointDictionary.h>
-#include <kivo/measurement/MeasurementRegistry.h>
-#include <kivo/models/DPointModelItemData.h>
-#include <kivo/models/DPointTableModel.h>
-#include <kivo/points/DPointObject.h>
-#include <kivo/points/DPointProvider.h>
-#include <kivo/points/VirtualDPointObject.h>
-#include <kivo/types/DPTypeNumber.h>
+#include <kivo/kivodpoints.h> // the lifecycle crosses every subsystem
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -81,7 +71,6 @@ void TstLifecycle::providerAndFollowerDestroyed()
     auto* provider = new DPointProvider(nullptr);
     QPointer<DPointObject> a = new DPointObject(nullptr);
     QPointer<DPointObject> b = new DPointObject(nullptr);
-    a->setObjectName(QStringLiteral("A"));
     b->setObjectName(QStringLiteral("B"));
     provider->addPoint(a);
     provider->addPoint(b);
