@@ -150,7 +150,7 @@ QString TstHostileFiles::write(const QString& name, const QByteArray& content)
 
 void TstHostileFiles::refused_data()
 {
-    QTest::addColumn<QString>("name"); // of the file written, or a special path
+    QTest::addColumn<QString>("name"); // of the file written, or a path to load as it is
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("error"); // from the dictionary loader; empty when it loads
     QTest::addColumn<QString>("critical"); // from the measurement loader
@@ -189,7 +189,7 @@ void TstHostileFiles::refused_data()
         failed + "tag mismatch, errLine: 12");
     row("text after the root", "<D/>\njunk\n", failed + "unexpected character, errLine: 2");
     row("empty file", "", failed + "unexpected end of file, errLine: 1");
-    row("empty special file", {}, failed + "unexpected end of file, errLine: 1", "/dev/null");
+    row("empty device file", {}, failed + "unexpected end of file, errLine: 1", "/dev/null");
     // Qt's DOM parser refuses an entity whose replacement text would exceed 4096 characters;
     // "lol4" (30,000) is the first, declared on line 7 and first used in "lol5" on line 8.
     row("billion laughs", read("laughs.xml"),
