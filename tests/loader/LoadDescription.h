@@ -41,21 +41,44 @@ inline QStringList typeFields(const DPTypeBase* type)
         measured(t);
     } else if (const auto* t = qobject_cast<const DPTypeReal*>(type)) {
         measured(t);
+    } else if (const auto* t = qobject_cast<const DPTypeTime*>(type)) {
+        f << QString::number(t->m_default);
     } else if (const auto* t = qobject_cast<const DPTypeEvent*>(type)) {
-        f << q(t->m_description) << q(t->m_explanation);
+        f << q(t->m_description) << q(t->m_explanation) << QString::number(t->m_changeable);
         for (auto it = t->m_associatedVariables.cbegin(); it != t->m_associatedVariables.cend();
-             ++it) {
+             ++it)
             f << q(it.key()) + '=' + q(it.value()->names) + QString::number(it.value()->changeable);
-        }
     } else if (const auto* t = qobject_cast<const DPTypeEnum*>(type)) {
         QStringList values;
-        for (auto it = t->m_values.cbegin(); it != t->m_values.cend(); ++it) {
+        for (auto it = t->m_values.cbegin(); it != t->m_values.cend(); ++it)
             values << QString::number(it.key()) + '=' + q(it.value());
-        }
         values.sort();
         f += values;
     }
     return f;
+}
+
+// One definition as one line of fields.
+inline QString describeDef(const DPointDef* def)
+{
+    QStringList f { q(def->objectName()), q(def->m_variableName), q(def->m_externalName),
+        q(def->m_lineId), QString::number(def->m_pxcId), QString::number(def->m_readable),
+        QString::number(def->m_writable), QString::number(def->m_registry != nullptr),
+        def->getTypeJson() };
+    f += typeFields(def->m_type);
+    for (const QByteArray& name : def->dynamicPropertyNames()) {
+        const QVariant value = def->property(name.constData());
+        f << QString::fromLatin1(name) + '=' + q(value);
+        const auto hints = value.value<QMap<QString, QString>>();
+        for (auto it = hints.cbegin(); it != hints.cend(); ++it)
+            f << q(it.key()) + '=' + q(it.value());
+    }
+    QString line = f.join(QLatin1Char('|'));
+    // A default taken at the moment of loading may differ between two loads by a second.
+    const auto* time = qobject_cast<const DPTypeTime*>(def->m_type);
+    if (time && qAbs(QDateTime::currentSecsSinceEpoch() - time->m_default) < 60)
+        line.replace(QString::number(time->m_default), QStringLiteral("now"));
+    return line;
 }
 
 inline QString describeLoad(DPointDictionary* dictionary, const QVector<DPDictEnumDef>& enumDefs)
@@ -63,34 +86,12 @@ inline QString describeLoad(DPointDictionary* dictionary, const QVector<DPDictEn
     QStringList lines { q(dictionary->objectName()) };
     // Every definition ever added, in order (a later one of a name replaces the earlier one in
     // the look-up, and both stay children of the dictionary).
-    for (const QObject* child : dictionary->children()) {
-        const auto* def = qobject_cast<const DPointDef*>(child);
-        QStringList f { q(def->objectName()), q(def->m_variableName), q(def->m_externalName),
-            q(def->m_lineId), QString::number(def->m_pxcId), QString::number(def->m_readable),
-            QString::number(def->m_writable), QString::number(def->m_registry != nullptr),
-            def->getTypeJson() };
-        f += typeFields(def->m_type);
-        for (const QByteArray& name : def->dynamicPropertyNames()) {
-            const QVariant value = def->property(name.constData());
-            f << QString::fromLatin1(name) + '=' + q(value);
-            const auto hints = value.value<QMap<QString, QString>>();
-            for (auto it = hints.cbegin(); it != hints.cend(); ++it) {
-                f << q(it.key()) + '=' + q(it.value());
-            }
-        }
-        QString line = f.join(QLatin1Char('|'));
-        // A default taken at the moment of loading may differ between two loads by a second.
-        const auto* time = qobject_cast<const DPTypeTime*>(def->m_type);
-        if (time && qAbs(QDateTime::currentSecsSinceEpoch() - time->m_default) < 60) {
-            line.replace(QString::number(time->m_default), QStringLiteral("now"));
-        }
-        lines << line;
-    }
+    for (const QObject* child : dictionary->children())
+        lines << describeDef(qobject_cast<const DPointDef*>(child));
     for (const DPDictEnumDef& enumDef : enumDefs) {
         lines << QStringLiteral("EnumDef ") + q(enumDef.id);
-        for (const auto& item : enumDef.items) {
+        for (const auto& item : enumDef.items)
             lines << QString::number(item.first) + '=' + q(item.second);
-        }
     }
     return lines.join(QLatin1Char('\n'));
 }
