@@ -6,7 +6,6 @@
 #include <QTest>
 #include <QThread>
 
-#include <algorithm>
 #include <atomic>
 #include <future>
 #include <thread>
@@ -16,22 +15,19 @@ using namespace kivo;
 
 namespace {
 
-constexpr int covsTopic = 4;
-constexpr int traceTopic = 5;
-
-// A point that counts commits (the automatic commit calls the virtual commitPending too) and
-// exposes its change count; "unlocked" runs without a lock, a given lock is shared.
+// A point counting commits (the automatic commit calls the virtual commitPending too), with its
+// change count exposed; guarded by lock when one is given, by none when unlocked.
 class ProbePoint : public DPointObject
 {
     Q_OBJECT
 public:
     explicit ProbePoint(QReadWriteLock* lock = nullptr, bool unlocked = false)
-        : m_shared(lock)
+        : m_lock(lock)
         , m_unlocked(unlocked)
     { }
     QReadWriteLock* getLock() const override
     {
-        return m_shared || m_unlocked ? m_shared : DPointObject::getLock();
+        return m_lock || m_unlocked ? m_lock : DPointObject::getLock();
     }
     StatRef commitPending() override
     {
@@ -42,31 +38,33 @@ public:
     void setCount(quint32 count) { m_updateCount = count; }
 
     int m_commits = 0;
-    QReadWriteLock* m_shared;
+    QReadWriteLock* m_lock;
     bool m_unlocked;
 };
 
-QString text(const QVariant& v)
-{
-    return !v.isValid()                      ? "-"
-        : v.userType() == QMetaType::QString ? "'" + v.toString()
-                                             : v.toString();
-}
-
+// Values in tables: 'text, N (int), Nu (uint), N.N (double), - (none).
 QVariant value(const QString& t)
 {
-    if (t == "-")
-        return QVariant();
-    if (t.startsWith('\''))
-        return t.mid(1);
+    if (t == "-" || t.startsWith('\''))
+        return t == "-" ? QVariant() : QVariant(t.mid(1));
+    if (t.endsWith('u'))
+        return t.chopped(1).toUInt();
     return t.contains('.') ? QVariant(t.toDouble()) : QVariant(t.toInt());
 }
 
-// Records the point's signals in emission order; "!" marks one emitted outside the point's thread.
+QString text(const QVariant& v)
+{
+    QString t = (v.userType() == QMetaType::QString ? "'" : "") + v.toString();
+    if (v.type() == QVariant::Double && !t.contains('.'))
+        t += ".0";
+    return !v.isValid() ? "-" : t + (v.type() == QVariant::UInt ? "u" : "");
+}
+
+// Records the point's signals in order; "!" marks one emitted outside the point's thread.
 void attachLog(DPointObject* point, QStringList* log)
 {
-    const auto note = [point, log](const QString& event) {
-        *log << event + (QThread::currentThread() == point->thread() ? "" : "!");
+    const auto note = [point, log](const char* event) {
+        *log << event + QString(QThread::currentThread() == point->thread() ? "" : "!");
     };
     QObject::connect(point, &DPointObject::valueChanged, [note] { note("v"); });
     QObject::connect(point, &DPointObject::updatePending, [note] { note("u"); });
@@ -79,11 +77,14 @@ void attachLog(DPointObject* point, QStringList* log)
 // Current and pending value, isPending, isAvailable, change count, status code, show().
 QString state(ProbePoint& p)
 {
-    StatBase* stat = p.getUpdateStatus().m_stat;
-    return QStringList { text(p.getCurrentValue()), text(p.getPendingValue()),
-        QString::number(p.isPending()), QString::number(p.isAvailable()),
-        QString::number(p.count()), stat ? stat->getCode() : "ok", QString::number(p.show()) }
-        .join(' ');
+    const StatBase* stat = p.getUpdateStatus().m_stat;
+    return QString("%1 %2 %3 %4 %5 %6 %7")
+        .arg(text(p.getCurrentValue()), text(p.getPendingValue()))
+        .arg(p.isPending())
+        .arg(p.isAvailable())
+        .arg(p.count())
+        .arg(stat ? stat->getCode() : "ok")
+        .arg(p.show());
 }
 
 DPointObject* named(const QString& name, QObject* parent = nullptr)
@@ -94,10 +95,6 @@ DPointObject* named(const QString& name, QObject* parent = nullptr)
 }
 
 QStringList s_messages;
-void captureMessage(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    s_messages << message;
-}
 
 } // namespace
 
@@ -109,50 +106,50 @@ private Q_SLOTS:
     void init()
     {
         QLocale::setDefault(QLocale::c());
-        TopicLogger::m_topics[covsTopic] = TopicLogger::m_topics[traceTopic] = false;
+        std::fill(TopicLogger::m_topics, TopicLogger::m_topics + TopicLogger::m_maxTopics, false);
     }
 
-    // Script steps: "s V" report, "p V" request without commit, "c" commit, "x" cancel, "d V" /
-    // "f V" complete with success / failure "E1", "g" read ("=V"), "w" change count 2^32 - 2.
-    // V: an int, a real (with "."), 'text, or - for none.
+    // Steps: "s V" report, "p V" request without commit, "c" commit, "x" cancel, "d V" / "f V"
+    // complete with success / status "E1", "g" read ("=V"), "w" change count to 2^32 - 2.
     void writeCycle_data()
     {
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("log");
         QTest::addColumn<QString>("state");
-        const auto row
-            = [](const char* name, const char* type, const char* script, const char* log,
-                  const char* state) { QTest::newRow(name) << type << script << log << state; };
-        row("first read enables reporting once", "number", "g;g;s 1;g", "cov =- =- v =1",
-            "1 - 0 1 1 ok 1");
-        row("only changes are reported", "number", "s 5;s 5;s 6", "v v", "6 - 0 1 2 ok 1");
-        row("commit keeps the request", "number", "s 1;p 2;c", "v v u", "2 2 1 1 2 ok 1");
-        row("replace, commit, recommit, cancel, idle", "none", "s 1;p 2;p 3;c;c;x;c;x", "v v u u",
-            "3 - 0 1 2 ok 1");
-        row("commit of the current value", "number", "s 7;p 7;c", "v", "7 7 1 1 1 ok 1");
-        row("completion with the same value", "number", "s 4;p 9;d 4", "v c+ v", "4 - 0 1 2 ok 1");
-        row("completion failed", "number", "s 4;p 9;f 4", "v c- v", "4 - 0 1 2 E1 1");
-        row("success clears the failure", "number", "f 1;d 2", "c- v c+ v", "2 - 0 1 2 ok 1");
-        row("count wraps to one", "number", "w;s 1;s 2;s 3", "v v v", "3 - 0 1 2 ok 1");
-        row("count wraps on completion", "number", "w;d 1;d 2", "c+ v c+ v", "2 - 0 1 1 ok 1");
-        row("sentinel -32768", "number", "s 1;s -32768", "v v", "- - 0 1 2 ok 1");
-        row("sentinel int min", "number", "s 1;s -2147483648", "v v", "- - 0 1 2 ok 1");
-        row("sentinel 32768", "number", "s 1;s 32768", "v v", "- - 0 1 2 ok 1");
-        row("sentinel text", "number", "s 1;s '32768", "v v", "- - 0 1 2 ok 1");
-        row("sentinel negative text", "number", "s 1;s '-32768", "v v", "- - 0 1 2 ok 1");
-        row("32767 kept", "number", "s 1;s 32767", "v v", "32767 - 0 1 2 ok 1");
-        row("-32767 kept", "number", "s 1;s -32767", "v v", "-32767 - 0 1 2 ok 1");
-        row("text 3276 kept", "number", "s 1;s '3276", "v v", "'3276 - 0 1 2 ok 1");
-        row("real -32768 kept", "real", "s 1;s -32768.0", "v v", "-32768 - 0 1 2 ok 1");
-        row("real text 32768 kept", "real", "s 1;s '32768", "v v", "'32768 - 0 1 2 ok 1");
-        row("no definition, -32768 kept", "none", "s 1;s -32768", "v v", "-32768 - 0 1 2 ok 1");
-        row("unlocked point", "unlocked", "g;s 1;p 2;c;x;p 3;d 3", "cov =- v v u u c+ v",
-            "3 - 0 1 3 ok 1");
-        row("hidden by 0", "none", "s 0", "v", "0 - 0 1 1 ok 0");
-        row("hidden by 0.0", "none", "s 0.0", "v", "0 - 0 1 1 ok 0");
-        row("hidden by text 0", "none", "s '0", "v", "'0 - 0 1 1 ok 0");
-        row("shown by text 00", "none", "s '00", "v", "'00 - 0 1 1 ok 1");
+        const char* rows[][5] = {
+            { "first read enables reporting", "number", "g;g;s 1;g", "cov =- =- v =1",
+                "1 - 0 1 1 ok 1" },
+            { "only changes are reported", "number", "s 5;s 5;s 6", "v v", "6 - 0 1 2 ok 1" },
+            { "commit keeps the request", "number", "s 1;p 2;c", "v v u", "2 2 1 1 2 ok 1" },
+            { "replace, commit twice, cancel", "none", "s 1;p 2;p 3;c;c;x;c;x", "v v u u",
+                "3 - 0 1 2 ok 1" },
+            { "commit of the current value", "number", "s 7;p 7;c", "v", "7 7 1 1 1 ok 1" },
+            { "completion of the same value", "number", "s 4;p 9;d 4", "v c+ v", "4 - 0 1 2 ok 1" },
+            { "completion failed", "number", "s 4;p 9;f 4", "v c- v", "4 - 0 1 2 E1 1" },
+            { "success clears the failure", "number", "f 1;d 2", "c- v c+ v", "2 - 0 1 2 ok 1" },
+            { "count wraps to one", "number", "w;s 1;s 2;s 3", "v v v", "3 - 0 1 2 ok 1" },
+            { "count wraps on completion", "number", "w;d 1;d 2", "c+ v c+ v", "2 - 0 1 1 ok 1" },
+            { "sentinel -32768", "number", "s 1;s -32768", "v v", "- - 0 1 2 ok 1" },
+            { "sentinel int min", "number", "s 1;s -2147483648", "v v", "- - 0 1 2 ok 1" },
+            { "sentinel 32768", "number", "s 1;s 32768", "v v", "- - 0 1 2 ok 1" },
+            { "sentinel text", "number", "s 1;s '32768", "v v", "- - 0 1 2 ok 1" },
+            { "sentinel text -32768", "number", "s 1;s '-32768", "v v", "- - 0 1 2 ok 1" },
+            { "32767 kept", "number", "s 1;s 32767", "v v", "32767 - 0 1 2 ok 1" },
+            { "-32767 kept", "number", "s 1;s -32767", "v v", "-32767 - 0 1 2 ok 1" },
+            { "text 3276 kept", "number", "s 1;s '3276", "v v", "'3276 - 0 1 2 ok 1" },
+            { "real -32768 kept", "real", "s 1;s -32768.0", "v v", "-32768.0 - 0 1 2 ok 1" },
+            { "real text 32768 kept", "real", "s 1;s '32768", "v v", "'32768 - 0 1 2 ok 1" },
+            { "untyped -32768 kept", "none", "s 1;s -32768", "v v", "-32768 - 0 1 2 ok 1" },
+            { "unlocked", "unlocked", "g;s 1;p 2;c;x;p 3;d 3", "cov =- v v u u c+ v",
+                "3 - 0 1 3 ok 1" },
+            { "hidden by 0", "none", "s 0", "v", "0 - 0 1 1 ok 0" },
+            { "hidden by 0.0", "none", "s 0.0", "v", "0.0 - 0 1 1 ok 0" },
+            { "hidden by text 0", "none", "s '0", "v", "'0 - 0 1 1 ok 0" },
+            { "shown by text 00", "none", "s '00", "v", "'00 - 0 1 1 ok 1" },
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r[0]) << r[1] << r[2] << r[3] << r[4];
     }
 
     void writeCycle()
@@ -161,11 +158,10 @@ private Q_SLOTS:
         QFETCH(QString, script);
         DPointDef def;
         def._init("p", "p", "", "", 0,
-            type == "number"     ? static_cast<DPTypeBase*>(new DPTypeNumber(&def))
-                : type == "real" ? new DPTypeReal(&def)
-                                 : nullptr);
+            type == "real" ? static_cast<DPTypeBase*>(new DPTypeReal(&def))
+                           : new DPTypeNumber(&def));
         ProbePoint point(nullptr, type == "unlocked");
-        point.setDPointDef(type == "none" ? nullptr : &def);
+        point.setDPointDef(type == "none" || type == "unlocked" ? nullptr : &def);
         QStringList log;
         attachLog(&point, &log);
         for (const QString& step : script.split(';')) {
@@ -201,8 +197,8 @@ private Q_SLOTS:
         QTEST(state(point), "state");
     }
 
-    // A second automatic commit finds the value current; the commit runs in the point's thread
-    // although the asking thread runs no event loop.
+    // Two automatic commits, the second finding the value current; they run in the point's
+    // thread although the asking thread runs no event loop.
     void autoCommit_data()
     {
         QTest::addColumn<bool>("otherThread");
@@ -212,128 +208,94 @@ private Q_SLOTS:
 
     void autoCommit()
     {
-        QFETCH(bool, otherThread);
         ProbePoint point;
         point.setCurrentValue(1);
         QStringList log;
         attachLog(&point, &log);
-        const auto request = [&point] {
-            point.setUpdatePending(8);
-            point.setUpdatePending(8);
-        };
-        if (otherThread)
-            std::thread(request).join();
-        else
-            request();
+        const auto request = [&point] { point.setUpdatePending(8), point.setUpdatePending(8); };
+        QFETCH(bool, otherThread);
+        otherThread ? std::thread(request).join() : request();
         QCOMPARE(point.m_commits, 0);
         QTRY_COMPARE(point.m_commits, 2);
         QCOMPARE(log, QStringList({ "v", "u" }));
         QCOMPARE(state(point), QString("8 8 1 1 2 ok 1"));
     }
 
-    // The first read's covEnabled is emitted under the lock; its slot may use the point and
-    // any point sharing the lock.
-    void covSlotReentersPoints_data()
-    {
-        QTest::addColumn<bool>("sharedLock");
-        QTest::newRow("own lock") << false;
-        QTest::newRow("shared lock") << true;
-    }
-
+    // The first read's covEnabled comes under the lock; its slot may use the point and points
+    // sharing the lock.
     void covSlotReentersPoints()
     {
-        QFETCH(bool, sharedLock);
         QReadWriteLock lock(QReadWriteLock::Recursive);
-        ProbePoint first(sharedLock ? &lock : nullptr);
-        ProbePoint second(sharedLock ? &lock : nullptr);
-        second.setCurrentValue(3);
-        first.setCurrentValue(1);
-        first.setUpdatePending(2, false);
-        QVariantList seen;
-        connect(&first, &DPointObject::covEnabled, this, [&] {
-            seen << second.getCurrentValue() << first.getCurrentValue() << first.getPendingValue()
-                 << first.isAvailable() << first.isPending();
-            first.commitPending();
-        });
-        QCOMPARE(first.getCurrentValue(), QVariant(2));
-        QCOMPARE(seen, QVariantList({ 3, 1, 2, true, true }));
+        for (QReadWriteLock* shared : { static_cast<QReadWriteLock*>(nullptr), &lock }) {
+            ProbePoint first(shared), second(shared);
+            second.setCurrentValue(3);
+            first.setCurrentValue(1);
+            first.setUpdatePending(2, false);
+            QVariantList seen;
+            connect(&first, &DPointObject::covEnabled, this, [&] {
+                seen << second.getCurrentValue() << first.getCurrentValue()
+                     << first.getPendingValue() << first.isAvailable() << first.isPending();
+                first.commitPending();
+            });
+            QCOMPARE(first.getCurrentValue(), QVariant(2));
+            QCOMPARE(seen, QVariantList({ 3, 1, 2, true, true }));
+        }
     }
 
-    void trace_data()
-    {
-        QTest::addColumn<bool>("covs");
-        QTest::addColumn<bool>("trace");
-        QTest::addColumn<QStringList>("lines");
-        const QString change = "change:  %1  [ %2 ]  old:  QVariant(int, %3)   new:  QVariant(%4)";
-        QTest::newRow("off") << false << false << QStringList();
-        QTest::newRow("changes") << true << false
-                                 << QStringList { change.arg("%1", "1", "1", "int, 2"),
-                                        change.arg("%1", "2", "2", "QString, \"3\"") };
-        QTest::newRow("requests")
-            << false << true
-            << QStringList {
-                   "update:  %1  [ 2 ]  old:  QVariant(int, 2)   upd:  QVariant(QString, \"3\")",
-                   "commit:  %1  [ 2 ]  old:  QVariant(int, 2)   pnd:  QVariant(QString, \"3\")",
-                   "cmplte:  %1  [ 3 ]  old:  QVariant(QString, \"3\")   new:  QVariant(double, "
-                   "4.5)"
-               };
-    }
-
+    // Topic 4 traces changes but the first value, topic 5 the write cycle; nothing when off.
     void trace()
     {
-        QFETCH(QStringList, lines);
-        QFETCH(bool, covs);
-        QFETCH(bool, trace);
         DPointObject point;
-        point.setObjectName("tp");
         QString object;
         QDebug(&object).nospace() << &point;
-        TopicLogger::m_topics[covsTopic] = covs;
-        TopicLogger::m_topics[traceTopic] = trace;
-        s_messages.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
-        point.setCurrentValue(1);
-        point.setCurrentValue(2);
-        point.setUpdatePending("3", false);
-        point.commitPending();
-        point.setUpdateComplete(4.5, StatRef());
+        const QtMessageHandler previous
+            = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&,
+                                         const QString& message) { s_messages << message; });
+        for (bool on : { true, false }) {
+            TopicLogger::m_topics[4] = TopicLogger::m_topics[5] = on;
+            point.setCurrentValue(on ? 1 : 0);
+            point.setCurrentValue(2);
+            point.setUpdatePending("3", false);
+            point.commitPending();
+            point.setUpdateComplete(4.5, StatRef());
+        }
         qInstallMessageHandler(previous);
-        for (QString& line : lines)
-            line = line.arg(object);
-        QCOMPARE(s_messages, lines);
+        QCOMPARE(s_messages.join('\n'),
+            QString(
+                "change:  %1  [ 1 ]  old:  QVariant(int, 1)   new:  QVariant(int, 2)\n"
+                "update:  %1  [ 2 ]  old:  QVariant(int, 2)   upd:  QVariant(QString, \"3\")\n"
+                "commit:  %1  [ 2 ]  old:  QVariant(int, 2)   pnd:  QVariant(QString, \"3\")\n"
+                "change:  %1  [ 2 ]  old:  QVariant(int, 2)   new:  QVariant(QString, \"3\")\n"
+                "cmplte:  %1  [ 3 ]  old:  QVariant(QString, \"3\")   new:  QVariant(double, 4.5)")
+                .arg(object));
     }
 
     void showThisVar()
     {
         DPointProvider provider;
-        DPointDef plain;
-        DPointDef controlled;
+        DPointDef plain, controlled;
         controlled.setProperty("ShowVar", "ShowVar_Ctrl");
         DPointObject* controller = named("SHOWVAR_ctrl");
         provider.addPoint(controller);
         QObject other;
+        std::unique_ptr<DPointObject> orphan(named("orphan"));
         DPointObject* points[] = { named("nodef", &provider), named("plain", &provider),
-            named("controlled", &provider), named("orphan"), named("adopted", &other) };
-        points[1]->setDPointDef(&plain);
-        for (int i = 2; i < 5; ++i)
-            points[i]->setDPointDef(&controlled);
-        const auto verdicts = [&points] {
-            QString result;
+            named("controlled", &provider), orphan.get(), named("adopted", &other) };
+        for (int i = 1; i < 5; ++i)
+            points[i]->setDPointDef(i == 1 ? &plain : &controlled);
+        QString verdicts;
+        for (const QVariant& shown : { QVariant(0), QVariant(1), QVariant("0"), QVariant() }) {
+            if (shown.isValid())
+                controller->setCurrentValue(shown);
+            else
+                QCOMPARE(provider.removePoint("ShowVar_Ctrl"), 1);
             for (DPointObject* point : points)
-                result += point->showThisVar() ? '1' : '0';
-            return result;
-        };
-        controller->setCurrentValue(0);
-        QCOMPARE(verdicts(), QString("11011"));
-        controller->setCurrentValue(1);
-        QCOMPARE(verdicts(), QString("11111"));
-        controller->setCurrentValue("0");
-        QCOMPARE(verdicts(), QString("11011"));
-        QCOMPARE(provider.removePoint("ShowVar_Ctrl"), 1);
-        QCOMPARE(verdicts(), QString("11111"));
-        delete points[3];
+                verdicts += point->showThisVar() ? '1' : '0';
+        }
+        QCOMPARE(verdicts, QString("11011111111101111111"));
     }
 
+    // Followers accept a DPointObject* in any QVariant form and announce every change.
     void follower_data()
     {
         QTest::addColumn<QString>("dependencies");
@@ -356,11 +318,11 @@ private Q_SLOTS:
             { "null", QVariant::fromValue<DPointObject*>(nullptr) },
             { "stranger", QVariant::fromValue(&stranger) } };
         for (const QString& form : dependencies.split(','))
-            QVERIFY(QMetaObject::invokeMethod(
-                &follower, "addDependency", Q_ARG(QVariant, forms.value(form))));
+            QMetaObject::invokeMethod(
+                &follower, "addDependency", Q_ARG(QVariant, forms.value(form)));
         point.setCurrentValue(1);
         point.setCurrentValue(1);
-        QTEST(spy.count(), "changes");
+        QTEST(int(spy.count()), "changes");
     }
 
     // valueChanged(DPointObject*) reaches a receiver and a follower of another thread queued.
@@ -370,15 +332,12 @@ private Q_SLOTS:
         VirtualDPointObject follower;
         follower.addDependency(QVariant::fromValue(&point));
         QVector<QThread*> seen;
-        connect(&follower, &VirtualDPointObject::valueChanged, this,
-            [&] { seen << QThread::currentThread(); });
+        const auto note = [&seen] { seen << QThread::currentThread(); };
+        connect(&follower, &VirtualDPointObject::valueChanged, this, note);
         connect(&point, &DPointObject::valueChanged, this, [&](DPointObject* sender) {
             seen << (sender == &point ? QThread::currentThread() : nullptr);
         });
-        std::thread([&point] {
-            point.setCurrentValue(1);
-            point.setCurrentValue(2);
-        }).join();
+        std::thread([&point] { point.setCurrentValue(1), point.setCurrentValue(2); }).join();
         QCOMPARE(seen.size(), 0);
         QTRY_COMPARE(seen, QVector<QThread*>(4, QThread::currentThread()));
     }
@@ -390,11 +349,12 @@ private Q_SLOTS:
         second.setObjectName("MAIN");
         other.setObjectName("aux");
         auto* provider = new DPointProvider;
-        QPointer<DPointObject> a = named("Pump_A");
         const QString longName(70, 'X');
+        QPointer<DPointObject> a = named("Pump_A"), b = named("PUMP_a");
         const QList<DPointObject*> points { a, named(QString::fromUtf8("ÄUSSERE")),
             named(longName) };
         DPointObject* found = nullptr;
+        // The renaming signal comes before the provider takes its lock: lookups work there.
         connect(points[1], &QObject::objectNameChanged, this,
             [&] { found = provider->getDPointByName("PUMP_A"); });
         for (DPointObject* point : points)
@@ -406,16 +366,13 @@ private Q_SLOTS:
         QCOMPARE(provider->getDPointByName(QString::fromUtf8("äussere")), points[1]);
         QCOMPARE(provider->getDPointByName(longName.toLower()), points[2]);
         QCOMPARE(provider->getDPointByName("pump_b"), nullptr);
-        QPointer<DPointObject> b = named("PUMP_a");
         QTest::ignoreMessage(
             QtDebugMsg, "Duplicate point name detected.  Point overwritten:  \"pump_a\"");
         provider->addPoint(b);
         QCOMPARE(provider->getDPointByName("pump_a"), b.data());
         QCOMPARE(provider->getNamespaceSize(), 4);
-        QCOMPARE(provider->removePoint("Pump_A"), 1);
-        QCOMPARE(provider->removePoint("Pump_A"), 0);
+        QCOMPARE(provider->removePoint("Pump_A") * 10 + provider->removePoint("Pump_A"), 10);
         QCOMPARE(provider->getDPointByName("pump_a"), nullptr);
-
         for (DPointDictionary* dict : { &first, &other, &second })
             provider->addDict(dict);
         QCOMPARE(provider->getDictByName("main"), &second);
@@ -423,8 +380,7 @@ private Q_SLOTS:
         QCOMPARE(provider->getDictByName("none"), nullptr);
         QCOMPARE(provider->getAllDicts(), QList<DPointDictionary*>({ &other, &second }));
         QCOMPARE(second.objectName(), QString("MAIN"));
-        QCOMPARE(provider->removeDict("Main"), 1);
-        QCOMPARE(provider->removeDict("Main"), 0);
+        QCOMPARE(provider->removeDict("Main") * 10 + provider->removeDict("Main"), 10);
         QCOMPARE(provider->getAllDicts(), QList<DPointDictionary*> { &other });
         delete provider;
         QVERIFY(!a && !b);
@@ -434,13 +390,13 @@ private Q_SLOTS:
     {
         DPointProvider provider;
         QSignalSpy spy(&provider, &DPointProvider::connectStatusChanged);
-        QList<bool> states;
+        QString states;
         for (bool connected : { false, true, true, false }) {
             provider.setConnectStatus(connected);
-            states << provider.isConnected();
+            states += QString::number(provider.isConnected()) + QString::number(spy.count());
         }
-        QCOMPARE(states, QList<bool>({ false, true, true, false }));
-        QCOMPARE(QList<QVariantList>(spy), QList<QVariantList>({ { true }, { false } }));
+        QCOMPARE(states, QString("00111102"));
+        QCOMPARE(spy.at(0).at(0).toBool(), true);
     }
 
     void pointOfThirdThreadRefused()
@@ -457,50 +413,13 @@ private Q_SLOTS:
         QVERIFY(!point->parent() && point->thread() != provider.thread());
     }
 
-    // Threads register points they made (children of their own object) and points of the
-    // provider's thread, all at once.
-    void registerFromManyThreads()
-    {
-        constexpr int threadCount = 4;
-        constexpr int perKind = 40;
-        auto* provider = new DPointProvider;
-        std::vector<DPointObject*> points(threadCount * 2 * perKind, nullptr);
-        std::atomic<bool> go { false };
-        std::vector<std::thread> threads;
-        for (int t = 0; t < threadCount; ++t) {
-            for (int n = 0; n < perKind; ++n)
-                points[(2 * t + 1) * perKind + n] = new DPointObject;
-            threads.emplace_back([&, t] {
-                QObject owner;
-                for (int n = 0; n < perKind; ++n)
-                    points[2 * t * perKind + n] = new DPointObject(&owner);
-                while (!go)
-                    std::this_thread::yield();
-                for (int i = 2 * t * perKind; i < 2 * (t + 1) * perKind; ++i) {
-                    points[i]->setObjectName(QStringLiteral("Point_%1").arg(i));
-                    provider->addPoint(points[i]);
-                }
-            });
-        }
-        go = true;
-        for (std::thread& thread : threads)
-            thread.join();
-        QList<QPointer<DPointObject>> watched;
-        for (int i = 0; i < int(points.size()); ++i) {
-            QCOMPARE(provider->getDPointByName(QStringLiteral("POINT_%1").arg(i)), points[i]);
-            QVERIFY(points[i]->parent() == provider && points[i]->thread() == provider->thread());
-            watched << points[i];
-        }
-        delete provider;
-        QCOMPARE(watched.count(nullptr), watched.size());
-    }
-
-    // Reporters, writers (one per point), readers and a registrar, all at once; every change,
-    // request and completion is announced exactly once.
+    // Reporters, one writer per point, readers, and registrars adding their own points and
+    // points of the provider's thread, all at once; every change, request and completion is
+    // announced exactly once.
     void concurrentUse()
     {
-        constexpr int pointCount = 4, reports = 300, cycles = 150, dynamic = 200;
-        DPointProvider provider;
+        constexpr int pointCount = 4, reports = 300, cycles = 150, added = 60;
+        auto* provider = new DPointProvider;
         std::vector<std::unique_ptr<DPointDef>> defs;
         std::vector<ProbePoint*> points;
         std::atomic<int> changes[pointCount] = {}, pendings { 0 }, completions { 0 }, covs { 0 };
@@ -515,12 +434,14 @@ private Q_SLOTS:
             connect(point, &DPointObject::updateCompleted, [&completions] { ++completions; });
             connect(point, &DPointObject::covEnabled, [&covs, point] {
                 ++covs;
-                point->getCurrentValue();
                 point->getPendingValue();
             });
-            provider.addPoint(point);
+            provider->addPoint(point);
             points.push_back(point);
         }
+        std::vector<DPointObject*> adopted(4 * added);
+        for (int i = 0; i < 2 * added; ++i)
+            adopted[2 * added + i] = new DPointObject;
         std::atomic<bool> failed { false };
         std::vector<std::thread> threads;
         for (int r = 0; r < 2; ++r) {
@@ -530,14 +451,25 @@ private Q_SLOTS:
                         point->setCurrentValue(1000000 * (r + 1) + n);
             });
             threads.emplace_back([&] {
-                bool was[pointCount] = {};
                 for (int n = 0; n < 400; ++n) {
-                    for (int i = 0; i < pointCount; ++i) {
-                        points[i]->getCurrentValue();
-                        points[i]->showThisVar();
-                        failed = failed || (was[i] && !points[i]->isAvailable());
-                        was[i] = points[i]->isAvailable();
+                    for (ProbePoint* point : points) {
+                        const bool was = point->isAvailable();
+                        point->getCurrentValue();
+                        point->showThisVar();
+                        failed = failed || (was && !point->isAvailable());
                     }
+                }
+            });
+            threads.emplace_back([&, r] {
+                QObject owner;
+                for (int n = r * added; n < (r + 1) * added; ++n)
+                    adopted[n] = new DPointObject(&owner);
+                for (int k = 0; k < 2 * added; ++k) {
+                    const int n = k < added ? r * added + k : (r + 1) * added + k;
+                    adopted[n]->setObjectName(QStringLiteral("Dyn_%1").arg(n));
+                    provider->addPoint(adopted[n]);
+                    const QString name = QStringLiteral("DYN_%1").arg(n);
+                    failed = failed || provider->getDPointByName(name) != adopted[n];
                 }
             });
         }
@@ -555,16 +487,6 @@ private Q_SLOTS:
                 }
             });
         }
-        threads.emplace_back([&] {
-            for (int n = 0; n < dynamic; ++n) {
-                auto* point = named(QStringLiteral("Dyn_%1").arg(n));
-                point->moveToThread(provider.thread());
-                provider.addPoint(point);
-                failed = failed
-                    || provider.getDPointByName(QStringLiteral("DYN_%1").arg(n)) != point
-                    || (n % 2 == 0 && provider.removePoint(QStringLiteral("dyn_%1").arg(n)) != 1);
-            }
-        });
         for (std::thread& thread : threads)
             thread.join();
         QVERIFY(!failed);
@@ -577,24 +499,20 @@ private Q_SLOTS:
         QCOMPARE(completions.load(), pointCount * completes);
         QCOMPARE(pendings.load(), pointCount * (cycles + cycles / 10));
         QCOMPARE(covs.load(), pointCount);
-        QCOMPARE(provider.getNamespaceSize(), pointCount + dynamic);
+        QList<QPointer<DPointObject>> watched;
+        for (DPointObject* point : adopted) {
+            QVERIFY(point->parent() == provider && point->thread() == provider->thread());
+            watched << point;
+        }
+        QCOMPARE(provider->getNamespaceSize(), pointCount + 4 * added);
+        delete provider;
+        QCOMPARE(watched.count(nullptr), watched.size());
     }
 
     // What the point lets go of (value, request, status: QObjects here, whose destroyed() runs
     // code) is destroyed after its lock is released.
-    void nothingDestroyedUnderLock_data()
-    {
-        QTest::addColumn<char>("step");
-        QTest::addColumn<int>("destroyed");
-        QTest::newRow("value replaced") << 's' << 1;
-        QTest::newRow("request replaced") << 'p' << 1;
-        QTest::newRow("request cancelled") << 'x' << 1;
-        QTest::newRow("value, request and status replaced") << 'd' << 3;
-    }
-
     void nothingDestroyedUnderLock()
     {
-        QFETCH(char, step);
         DPointObject point;
         QObject observer; // destroyed first: the point's own end is not observed
         QVector<bool> lockFree;
@@ -613,64 +531,41 @@ private Q_SLOTS:
         const auto payload = [&] { return QVariant::fromValue(QSharedPointer<QObject>(probe())); };
         point.setUpdateComplete(payload(), StatRef(probe()));
         point.setUpdatePending(payload(), false);
-        if (step == 's')
-            point.setCurrentValue(1);
-        else if (step == 'p')
-            point.setUpdatePending(1, false);
-        else if (step == 'x')
-            point.cancelPending();
-        else
-            point.setUpdateComplete(1, StatRef());
-        QTEST(lockFree.size(), "destroyed");
-        QVERIFY(!lockFree.contains(false));
+        point.setUpdatePending(payload(), false); // lets the first request go
+        point.cancelPending(); // the second request
+        point.setCurrentValue(1); // the first value
+        point.setUpdatePending(payload(), false);
+        point.setUpdateComplete(payload(), StatRef()); // the status and the third request
+        point.setCurrentValue(2); // the second value
+        QCOMPARE(lockFree, QVector<bool>(6, true));
     }
 
     // Text converted to the point's type under the default locale; other values unchanged.
     void checkDPointType_data()
     {
         QTest::addColumn<QString>("type");
-        QTest::addColumn<QVariant>("input");
-        QTest::addColumn<QVariant>("expected");
-        const QVariant no;
-        const auto row = [](const char* type, QVariant in, QVariant out) {
-            QTest::newRow(qPrintable(QString(type) + ' ' + in.typeName() + ' ' + in.toString()))
-                << type << in << out;
-        };
-        for (const char* t : { "42", "-7" })
-            row("number", t, QString(t).toInt());
-        for (const char* t : { "4x2", "", "2.5", "2147483648" })
-            row("number", t, no);
-        row("number", 5, 5);
-        row("number", 5.5, 5.5);
-        row("number", no, no);
-        row("number", QByteArray("x"), QByteArray("x"));
-        row("real", "2.5", 2.5);
-        row("real", "3", 3.0);
-        row("real", "abc", no);
-        row("real", "", no);
-        row("real", "2,5", no);
-        row("real@de", "2,5", 2.5);
-        for (const char* t : { "open", "OPEN", "Open" })
-            row("enum", t, 1);
-        row("enum", "cLoSeD", 2);
-        for (const char* t : { "Ajar", " Open", "1" })
-            row("enum", t, no);
-        row("enum", 7, 7);
-        row("emptyEnum", "Open", no);
-        row("ipv4", "16909060", 16909060);
-        row("ipv4", "1.2.3.4", no);
-        row("time", "12", 12u);
-        row("time", "4294967295", 4294967295u);
-        row("time", "-1", no);
-        row("time", "1.5", no);
-        for (const char* t : { "string", "event", "none", "nodef" })
-            row(t, "4x2", "4x2");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("expected");
+        const char* rows[][3] = { { "number", "'42", "42" }, { "number", "'-7", "-7" },
+            { "number", "'4x2", "-" }, { "number", "'", "-" }, { "number", "'2.5", "-" },
+            { "number", "'2147483648", "-" }, { "number", "5", "5" }, { "number", "5.5", "5.5" },
+            { "number", "-", "-" }, { "real", "'2.5", "2.5" }, { "real", "'3", "3.0" },
+            { "real", "'abc", "-" }, { "real", "'", "-" }, { "real", "'2,5", "-" },
+            { "real@de", "'2,5", "2.5" }, { "enum", "'open", "1" }, { "enum", "'OPEN", "1" },
+            { "enum", "'cLoSeD", "2" }, { "enum", "'Ajar", "-" }, { "enum", "' Open", "-" },
+            { "enum", "'1", "-" }, { "enum", "7", "7" }, { "emptyEnum", "'Open", "-" },
+            { "ipv4", "'16909060", "16909060" }, { "ipv4", "'1.2.3.4", "-" },
+            { "time", "'12", "12u" }, { "time", "'4294967295", "4294967295u" },
+            { "time", "'-1", "-" }, { "time", "'1.5", "-" }, { "string", "'4x2", "'4x2" },
+            { "event", "'4x2", "'4x2" }, { "none", "'4x2", "'4x2" }, { "nodef", "'4x2", "'4x2" } };
+        for (const auto& r : rows)
+            QTest::newRow(qPrintable(QString("%1 %2").arg(r[0], r[1]))) << r[0] << r[1] << r[2];
     }
 
     void checkDPointType()
     {
         QFETCH(QString, type);
-        QFETCH(QVariant, expected);
+        QFETCH(QString, input);
         DPointDef def;
         auto* choices = new DPTypeEnum(&def);
         choices->_init(1, { { 1, "Open" }, { 2, "Closed" } });
@@ -685,101 +580,42 @@ private Q_SLOTS:
         DPointObject point;
         point.setDPointDef(type == "nodef" ? nullptr : &def);
         QSignalSpy cov(&point, &DPointObject::covEnabled);
-        QFETCH(QVariant, input);
-        const QVariant result = kivo::checkDPointType(input, point);
-        QCOMPARE(result.userType(), expected.userType());
-        QCOMPARE(result, expected);
+        QTEST(text(kivo::checkDPointType(value(input), point)), "expected");
         QCOMPARE(cov.count(), 0);
     }
-    // Display texts and their inverse over the sample boiler dictionary and measurement file
-    // (display system "msys.us").
-    void displayText_data()
+
+    // Display texts and their inverse over the sample boiler dictionary (tests/data/points).
+    void display_data()
     {
-        QTest::addColumn<QString>("point");
-        QTest::addColumn<QVariant>("raw");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QVariant>("edit"); // displayValue; the text when not given
-        const auto row
-            = [](const char* point, QVariant raw, const char* text, QVariant edit = QVariant()) {
-                  QTest::newRow(*text ? text : "no value")
-                      << point << raw << QString::fromUtf8(text)
-                      << (edit.isValid() || !raw.isValid() ? edit : QString::fromUtf8(text));
-              };
-        row("SupplySetpoint", 235, "74.3 °F", 74.3);
-        row("FlueGasTemp", 100, "212 °F", 212);
-        row("BurnerModulation", 42, "42 %", 42);
-        row("EfficiencyEstimate", 91.5, "92 %", 92);
-        row("PumpMode", 2, "Auto");
-        row("HighLimitAlarm", 19, "Active, unacknowledged");
-        row("HighLimitAlarm", 20, "Cleared, reset needed");
-        row("BoilerTag", "BLR-1", "BLR-1");
-        row("ControllerAddress", int(0xC0A80A14), "192.168.10.20");
-        row("ControllerClock", 31536000, "1971-01-01 00:00:00");
-        row("LastLockoutTime", 0, "1970-01-01 00:00:00 UTC");
-        row("ControllerUptime", 273906, "3d 04:05:06");
-        row("NightSetbackStart", 79200, "22:00:00");
-        row("AnnualServiceDate", 2682000, "day 32 01:00:00");
-        row("SupplySetpoint", QVariant(), "");
+        QTest::addColumn<QStringList>("row");
+        QFile file(KIVO_TEST_DATA_DIR "/points/display.txt");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        for (const QString& line :
+            QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
+            if (!line.startsWith('#'))
+                QTest::newRow(qPrintable(line.section('\t', 0, 2).replace('\t', ' ')))
+                    << line.split('\t');
+        }
     }
 
-    void displayText()
+    // text rows: displayText and displayValue of a raw value; input rows: rawValue of an input,
+    // and why it is refused (rawValue's reason, else checkLimits').
+    void display()
     {
-        QFETCH(QString, point);
-        QFETCH(QVariant, raw);
-        QFETCH(QVariant, edit);
-        QTEST(DPointDisplay::displayText(def(point), raw), "text");
-        const QVariant value = DPointDisplay::displayValue(def(point), raw);
-        QCOMPARE(value.userType(), edit.userType());
-        QCOMPARE(value, edit);
-    }
-
-    // rawValue, and for what it converts, checkLimits: why input is refused.
-    void rawValue_data()
-    {
-        QTest::addColumn<QString>("point");
-        QTest::addColumn<QVariant>("input");
-        QTest::addColumn<QVariant>("raw");
-        QTest::addColumn<QString>("reason");
-        const auto row = [](const char* point, QVariant input, QVariant raw, const char* reason) {
-            QTest::newRow(qPrintable(point + (": " + input.toString())))
-                << point << input << raw << QString::fromUtf8(reason);
-        };
-        row("SupplySetpoint", "74.3", 235, "Below the lower limit 86.0 °F");
-        row("SupplySetpoint", " 203.0 °F", 950, "");
-        row("SupplySetpoint", "203.1", 951, "Above the upper limit 203.0 °F");
-        row("SupplySetpoint", "warm", QVariant(), "\"warm\" is not a number");
-        row("SupplySetpoint", "1e12", QVariant(), "\"1e12\" is out of range");
-        row("HeatOutputFiltered", "3412.1 kBtu/h", 1000.0, "");
-        row("PumpMode", "auto", 2, "");
-        row("PumpMode", "Ajar", QVariant(), "No choice is labelled \"Ajar\"");
-        row("ControllerAddress", "192.168.10.20", int(0xC0A80A14), "");
-        row("ControllerAddress", "192.168.10.256", QVariant(),
-            "\"192.168.10.256\" is not an IPv4 address");
-        row("ControllerClock", "1971-01-01 00:00", 31536000u, "");
-        row("ControllerUptime", "3d 04:05:06", 273906u, "");
-        row("AnnualServiceDate", "day 32 01:00:00", 2682000u, "");
-        row("NightSetbackStart", "25:00", QVariant(), "\"25:00\" is not a time");
-        row("BoilerTag", " BLR 2", " BLR 2", "");
-        row("BoilerTag", "BLR#2", "BLR#2", "Has characters that are not allowed");
-        row("BoilerTag", "BLR-2 of the east wing", "BLR-2 of the east wing",
-            "Longer than 16 characters");
-    }
-
-    void rawValue()
-    {
-        QFETCH(QString, point);
-        QFETCH(QVariant, input);
-        QFETCH(QVariant, raw);
+        QFETCH(QStringList, row);
+        const DPointDef* def = m_dict->getDPointDefByName(row[1]);
+        if (row[0] == "text") {
+            QCOMPARE(DPointDisplay::displayText(def, value(row[2])), row[3]);
+            QCOMPARE(text(DPointDisplay::displayValue(def, value(row[2]))), row[4]);
+            return;
+        }
         QString why = "stale";
-        const QVariant result = DPointDisplay::rawValue(def(point), input, &why);
-        QCOMPARE(result.userType(), raw.userType());
-        QCOMPARE(result, raw);
-        QTEST(why.isEmpty() ? DPointDisplay::checkLimits(def(point), result) : why, "reason");
+        const QVariant raw = DPointDisplay::rawValue(def, value(row[2]), &why);
+        QCOMPARE(text(raw), row[3]);
+        QCOMPARE(why.isEmpty() ? DPointDisplay::checkLimits(def, raw) : why, row[4]);
     }
 
 private:
-    const DPointDef* def(const QString& name) const { return m_dict->getDPointDefByName(name); }
-
     std::unique_ptr<MeasurementRegistry> m_registry { MeasurementLoader::loadMeasurementRegistry(
         KIVO_SAMPLE_DATA_DIR "/measurements.xml") };
     std::unique_ptr<DPointDictionary> m_dict { DPDictLoader(nullptr, nullptr, m_registry.get())
