@@ -96,6 +96,20 @@ DPointObject* named(const QString& name, QObject* parent = nullptr)
 
 QStringList s_messages;
 
+// One row per line of tests/data/points/name (tab-separated fields; "#" starts a comment), named
+// by its first tagFields fields; the fields go into the column "row".
+void addRows(const char* name, int tagFields)
+{
+    QTest::addColumn<QStringList>("row");
+    QFile file(QString(KIVO_TEST_DATA_DIR "/points/") + name);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split('\t');
+        if (!line.startsWith('#'))
+            QTest::newRow(qPrintable(QStringList(fields.mid(0, tagFields)).join(' '))) << fields;
+    }
+}
+
 } // namespace
 
 class TestPoints : public QObject
@@ -109,53 +123,12 @@ private Q_SLOTS:
         std::fill(TopicLogger::m_topics, TopicLogger::m_topics + TopicLogger::m_maxTopics, false);
     }
 
-    // Steps: "s V" report, "p V" request without commit, "c" commit, "x" cancel, "d V" / "f V"
-    // complete with success / status "E1", "g" read ("=V"), "w" change count to 2^32 - 2.
-    void writeCycle_data()
-    {
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("log");
-        QTest::addColumn<QString>("state");
-        const char* rows[][5] = {
-            { "first read enables reporting", "number", "g;g;s 1;g", "cov =- =- v =1",
-                "1 - 0 1 1 ok 1" },
-            { "only changes are reported", "number", "s 5;s 5;s 6", "v v", "6 - 0 1 2 ok 1" },
-            { "commit keeps the request", "number", "s 1;p 2;c", "v v u", "2 2 1 1 2 ok 1" },
-            { "replace, commit twice, cancel", "none", "s 1;p 2;p 3;c;c;x;c;x", "v v u u",
-                "3 - 0 1 2 ok 1" },
-            { "commit of the current value", "number", "s 7;p 7;c", "v", "7 7 1 1 1 ok 1" },
-            { "completion of the same value", "number", "s 4;p 9;d 4", "v c+ v", "4 - 0 1 2 ok 1" },
-            { "completion failed", "number", "s 4;p 9;f 4", "v c- v", "4 - 0 1 2 E1 1" },
-            { "success clears the failure", "number", "f 1;d 2", "c- v c+ v", "2 - 0 1 2 ok 1" },
-            { "count wraps to one", "number", "w;s 1;s 2;s 3", "v v v", "3 - 0 1 2 ok 1" },
-            { "count wraps on completion", "number", "w;d 1;d 2", "c+ v c+ v", "2 - 0 1 1 ok 1" },
-            { "sentinel -32768", "number", "s 1;s -32768", "v v", "- - 0 1 2 ok 1" },
-            { "sentinel int min", "number", "s 1;s -2147483648", "v v", "- - 0 1 2 ok 1" },
-            { "sentinel 32768", "number", "s 1;s 32768", "v v", "- - 0 1 2 ok 1" },
-            { "sentinel text", "number", "s 1;s '32768", "v v", "- - 0 1 2 ok 1" },
-            { "sentinel text -32768", "number", "s 1;s '-32768", "v v", "- - 0 1 2 ok 1" },
-            { "32767 kept", "number", "s 1;s 32767", "v v", "32767 - 0 1 2 ok 1" },
-            { "-32767 kept", "number", "s 1;s -32767", "v v", "-32767 - 0 1 2 ok 1" },
-            { "text 3276 kept", "number", "s 1;s '3276", "v v", "'3276 - 0 1 2 ok 1" },
-            { "real -32768 kept", "real", "s 1;s -32768.0", "v v", "-32768.0 - 0 1 2 ok 1" },
-            { "real text 32768 kept", "real", "s 1;s '32768", "v v", "'32768 - 0 1 2 ok 1" },
-            { "untyped -32768 kept", "none", "s 1;s -32768", "v v", "-32768 - 0 1 2 ok 1" },
-            { "unlocked", "unlocked", "g;s 1;p 2;c;x;p 3;d 3", "cov =- v v u u c+ v",
-                "3 - 0 1 3 ok 1" },
-            { "hidden by 0", "none", "s 0", "v", "0 - 0 1 1 ok 0" },
-            { "hidden by 0.0", "none", "s 0.0", "v", "0.0 - 0 1 1 ok 0" },
-            { "hidden by text 0", "none", "s '0", "v", "'0 - 0 1 1 ok 0" },
-            { "shown by text 00", "none", "s '00", "v", "'00 - 0 1 1 ok 1" },
-        };
-        for (const auto& r : rows)
-            QTest::newRow(r[0]) << r[1] << r[2] << r[3] << r[4];
-    }
+    void writeCycle_data() { addRows("writecycle.txt", 1); }
 
     void writeCycle()
     {
-        QFETCH(QString, type);
-        QFETCH(QString, script);
+        QFETCH(QStringList, row);
+        const QString type = row[1];
         DPointDef def;
         def._init("p", "p", "", "", 0,
             type == "real" ? static_cast<DPTypeBase*>(new DPTypeReal(&def))
@@ -164,7 +137,7 @@ private Q_SLOTS:
         point.setDPointDef(type == "none" || type == "unlocked" ? nullptr : &def);
         QStringList log;
         attachLog(&point, &log);
-        for (const QString& step : script.split(';')) {
+        for (const QString& step : row[2].split(';')) {
             const QVariant v = value(step.mid(2));
             switch (step.at(0).toLatin1()) {
             case 's':
@@ -193,8 +166,8 @@ private Q_SLOTS:
                 break;
             }
         }
-        QTEST(log.join(' '), "log");
-        QTEST(state(point), "state");
+        QCOMPARE(log.join(' '), row[3]);
+        QCOMPARE(state(point), row[4]);
     }
 
     // Two automatic commits, the second finding the value current; they run in the point's
@@ -413,35 +386,31 @@ private Q_SLOTS:
         QVERIFY(!point->parent() && point->thread() != provider.thread());
     }
 
-    // Reporters, one writer per point, readers, and registrars adding their own points and
+    // Reporters, one writer per point, readers, and registrars adding points they made and
     // points of the provider's thread, all at once; every change, request and completion is
     // announced exactly once.
     void concurrentUse()
     {
-        constexpr int pointCount = 4, reports = 300, cycles = 150, added = 60;
+        constexpr int count = 4, reports = 300, cycles = 150, added = 60;
         auto* provider = new DPointProvider;
-        std::vector<std::unique_ptr<DPointDef>> defs;
+        DPointDef defs[count];
         std::vector<ProbePoint*> points;
-        std::atomic<int> changes[pointCount] = {}, pendings { 0 }, completions { 0 }, covs { 0 };
-        for (int i = 0; i < pointCount; ++i) {
-            defs.emplace_back(new DPointDef);
-            defs.back()->setProperty("ShowVar", QStringLiteral("P%1").arg((i + 1) % pointCount));
-            auto* point = new ProbePoint;
-            point->setObjectName(QStringLiteral("P%1").arg(i));
-            point->setDPointDef(defs.back().get());
-            connect(point, &DPointObject::valueChanged, [&changes, i] { ++changes[i]; });
-            connect(point, &DPointObject::updatePending, [&pendings] { ++pendings; });
-            connect(point, &DPointObject::updateCompleted, [&completions] { ++completions; });
-            connect(point, &DPointObject::covEnabled, [&covs, point] {
-                ++covs;
-                point->getPendingValue();
-            });
-            provider->addPoint(point);
-            points.push_back(point);
+        std::atomic<int> changes { 0 }, pendings { 0 }, completions { 0 }, covs { 0 };
+        for (int i = 0; i < count; ++i) {
+            defs[i].setProperty("ShowVar", QStringLiteral("P%1").arg((i + 1) % count));
+            points.push_back(new ProbePoint);
+            points[i]->setObjectName(QStringLiteral("P%1").arg(i));
+            points[i]->setDPointDef(&defs[i]);
+            connect(points[i], &DPointObject::valueChanged, [&changes] { ++changes; });
+            connect(points[i], &DPointObject::updatePending, [&pendings] { ++pendings; });
+            connect(points[i], &DPointObject::updateCompleted, [&completions] { ++completions; });
+            connect(points[i], &DPointObject::covEnabled,
+                [&covs, point = points[i]] { ++covs, point->getPendingValue(); });
+            provider->addPoint(points[i]);
         }
         std::vector<DPointObject*> adopted(4 * added);
-        for (int i = 0; i < 2 * added; ++i)
-            adopted[2 * added + i] = new DPointObject;
+        for (int i = 2 * added; i < 4 * added; ++i)
+            adopted[i] = new DPointObject;
         std::atomic<bool> failed { false };
         std::vector<std::thread> threads;
         for (int r = 0; r < 2; ++r) {
@@ -451,13 +420,11 @@ private Q_SLOTS:
                         point->setCurrentValue(1000000 * (r + 1) + n);
             });
             threads.emplace_back([&] {
-                for (int n = 0; n < 400; ++n) {
-                    for (ProbePoint* point : points) {
-                        const bool was = point->isAvailable();
-                        point->getCurrentValue();
-                        point->showThisVar();
-                        failed = failed || (was && !point->isAvailable());
-                    }
+                for (int n = 0; n < 400 * count; ++n) {
+                    ProbePoint* point = points[n % count];
+                    const bool was = point->isAvailable();
+                    point->getCurrentValue(), point->showThisVar();
+                    failed = failed || (was && !point->isAvailable());
                 }
             });
             threads.emplace_back([&, r] {
@@ -465,11 +432,11 @@ private Q_SLOTS:
                 for (int n = r * added; n < (r + 1) * added; ++n)
                     adopted[n] = new DPointObject(&owner);
                 for (int k = 0; k < 2 * added; ++k) {
-                    const int n = k < added ? r * added + k : (r + 1) * added + k;
-                    adopted[n]->setObjectName(QStringLiteral("Dyn_%1").arg(n));
-                    provider->addPoint(adopted[n]);
-                    const QString name = QStringLiteral("DYN_%1").arg(n);
-                    failed = failed || provider->getDPointByName(name) != adopted[n];
+                    DPointObject* point = adopted[k < added ? r * added + k : (r + 1) * added + k];
+                    point->setObjectName(QStringLiteral("Dyn_%1_%2").arg(r).arg(k));
+                    provider->addPoint(point);
+                    const QString name = point->objectName().toUpper();
+                    failed = failed || provider->getDPointByName(name) != point;
                 }
             });
         }
@@ -490,21 +457,19 @@ private Q_SLOTS:
         for (std::thread& thread : threads)
             thread.join();
         QVERIFY(!failed);
-        const int completes = cycles - cycles / 10;
-        for (int i = 0; i < pointCount; ++i) {
-            QCOMPARE(changes[i].load(), 2 * reports + cycles + completes);
-            QCOMPARE(points[i]->count(), quint32(2 * reports + cycles + completes));
-            QVERIFY(!points[i]->isPending());
-        }
-        QCOMPARE(completions.load(), pointCount * completes);
-        QCOMPARE(pendings.load(), pointCount * (cycles + cycles / 10));
-        QCOMPARE(covs.load(), pointCount);
+        const int completes = cycles - cycles / 10, perPoint = 2 * reports + cycles + completes;
+        for (ProbePoint* point : points)
+            QVERIFY(point->count() == quint32(perPoint) && !point->isPending());
+        QCOMPARE(changes.load(), count * perPoint);
+        QCOMPARE(completions.load(), count * completes);
+        QCOMPARE(pendings.load(), count * (cycles + cycles / 10));
+        QCOMPARE(covs.load(), count);
         QList<QPointer<DPointObject>> watched;
         for (DPointObject* point : adopted) {
             QVERIFY(point->parent() == provider && point->thread() == provider->thread());
             watched << point;
         }
-        QCOMPARE(provider->getNamespaceSize(), pointCount + 4 * added);
+        QCOMPARE(provider->getNamespaceSize(), count + 4 * added);
         delete provider;
         QCOMPARE(watched.count(nullptr), watched.size());
     }
@@ -540,32 +505,12 @@ private Q_SLOTS:
         QCOMPARE(lockFree, QVector<bool>(6, true));
     }
 
-    // Text converted to the point's type under the default locale; other values unchanged.
-    void checkDPointType_data()
-    {
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<QString>("expected");
-        const char* rows[][3] = { { "number", "'42", "42" }, { "number", "'-7", "-7" },
-            { "number", "'4x2", "-" }, { "number", "'", "-" }, { "number", "'2.5", "-" },
-            { "number", "'2147483648", "-" }, { "number", "5", "5" }, { "number", "5.5", "5.5" },
-            { "number", "-", "-" }, { "real", "'2.5", "2.5" }, { "real", "'3", "3.0" },
-            { "real", "'abc", "-" }, { "real", "'", "-" }, { "real", "'2,5", "-" },
-            { "real@de", "'2,5", "2.5" }, { "enum", "'open", "1" }, { "enum", "'OPEN", "1" },
-            { "enum", "'cLoSeD", "2" }, { "enum", "'Ajar", "-" }, { "enum", "' Open", "-" },
-            { "enum", "'1", "-" }, { "enum", "7", "7" }, { "emptyEnum", "'Open", "-" },
-            { "ipv4", "'16909060", "16909060" }, { "ipv4", "'1.2.3.4", "-" },
-            { "time", "'12", "12u" }, { "time", "'4294967295", "4294967295u" },
-            { "time", "'-1", "-" }, { "time", "'1.5", "-" }, { "string", "'4x2", "'4x2" },
-            { "event", "'4x2", "'4x2" }, { "none", "'4x2", "'4x2" }, { "nodef", "'4x2", "'4x2" } };
-        for (const auto& r : rows)
-            QTest::newRow(qPrintable(QString("%1 %2").arg(r[0], r[1]))) << r[0] << r[1] << r[2];
-    }
+    void checkDPointType_data() { addRows("checktype.txt", 2); }
 
     void checkDPointType()
     {
-        QFETCH(QString, type);
-        QFETCH(QString, input);
+        QFETCH(QStringList, row);
+        const QString type = row[0];
         DPointDef def;
         auto* choices = new DPTypeEnum(&def);
         choices->_init(1, { { 1, "Open" }, { 2, "Closed" } });
@@ -580,23 +525,11 @@ private Q_SLOTS:
         DPointObject point;
         point.setDPointDef(type == "nodef" ? nullptr : &def);
         QSignalSpy cov(&point, &DPointObject::covEnabled);
-        QTEST(text(kivo::checkDPointType(value(input), point)), "expected");
+        QCOMPARE(text(kivo::checkDPointType(value(row[1]), point)), row[2]);
         QCOMPARE(cov.count(), 0);
     }
 
-    // Display texts and their inverse over the sample boiler dictionary (tests/data/points).
-    void display_data()
-    {
-        QTest::addColumn<QStringList>("row");
-        QFile file(KIVO_TEST_DATA_DIR "/points/display.txt");
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        for (const QString& line :
-            QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
-            if (!line.startsWith('#'))
-                QTest::newRow(qPrintable(line.section('\t', 0, 2).replace('\t', ' ')))
-                    << line.split('\t');
-        }
-    }
+    void display_data() { addRows("display.txt", 3); }
 
     // text rows: displayText and displayValue of a raw value; input rows: rawValue of an input,
     // and why it is refused (rawValue's reason, else checkLimits').
