@@ -16,30 +16,18 @@ using namespace kivo;
 namespace {
 
 // A point counting commits (the automatic commit calls the virtual commitPending too), with its
-// change count exposed; guarded by lock when one is given, by none when unlocked.
+// change count exposed and a lock that may be replaced (null: unlocked).
 class ProbePoint : public DPointObject
 {
     Q_OBJECT
 public:
-    explicit ProbePoint(QReadWriteLock* lock = nullptr, bool unlocked = false)
-        : m_lock(lock)
-        , m_unlocked(unlocked)
-    { }
-    QReadWriteLock* getLock() const override
-    {
-        return m_lock || m_unlocked ? m_lock : DPointObject::getLock();
-    }
-    StatRef commitPending() override
-    {
-        ++m_commits;
-        return DPointObject::commitPending();
-    }
+    QReadWriteLock* getLock() const override { return m_lock; }
+    StatRef commitPending() override { return ++m_commits, DPointObject::commitPending(); }
     quint32 count() const { return m_updateCount; }
     void setCount(quint32 count) { m_updateCount = count; }
 
     int m_commits = 0;
-    QReadWriteLock* m_lock;
-    bool m_unlocked;
+    QReadWriteLock* m_lock = DPointObject::getLock();
 };
 
 // Values in tables: 'text, N (int), Nu (uint), N.N (double), - (none).
@@ -133,65 +121,43 @@ private Q_SLOTS:
         def._init("p", "p", "", "", 0,
             type == "real" ? static_cast<DPTypeBase*>(new DPTypeReal(&def))
                            : new DPTypeNumber(&def));
-        ProbePoint point(nullptr, type == "unlocked");
+        ProbePoint point;
+        point.m_lock = type == "unlocked" ? nullptr : point.m_lock;
         point.setDPointDef(type == "none" || type == "unlocked" ? nullptr : &def);
         QStringList log;
         attachLog(&point, &log);
-        for (const QString& step : row[2].split(';')) {
-            const QVariant v = value(step.mid(2));
-            switch (step.at(0).toLatin1()) {
-            case 's':
-                point.setCurrentValue(v);
-                break;
-            case 'p':
-                QVERIFY(!point.setUpdatePending(v, false).m_stat);
-                break;
-            case 'c':
-                QVERIFY(!point.commitPending().m_stat);
-                break;
-            case 'x':
-                QVERIFY(!point.cancelPending().m_stat);
-                break;
-            case 'd':
-                point.setUpdateComplete(v, StatRef());
-                break;
-            case 'f':
-                point.setUpdateComplete(v, StatRef(new StatBase("E1", "failed")));
-                break;
-            case 'g':
-                log << "=" + text(point.getCurrentValue());
-                break;
-            case 'w':
-                point.setCount(0xfffffffe);
-                break;
-            }
-        }
+        const QHash<QChar, std::function<void(const QVariant&)>> steps {
+            { 's', [&](const QVariant& v) { point.setCurrentValue(v); } },
+            { 'p', [&](const QVariant& v) { point.setUpdatePending(v, false); } },
+            { 'c', [&](const QVariant&) { point.commitPending(); } },
+            { 'x', [&](const QVariant&) { point.cancelPending(); } },
+            { 'd', [&](const QVariant& v) { point.setUpdateComplete(v, StatRef()); } },
+            { 'f', [&](const QVariant& v) { point.setUpdateComplete(v, new StatBase("E1")); } },
+            { 'g', [&](const QVariant&) { log << "=" + text(point.getCurrentValue()); } },
+            { 'w', [&](const QVariant&) { point.setCount(0xfffffffe); } }
+        };
+        for (const QString& step : row[2].split(';'))
+            steps[step[0]](value(step.mid(2)));
         QCOMPARE(log.join(' '), row[3]);
         QCOMPARE(state(point), row[4]);
     }
 
     // Two automatic commits, the second finding the value current; they run in the point's
     // thread although the asking thread runs no event loop.
-    void autoCommit_data()
-    {
-        QTest::addColumn<bool>("otherThread");
-        QTest::newRow("this thread") << false;
-        QTest::newRow("other thread") << true;
-    }
-
     void autoCommit()
     {
-        ProbePoint point;
-        point.setCurrentValue(1);
-        QStringList log;
-        attachLog(&point, &log);
-        const auto request = [&point] { point.setUpdatePending(8), point.setUpdatePending(8); };
-        QFETCH(bool, otherThread);
-        otherThread ? std::thread(request).join() : request();
-        QCOMPARE(point.m_commits, 0);
-        QTRY_COMPARE(point.m_commits, 2);
-        QCOMPARE(log, QStringList({ "v", "u" }));
-        QCOMPARE(state(point), QString("8 8 1 1 2 ok 1"));
+        for (bool otherThread : { false, true }) {
+            ProbePoint point;
+            point.setCurrentValue(1);
+            QStringList log;
+            attachLog(&point, &log);
+            const auto request = [&point] { point.setUpdatePending(8), point.setUpdatePending(8); };
+            otherThread ? std::thread(request).join() : request();
+            QCOMPARE(point.m_commits, 0);
+            QTRY_COMPARE(point.m_commits, 2);
+            QCOMPARE(log, QStringList({ "v", "u" }));
+            QCOMPARE(state(point), QString("8 8 1 1 2 ok 1"));
+        }
     }
 
     // The first read's covEnabled comes under the lock; its slot may use the point and points
@@ -200,7 +166,9 @@ private Q_SLOTS:
     {
         QReadWriteLock lock(QReadWriteLock::Recursive);
         for (QReadWriteLock* shared : { static_cast<QReadWriteLock*>(nullptr), &lock }) {
-            ProbePoint first(shared), second(shared);
+            ProbePoint first, second;
+            if (shared)
+                first.m_lock = second.m_lock = shared;
             second.setCurrentValue(3);
             first.setCurrentValue(1);
             first.setUpdatePending(2, false);
@@ -317,10 +285,9 @@ private Q_SLOTS:
 
     void registry()
     {
-        DPointDictionary first, second, other;
-        first.setObjectName("Main");
-        second.setObjectName("MAIN");
-        other.setObjectName("aux");
+        DPointDictionary dicts[3];
+        for (int i = 0; i < 3; ++i)
+            dicts[i].setObjectName(QStringList({ "Main", "aux", "MAIN" })[i]);
         auto* provider = new DPointProvider;
         const QString longName(70, 'X');
         QPointer<DPointObject> a = named("Pump_A"), b = named("PUMP_a");
@@ -332,29 +299,34 @@ private Q_SLOTS:
             [&] { found = provider->getDPointByName("PUMP_A"); });
         for (DPointObject* point : points)
             provider->addPoint(point);
-        QCOMPARE(found, a.data());
-        QCOMPARE(a->objectName(), QString("pump_a"));
-        QCOMPARE(a->parent(), provider);
-        QCOMPARE(provider->getDPointByName("PUMP_a"), a.data());
-        QCOMPARE(provider->getDPointByName(QString::fromUtf8("äussere")), points[1]);
-        QCOMPARE(provider->getDPointByName(longName.toLower()), points[2]);
-        QCOMPARE(provider->getDPointByName("pump_b"), nullptr);
+        QVERIFY(found == a && a->objectName() == "pump_a" && a->parent() == provider);
+        const auto lookup = [&] {
+            return QList<DPointObject*> { provider->getDPointByName("PUMP_a"),
+                provider->getDPointByName(QString::fromUtf8("äussere")),
+                provider->getDPointByName(longName.toLower()),
+                provider->getDPointByName("pump_b") };
+        };
+        QCOMPARE(lookup(), QList<DPointObject*>({ a, points[1], points[2], nullptr }));
         QTest::ignoreMessage(
             QtDebugMsg, "Duplicate point name detected.  Point overwritten:  \"pump_a\"");
         provider->addPoint(b);
-        QCOMPARE(provider->getDPointByName("pump_a"), b.data());
+        QCOMPARE(lookup(), QList<DPointObject*>({ b, points[1], points[2], nullptr }));
         QCOMPARE(provider->getNamespaceSize(), 4);
         QCOMPARE(provider->removePoint("Pump_A") * 10 + provider->removePoint("Pump_A"), 10);
         QCOMPARE(provider->getDPointByName("pump_a"), nullptr);
-        for (DPointDictionary* dict : { &first, &other, &second })
-            provider->addDict(dict);
-        QCOMPARE(provider->getDictByName("main"), &second);
-        QCOMPARE(provider->getDictByName("AUX"), &other);
-        QCOMPARE(provider->getDictByName("none"), nullptr);
-        QCOMPARE(provider->getAllDicts(), QList<DPointDictionary*>({ &other, &second }));
-        QCOMPARE(second.objectName(), QString("MAIN"));
+        for (DPointDictionary& dict : dicts)
+            provider->addDict(&dict);
+        const auto dictionaries = [&] {
+            return QList<DPointDictionary*> { provider->getDictByName("main"),
+                provider->getDictByName("AUX"), provider->getDictByName("none") }
+            + provider->getAllDicts();
+        };
+        QCOMPARE(dictionaries(),
+            QList<DPointDictionary*>({ &dicts[2], &dicts[1], nullptr, &dicts[1], &dicts[2] }));
         QCOMPARE(provider->removeDict("Main") * 10 + provider->removeDict("Main"), 10);
-        QCOMPARE(provider->getAllDicts(), QList<DPointDictionary*> { &other });
+        QCOMPARE(
+            dictionaries(), QList<DPointDictionary*>({ nullptr, &dicts[1], nullptr, &dicts[1] }));
+        QCOMPARE(dicts[2].objectName(), QString("MAIN"));
         delete provider;
         QVERIFY(!a && !b);
     }
