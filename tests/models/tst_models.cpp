@@ -181,23 +181,20 @@ private Q_SLOTS:
         QSignalSpy changed(m_model.get(), &QAbstractItemModel::dataChanged);
         point->setUpdateComplete(820, refusal);
         QCOMPARE(changed.size(), 1); // the answer shows with the value that follows it
-        QCOMPARE(
-            data(0, DPointTableModel::WriteStateRole), QVariant(DPointTableModel::WriteRefused));
-        QCOMPARE(
-            data(0, DPointTableModel::WriteStatusRole), QVariant("Device refused the value; E7"));
+        QCOMPARE(writeState(), QString("3 Device refused the value; E7"));
         QCOMPARE(data(0, Qt::DisplayRole), QVariant("179.6 °F"));
         point->setCurrentValue(821); // the next value ends the answer's display
-        QCOMPARE(data(0, DPointTableModel::WriteStateRole), QVariant(DPointTableModel::NoWrite));
+        QCOMPARE(writeState(), QString("0 "));
         QVERIFY(m_model->setData(m_model->index(0, 1), 185));
         point->setUpdateComplete(850, StatRef());
-        QCOMPARE(data(0, DPointTableModel::WriteStatusRole), QVariant("Confirmed by the device"));
+        QCOMPARE(writeState(), QString("2 Confirmed by the device"));
         QVERIFY(m_model->setData(m_model->index(0, 1), 186));
-        point->setUpdateComplete(850, StatRef(new StatBase("E1")));
-        QCOMPARE(data(0, DPointTableModel::WriteStatusRole), QVariant("E1"));
+        point->setUpdateComplete(850, StatRef(new StatBase));
+        QCOMPARE(writeState(), QString("3 Refused by the device"));
         QVERIFY(m_model->setData(m_model->index(0, 1), 186));
         QVERIFY(m_model->setData(m_model->index(0, 1), 185)); // back to the value held: withdrawn
         QVERIFY(!point->isPending());
-        QCOMPARE(data(0, DPointTableModel::WriteStateRole), QVariant(DPointTableModel::NoWrite));
+        QCOMPARE(writeState(), QString("0 "));
     }
 
     void tableRowsAndLookups()
@@ -299,6 +296,11 @@ private Q_SLOTS:
 
 private:
     QVariant data(int row, int role) const { return m_model->index(row, 1).data(role); }
+    QString writeState() const
+    {
+        return data(0, DPointTableModel::WriteStateRole).toString() + ' '
+            + data(0, DPointTableModel::WriteStatusRole).toString();
+    }
 
     std::unique_ptr<MeasurementRegistry> m_registry { MeasurementLoader::loadMeasurementRegistry(
         KIVO_SAMPLE_DATA_DIR "/measurements.xml") };
