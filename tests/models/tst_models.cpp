@@ -1,12 +1,9 @@
 #include <kivo/kivodpoints.h>
 
 #include <QAbstractItemModelTester>
-#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <atomic>
-#include <memory>
 #include <thread>
 
 using namespace kivo;

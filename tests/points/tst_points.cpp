@@ -1,12 +1,8 @@
 #include <kivo/kivodpoints.h>
 
-#include <QPointer>
-#include <QSharedPointer>
 #include <QSignalSpy>
 #include <QTest>
-#include <QThread>
 
-#include <atomic>
 #include <future>
 #include <thread>
 #include <vector>
