@@ -175,7 +175,7 @@ private Q_SLOTS:
         QCOMPARE(seen, QVariantList({ 3, 1, 2, true, true }));
     }
 
-    // Topic 4 traces changes but the first value, topic 5 the write cycle; nothing when off.
+    // Topic 4 traces changes but the first value, topic 5 the write cycle; neither when off.
     void trace()
     {
         DPointObject point;
@@ -184,9 +184,10 @@ private Q_SLOTS:
         const QtMessageHandler previous
             = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&,
                                          const QString& message) { s_messages << message; });
-        for (bool on : { true, false }) {
-            TopicLogger::m_topics[4] = TopicLogger::m_topics[5] = on;
-            point.setCurrentValue(on ? 1 : 0);
+        for (int topic : { 4, 5, -1 }) {
+            TopicLogger::m_topics[4] = topic == 4;
+            TopicLogger::m_topics[5] = topic == 5;
+            point.setCurrentValue(topic);
             point.setCurrentValue(2);
             point.setUpdatePending("3", false);
             point.commitPending();
@@ -195,11 +196,11 @@ private Q_SLOTS:
         qInstallMessageHandler(previous);
         QCOMPARE(s_messages.join('\n'),
             QString(
-                "change:  %1  [ 1 ]  old:  QVariant(int, 1)   new:  QVariant(int, 2)\n"
-                "update:  %1  [ 2 ]  old:  QVariant(int, 2)   upd:  QVariant(QString, \"3\")\n"
-                "commit:  %1  [ 2 ]  old:  QVariant(int, 2)   pnd:  QVariant(QString, \"3\")\n"
+                "change:  %1  [ 1 ]  old:  QVariant(int, 4)   new:  QVariant(int, 2)\n"
                 "change:  %1  [ 2 ]  old:  QVariant(int, 2)   new:  QVariant(QString, \"3\")\n"
-                "cmplte:  %1  [ 3 ]  old:  QVariant(QString, \"3\")   new:  QVariant(double, 4.5)")
+                "update:  %1  [ 6 ]  old:  QVariant(int, 2)   upd:  QVariant(QString, \"3\")\n"
+                "commit:  %1  [ 6 ]  old:  QVariant(int, 2)   pnd:  QVariant(QString, \"3\")\n"
+                "cmplte:  %1  [ 7 ]  old:  QVariant(QString, \"3\")   new:  QVariant(double, 4.5)")
                 .arg(object));
     }
 
