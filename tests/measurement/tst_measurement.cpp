@@ -1,164 +1,487 @@
 #include <kivo/measurement/MeasurementConversion.h>
 #include <kivo/measurement/MeasurementConverter.h>
+#include <kivo/measurement/MeasurementLoader.h>
+#include <kivo/measurement/MeasurementRegistry.h>
+#include <kivo/measurement/MeasurementUnits.h>
 
+#include <QFile>
+#include <QPointer>
+#include <QTemporaryDir>
 #include <QtTest>
 
-#include <limits>
+#include <atomic>
+#include <memory>
+#include <thread>
 
-using kivo::MeasurementConversion;
-using kivo::MeasurementConverter;
+using namespace kivo;
 
-using EntryList = QList<QStringList>;
+namespace {
+
+// One conversion, scale 2 and offset 7, as text: "id:src>dst@resolution,..." (resolution 1 if
+// left out).
+MeasurementConversion* conversion(const QString& description)
+{
+    const QString id = description.section(':', 0, 0);
+    auto* conversion = (new MeasurementConversion)->_init(id, "label " + id, 2.0, 7);
+    for (const QString& entry : description.section(':', 1).split(',', Qt::SkipEmptyParts)) {
+        conversion->addApplicableDefs(entry.section('>', 0, 0),
+            entry.section('>', 1).section('@', 0, 0),
+            entry.contains('@') ? entry.section('@', 1).toDouble() : 1.0);
+    }
+    return conversion;
+}
+
+MeasurementUnits* units(const QString& id, double scale, double resolution)
+{
+    return (new MeasurementUnits)->_init(id, "label " + id, scale, resolution);
+}
+
+QString describe(const MeasurementConverter* c)
+{
+    return QString("%1*%2+%3 @%4 %5")
+        .arg(c->getUnitScale())
+        .arg(c->getScale())
+        .arg(c->getOffset())
+        .arg(c->m_resolution)
+        .arg(c->m_label);
+}
+
+// The registry's contents, one definition a line, in key order.
+QString describe(const MeasurementRegistry& registry)
+{
+    QStringList lines;
+    const QMap<QString, QString> systems = registry.getSystems();
+    for (auto it = systems.cbegin(); it != systems.cend(); ++it)
+        lines << "system " + it.key() + '=' + it.value();
+    for (const QString& id : registry.getUnitIds()) {
+        const MeasurementUnits* u = registry.getUnits(id);
+        lines << QString("unit %1|%2|%3|%4")
+                     .arg(u->m_id, u->m_label)
+                     .arg(u->m_scale)
+                     .arg(u->m_resolution);
+    }
+    for (const QString& id : registry.getConversionIds()) {
+        const MeasurementConversion* c = registry.getConversionById(id);
+        QStringList entries;
+        for (const MeasurementConversion::ApplicableDef& def : c->m_applicableDefs)
+            entries << def.srcUnitId + '>' + def.dstUnitId + '@' + QString::number(def.resolution);
+        lines << QString("conversion %1|%2|%3|%4:")
+                     .arg(c->m_id, c->m_label)
+                     .arg(c->m_scale)
+                     .arg(c->m_offset)
+                + entries.join(';');
+    }
+    return lines.join('\n');
+}
+
+int messageCount = 0;
+
+} // namespace
 
 class TestMeasurement : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void isApplicable_data();
-    void isApplicable();
+    void init();
     void toString_data();
     void toString();
-    void fromValue_data();
-    void fromValue();
+    void fromValueAndApplicability();
+    void getConversion_data();
+    void getConversion();
+    void getConverter_data();
+    void getConverter();
+    void registryOwnership();
+    void concurrentGetConverter();
+    void load_data();
+    void load();
+    void loadedEntryMakesDisplayConverter();
+    void failures_data();
+    void failures();
+    void bundledSample();
+
+private:
+    QString write(const QByteArray& content);
+    MeasurementRegistry* loadQuietly(const QString& path);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
 };
 
-void TestMeasurement::isApplicable_data()
+void TestMeasurement::init()
 {
-    QTest::addColumn<EntryList>("entries");
-    QTest::addColumn<QString>("src");
-    QTest::addColumn<QString>("dst");
-    QTest::addColumn<bool>("applicable");
-
-    const EntryList ab { { "A", "B" } };
-    QTest::newRow("no entries") << EntryList() << "A"
-                                << "B" << false;
-    QTest::newRow("forward") << ab << "A"
-                             << "B" << true;
-    QTest::newRow("reverse is not applicable") << ab << "B"
-                                               << "A" << false;
-    QTest::newRow("letter case differs") << ab << "A"
-                                         << "b" << false;
-    QTest::newRow("leading blank differs") << ab << " A"
-                                           << "B" << false;
-    QTest::newRow("source and destination from different entries")
-        << EntryList { { "A", "X" }, { "Y", "B" } } << "A"
-        << "B" << false;
-    QTest::newRow("later entry matches") << EntryList { { "A", "X" }, { "A", "B" } } << "A"
-                                         << "B" << true;
+    m_dir = std::make_unique<QTemporaryDir>();
 }
 
-void TestMeasurement::isApplicable()
+QString TestMeasurement::write(const QByteArray& content)
 {
-    QFETCH(EntryList, entries);
-    QFETCH(QString, src);
-    QFETCH(QString, dst);
-    QFETCH(bool, applicable);
+    QFile file(m_dir->filePath("m.xml"));
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
+        ? file.fileName()
+        : QString();
+}
 
-    MeasurementConversion conversion(nullptr);
-    for (const QStringList& entry : entries)
-        conversion.addApplicableDefs(entry.at(0), entry.at(1), 0.1);
-    QCOMPARE(conversion.isApplicable(src, dst), applicable);
+// Loads a file that must load without a message.
+MeasurementRegistry* TestMeasurement::loadQuietly(const QString& path)
+{
+    messageCount = 0;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString&) { ++messageCount; });
+    MeasurementRegistry* registry = MeasurementLoader::loadMeasurementRegistry(path);
+    qInstallMessageHandler(previous);
+    return messageCount == 0 ? registry : nullptr;
 }
 
 void TestMeasurement::toString_data()
 {
-    QTest::addColumn<double>("unitScale");
-    QTest::addColumn<double>("scale");
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<double>("resolution");
+    QTest::addColumn<QString>("converter"); // unit scale, scale, offset, resolution
     QTest::addColumn<QVariant>("raw");
     QTest::addColumn<QString>("text");
-
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-
-    QTest::newRow("tenths of degC to degF") << 0.1 << 1.8 << 32 << 0.1 << QVariant(235) << "74.3";
-    QTest::newRow("unit scale only, half rounds up")
-        << 0.1 << 1.0 << 0 << 1.0 << QVariant(235) << "24";
-    QTest::newRow("negative half rounds away from zero")
-        << 1.0 << 1.0 << 0 << 1.0 << QVariant(-23.5) << "-24";
-    QTest::newRow("negative raw through unit scale")
-        << 0.1 << 1.0 << 0 << 1.0 << QVariant(-235) << "-24";
-    QTest::newRow("resolution 5 snaps") << 1.0 << 1.0 << 0 << 5.0 << QVariant(23) << "25";
-    QTest::newRow("resolution 10 snaps") << 1.0 << 1.0 << 0 << 10.0 << QVariant(1234) << "1230";
-    QTest::newRow("resolution 10, negative half")
-        << 1.0 << 1.0 << 0 << 10.0 << QVariant(-1235) << "-1240";
-    QTest::newRow("resolution 100") << 1.0 << 1.0 << 0 << 100.0 << QVariant(1250) << "1300";
-    // 23.26 and 23.38 would print 23 without snapping; snapped they become 23.5.
-    QTest::newRow("resolution 0.5 snaps, no decimals")
-        << 1.0 << 1.0 << 0 << 0.5 << QVariant(23.26) << "24";
-    QTest::newRow("resolution 0.5, below the half step")
-        << 1.0 << 1.0 << 0 << 0.5 << QVariant(23.24) << "23";
-    QTest::newRow("resolution 0.25 snaps, no decimals")
-        << 1.0 << 1.0 << 0 << 0.25 << QVariant(23.38) << "24";
-    // Snapped to a multiple of 0.05, 0.03 would become 0.05 and print 0.1.
-    QTest::newRow("resolution 0.05, one decimal, no snap")
-        << 1.0 << 1.0 << 0 << 0.05 << QVariant(0.03) << "0.0";
-    QTest::newRow("resolution 0.05, one decimal")
-        << 1.0 << 1.0 << 0 << 0.05 << QVariant(23.46) << "23.5";
-    QTest::newRow("resolution 0.01, two decimals")
-        << 1.0 << 1.0 << 0 << 0.01 << QVariant(74.254) << "74.25";
-    QTest::newRow("resolution 0.001, three decimals")
-        << 1.0 << 1.0 << 0 << 0.001 << QVariant(2.0) << "2.000";
-    QTest::newRow("resolution 0, six decimals")
-        << 1.0 << 1.0 << 0 << 0.0 << QVariant(23.456) << "23.456000";
-    QTest::newRow("negative resolution, six decimals")
-        << 1.0 << 1.0 << 0 << -1.0 << QVariant(23.456) << "23.456000";
-    QTest::newRow("NaN resolution, six decimals")
-        << 1.0 << 1.0 << 0 << nan << QVariant(-23.456) << "-23.456000";
-    QTest::newRow("offset -40") << 1.0 << 1.0 << -40 << 1.0 << QVariant(40) << "0";
-    QTest::newRow("zero scale shows the offset")
-        << 0.1 << 0.0 << 32 << 1.0 << QVariant(999) << "32";
-    QTest::newRow("numeric text") << 0.1 << 1.8 << 32 << 0.1 << QVariant("235") << "74.3";
-    QTest::newRow("non-numeric text reads as zero")
-        << 0.1 << 1.8 << 32 << 0.1 << QVariant("warm") << "32.0";
-    QTest::newRow("invalid value reads as zero") << 1.0 << 1.0 << 5 << 1.0 << QVariant() << "5";
-    QTest::newRow("large value has no exponent")
-        << 1.0 << 1.0 << 0 << 1.0 << QVariant(1e20) << "100000000000000000000";
+    const struct
+    {
+        const char* name;
+        double unitScale, scale;
+        int offset;
+        double resolution;
+        QVariant raw;
+        const char* text;
+    } rows[] = {
+        { "tenths of degC in degF", 0.1, 1.8, 32, 0.1, 235, "74.3" },
+        { "half rounds up", 0.1, 1, 0, 1, 235, "24" },
+        { "negative half rounds away from zero", 1, 1, 0, 1, -23.5, "-24" },
+        { "resolution 5 snaps", 1, 1, 0, 5, 23, "25" },
+        { "resolution 10, negative half", 1, 1, 0, 10, -1235, "-1240" },
+        { "resolution 100", 1, 1, 0, 100, 1250, "1300" },
+        { "resolution 0.5 snaps, no decimals", 1, 1, 0, 0.5, 23.26, "24" },
+        { "resolution 0.5, below the half step", 1, 1, 0, 0.5, 23.24, "23" },
+        { "resolution 0.25 snaps", 1, 1, 0, 0.25, 23.38, "24" },
+        { "resolution 0.05, one decimal, no snap", 1, 1, 0, 0.05, 0.03, "0.0" },
+        { "resolution 0.01, two decimals", 1, 1, 0, 0.01, 74.254, "74.25" },
+        { "resolution 0.001, three decimals", 1, 1, 0, 0.001, 2.0, "2.000" },
+        { "resolution 0, six decimals", 1, 1, 0, 0, 23.456, "23.456000" },
+        { "negative resolution", 1, 1, 0, -1, 23.456, "23.456000" },
+        { "NaN resolution", 1, 1, 0, qQNaN(), -23.456, "-23.456000" },
+        { "offset", 1, 1, -40, 1, 40, "0" },
+        { "zero scale shows the offset", 0.1, 0, 32, 1, 999, "32" },
+        { "numeric text", 0.1, 1.8, 32, 0.1, "235", "74.3" },
+        { "other text reads as zero", 0.1, 1.8, 32, 0.1, "warm", "32.0" },
+        { "invalid reads as zero", 1, 1, 5, 1, QVariant(), "5" },
+        { "no exponent", 1, 1, 0, 1, 1e20, "100000000000000000000" },
+    };
+    for (const auto& row : rows) {
+        QTest::newRow(row.name) << QString("%1 %2 %3 %4")
+                                       .arg(row.unitScale)
+                                       .arg(row.scale)
+                                       .arg(row.offset)
+                                       .arg(row.resolution)
+                                << row.raw << row.text;
+    }
 }
 
 void TestMeasurement::toString()
 {
-    QFETCH(double, unitScale);
-    QFETCH(double, scale);
-    QFETCH(int, offset);
-    QFETCH(double, resolution);
+    QFETCH(QString, converter);
     QFETCH(QVariant, raw);
     QFETCH(QString, text);
-
-    MeasurementConverter converter(nullptr);
-    converter._init(unitScale, scale, offset, resolution, QString());
-    QCOMPARE(converter.toString(raw), text);
+    const QStringList f = converter.split(' ');
+    MeasurementConverter c;
+    c._init(f[0].toDouble(), f[1].toDouble(), f[2].toInt(), f[3].toDouble(), {});
+    QCOMPARE(c.toString(raw), text);
 }
 
-void TestMeasurement::fromValue_data()
+void TestMeasurement::fromValueAndApplicability()
 {
-    QTest::addColumn<double>("unitScale");
-    QTest::addColumn<double>("scale");
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<QVariant>("display");
-    QTest::addColumn<double>("raw");
+    MeasurementConverter c;
+    const struct
+    {
+        double unitScale, scale;
+        int offset;
+        QVariant display;
+        double raw;
+    } rows[] = { { 0.1, 1.8, 32, 74.3, 235 }, { 0.1, 0, 32, 23.5, 235 }, { 1, 1, -40, -40, 0 },
+        { 0.01, 14.5038, 0, "36.2595", 250 }, { 1, 1, 0, 23.26, 23.26 } };
+    for (const auto& row : rows) {
+        c._init(row.unitScale, row.scale, row.offset, 0.1, {});
+        QVERIFY(qAbs(c.fromValue(row.display) - row.raw) < 1e-9);
+    }
 
-    QTest::newRow("inverse of degF display") << 0.1 << 1.8 << 32 << QVariant(74.3) << 235.0;
-    QTest::newRow("zero scale ignores the offset") << 0.1 << 0.0 << 32 << QVariant(23.5) << 235.0;
-    QTest::newRow("negative offset") << 1.0 << 1.0 << -40 << QVariant(-40) << 0.0;
-    QTest::newRow("text value") << 0.01 << 14.5038 << 0 << QVariant("36.2595") << 250.0;
-    QTest::newRow("no rounding") << 1.0 << 1.0 << 0 << QVariant(23.26) << 23.26;
+    std::unique_ptr<MeasurementConversion> ab(conversion("c:A>X,A>B"));
+    const bool applicable[] = { ab->isApplicable("A", "B"), ab->isApplicable("B", "A"),
+        ab->isApplicable("A", "b"), ab->isApplicable(" A", "B"), ab->isApplicable("X", "B"),
+        conversion("d:")->isApplicable("A", "B") };
+    QCOMPARE(QVector<bool>(std::begin(applicable), std::end(applicable)),
+        QVector<bool>({ true, false, false, false, false, false }));
 }
 
-void TestMeasurement::fromValue()
+void TestMeasurement::getConversion_data()
 {
-    QFETCH(double, unitScale);
-    QFETCH(double, scale);
-    QFETCH(int, offset);
-    QFETCH(QVariant, display);
-    QFETCH(double, raw);
+    QTest::addColumn<QStringList>("conversions");
+    QTest::addColumn<QString>("expected"); // for U > msys.us, then for msys.us > U
+    QTest::newRow("forward beats a smaller id in reverse")
+        << QStringList { "C0:msys.us>U", "C1:U>msys.us" } << "C1 C0";
+    QTest::newRow("reverse when nothing runs forward") << QStringList { "C0:msys.us>U" } << "C0 C0";
+    QTest::newRow("smaller id wins") << QStringList { "C2:U>msys.us", "C1:U>msys.us" } << "C1 C1";
+    QTest::newRow("ids compare as text")
+        << QStringList { "C9:U>msys.us", "C10:U>msys.us" } << "C10 C10";
+    QTest::newRow("none applies, case-sensitive")
+        << QStringList { "C0:V>msys.us", "C1:u>msys.us" } << "- -";
+    QTest::newRow("empty registry") << QStringList() << "- -";
+}
 
-    MeasurementConverter converter(nullptr);
-    converter._init(unitScale, scale, offset, 0.1, QString());
-    QVERIFY2(qAbs(converter.fromValue(display) - raw) < 1e-9,
-        qPrintable(QString::number(converter.fromValue(display), 'g', 17)));
+void TestMeasurement::getConversion()
+{
+    QFETCH(QStringList, conversions);
+    QFETCH(QString, expected);
+    MeasurementRegistry registry;
+    for (const QString& description : conversions)
+        registry.addConversion(conversion(description));
+    QStringList found;
+    for (auto* c :
+        { registry.getConversion("U", "msys.us"), registry.getConversion("msys.us", "U") })
+        found << (c ? c->m_id : "-");
+    QCOMPARE(found.join(' '), expected);
+}
+
+void TestMeasurement::getConverter_data()
+{
+    QTest::addColumn<QStringList>("conversions");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<QString>("expected");
+    // Every row registers unit U with scale 0.1 and resolution 0.01.
+    QTest::newRow("unknown unit") << QStringList() << "nosuch"
+                                  << "1*1+0 @1 ";
+    QTest::newRow("unit's own resolution") << QStringList() << "U"
+                                           << "0.1*1+0 @0.01 ";
+    QTest::newRow("conversion to another unit is not for display")
+        << QStringList { "C1:U>V@0.5" } << "U"
+        << "0.1*1+0 @0.01 ";
+    QTest::newRow("first entry for the unit into msys.us")
+        << QStringList { "C1:V>msys.us@5,U>V@3,U>msys.us@0.25,U>msys.us@5" } << "U"
+        << "0.1*2+7 @0.25 label C1";
+    QTest::newRow("reverse-only entry gives resolution 0")
+        << QStringList { "C1:msys.us>U@0.5" } << "U"
+        << "0.1*2+7 @0 label C1";
+    QTest::newRow("conversion for an unknown unit") << QStringList { "C1:W>msys.us@0.1" } << "W"
+                                                    << "1*2+7 @0.1 label C1";
+}
+
+void TestMeasurement::getConverter()
+{
+    QFETCH(QStringList, conversions);
+    QFETCH(QString, unit);
+    QFETCH(QString, expected);
+    MeasurementRegistry registry;
+    registry.addUnits(units("U", 0.1, 0.01));
+    for (const QString& description : conversions)
+        registry.addConversion(conversion(description));
+    MeasurementConverter* converter = registry.getConverter(unit);
+    QCOMPARE(describe(converter), expected);
+    // Made once: definitions added later do not rebuild it.
+    registry.addConversion(conversion("C0:" + unit + ">msys.us"));
+    QCOMPARE(registry.getConverter(unit), converter);
+    QCOMPARE(describe(converter), expected);
+}
+
+void TestMeasurement::registryOwnership()
+{
+    auto* registry = new MeasurementRegistry;
+    QPointer<MeasurementUnits> first(units("U", 0.1, 0.1));
+    QPointer<MeasurementConversion> c1(conversion("C1:U>msys.us"));
+    registry->addSystem("msys.us", "US");
+    registry->addSystem("msys.si", "SI");
+    registry->addSystem("msys.us", "US customary");
+    for (int i = 0; i < 2; ++i) { // the same object twice is kept
+        registry->addUnits(first);
+        registry->addConversion(c1);
+    }
+    registry->addUnits(units("kPa", 1, 1));
+    registry->addConversion(conversion("a"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(first && c1);
+    QCOMPARE(describe(*registry),
+        "system msys.si=SI\nsystem msys.us=US customary\nunit U|label U|0.1|0.1\n"
+        "unit kPa|label kPa|1|1\nconversion C1|label C1|2|7:U>msys.us@1\nconversion a|label "
+        "a|2|7:");
+
+    // A replaced object is deleted later, from the event loop.
+    MeasurementUnits* second = units("U", 0.01, 0.1);
+    registry->addUnits(second);
+    registry->addConversion(conversion("C1:V>msys.us"));
+    QCOMPARE(registry->getUnits("U"), second);
+    QCOMPARE(second->parent(), registry);
+    QVERIFY(first && c1);
+    QTRY_VERIFY(!first && !c1);
+
+    QPointer<MeasurementConverter> converter(registry->getConverter("U"));
+    QPointer<MeasurementConverter> unknown(registry->getConverter("X"));
+    QPointer<MeasurementUnits> owned(second);
+    QVERIFY(converter && unknown && converter != unknown);
+    delete registry;
+    QVERIFY(!converter && !unknown && !owned);
+}
+
+void TestMeasurement::concurrentGetConverter()
+{
+    constexpr int threadCount = 8;
+    constexpr int unitCount = 40;
+    for (int round = 0; round < 100; ++round) {
+        MeasurementRegistry registry;
+        for (int i = 0; i < unitCount; ++i) {
+            registry.addUnits(units(QString::number(i), 0.1, 0.1));
+            if (i % 2 == 0)
+                registry.addConversion(conversion(QString("C%1:%1>msys.us@0.5").arg(i)));
+        }
+        std::atomic<bool> go { false };
+        MeasurementConverter* seen[threadCount][unitCount];
+        std::vector<std::thread> threads;
+        for (int t = 0; t < threadCount; ++t) {
+            threads.emplace_back([&, t] {
+                while (!go)
+                    std::this_thread::yield();
+                // Half the threads walk backwards, so that first requests collide.
+                for (int k = 0; k < unitCount; ++k) {
+                    const int i = t % 2 == 0 ? k : unitCount - 1 - k;
+                    seen[t][i] = registry.getConverter(QString::number(i));
+                }
+            });
+        }
+        go = true;
+        for (std::thread& thread : threads)
+            thread.join();
+        for (int i = 0; i < unitCount; ++i) {
+            MeasurementConverter* expected = registry.getConverter(QString::number(i));
+            QCOMPARE(expected->m_resolution, i % 2 == 0 ? 0.5 : 0.1);
+            for (int t = 0; t < threadCount; ++t)
+                QCOMPARE(seen[t][i], expected);
+        }
+    }
+}
+
+// Rows in tests/data/measurement/load.txt, one a line: name|body of <Measurements>|expected
+// contents, with line ends written \n (and \r).
+void TestMeasurement::load_data()
+{
+    QTest::addColumn<QString>("xml");
+    QTest::addColumn<QString>("expected");
+    QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/measurement/load.txt"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    for (QString line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        line.replace("\\r", "\r").replace("\\n", "\n");
+        QTest::newRow(qPrintable(line.section('|', 0, 0)))
+            << "<?xml version=\"1.0\"?>\n<Measurements>" + line.section('|', 1, 1)
+                + "</Measurements>"
+            << line.section('|', 2);
+    }
+    QTest::newRow("unit 1000 levels deep")
+        << QString("<a>").repeated(1000) + "<MUnitDef id=\"u\"/>" + QString("</a>").repeated(1000)
+        << "unit u||0|0";
+    QTest::newRow("document element is no definition")
+        << "<MUnitDef id=\"root\"><MUnitDef id=\"inner\"/></MUnitDef>"
+        << "unit inner||0|0";
+}
+
+void TestMeasurement::load()
+{
+    QFETCH(QString, xml);
+    QFETCH(QString, expected);
+    std::unique_ptr<MeasurementRegistry> registry(loadQuietly(write(xml.toUtf8())));
+    QVERIFY(registry);
+    QCOMPARE(registry->parent(), nullptr);
+    QCOMPARE(describe(*registry), expected);
+}
+
+void TestMeasurement::loadedEntryMakesDisplayConverter()
+{
+    // An entry naming no known conversion is reported and dropped; ids must match exactly.
+    QString xml = "<Measurements><MUnitDef "
+                  "id=\"degC_x10\"><Scale>0.1</Scale><Resolution>1</Resolution></MUnitDef>"
+                  "<MUnitConverter "
+                  "id=\"c\"><Label>F</Label><Scale>1.8</Scale><Offset>32</Offset></MUnitConverter>";
+    for (const char* id : { "<ConverterId>c</ConverterId>", "", "<ConverterId>C</ConverterId>",
+             "<ConverterId> c</ConverterId>", "<ConverterId>nosuch</ConverterId>" }) {
+        xml += QString("<MUnitDef2Converter>%1<SrcMUnitId>degC_x10</"
+                       "SrcMUnitId><DstMUnitId>msys.us</DstMUnitId>"
+                       "<Resolution>0.1</Resolution></MUnitDef2Converter>")
+                   .arg(id);
+    }
+    for (int i = 0; i < 4; ++i)
+        QTest::ignoreMessage(QtCriticalMsg, "NULLCHECK failed.");
+    std::unique_ptr<MeasurementRegistry> registry(
+        MeasurementLoader::loadMeasurementRegistry(write((xml + "</Measurements>").toUtf8())));
+    QVERIFY(registry);
+    QCOMPARE(
+        describe(*registry), "unit degC_x10||0.1|1\nconversion c|F|1.8|32:degC_x10>msys.us@0.1");
+    MeasurementConverter* converter = registry->getConverter("degC_x10");
+    QCOMPARE(converter->toString(235) + ' ' + converter->toString(-400) + ' ' + describe(converter),
+        "74.3 -40.0 0.1*1.8+32 @0.1 F");
+}
+
+void TestMeasurement::failures_data()
+{
+    QTest::addColumn<QString>("name"); // "." is the folder itself
+    QTest::addColumn<QByteArray>("content"); // null: the file is not written
+    QTest::addColumn<QString>("message"); // %1 is the path
+    const QString parsing = "\"PXC parsing failure '%1'\"";
+    QTest::newRow("missing file") << "missing.xml" << QByteArray()
+                                  << "\"PXC open failure '%1': No such file or directory\"";
+    QTest::newRow("quote in the path") << "mis\"sing.xml" << QByteArray()
+                                       << "\"PXC open failure '%1': No such file or directory\"";
+    QTest::newRow("folder") << "." << QByteArray()
+                            << "\"PXC open failure '%1': file to open is a directory\"";
+    QTest::newRow("syntax error") << "m.xml"
+                                  << QByteArray("<Measurements><MUnitDef id=\"u\"></Measurements>")
+                                  << parsing;
+    QTest::newRow("empty file") << "m.xml" << QByteArray("") << parsing;
+    QTest::newRow("plain text") << "m.xml" << QByteArray("degC 0.1") << parsing;
+    QTest::newRow("two document elements") << "m.xml" << QByteArray("<a/><b/>") << parsing;
+    QTest::newRow("nested too deeply")
+        << "m.xml" << QByteArray("<a>").repeated(200000) + QByteArray("</a>").repeated(200000)
+        << parsing;
+}
+
+void TestMeasurement::failures()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, message);
+    const QString path = name == "." ? m_dir->path()
+        : content.isNull()           ? m_dir->filePath(name)
+                                     : write(content);
+    // The debug stream escapes a quotation mark inside the quoted message.
+    QTest::ignoreMessage(
+        QtCriticalMsg, qPrintable(message.arg(QString(path).replace('"', "\\\""))));
+    QCOMPARE(MeasurementLoader::loadMeasurementRegistry(path), nullptr);
+}
+
+void TestMeasurement::bundledSample()
+{
+    std::unique_ptr<MeasurementRegistry> registry(
+        loadQuietly(KIVO_SAMPLE_DATA_DIR "/measurements.xml"));
+    QVERIFY(registry);
+    QCOMPARE(registry->getSystems().keys(), QStringList({ "msys.si", "msys.us" }));
+    const struct
+    {
+        const char* unit;
+        int raw;
+        const char* expected;
+    } rows[] = { { "degC_x10", 235, "74.3 \u00b0F@0.1" }, { "degC_x10", -400, "-40.0 \u00b0F@0.1" },
+        { "degC", 20, "68 \u00b0F@1" }, { "kPa", 100, "14.5 psi@0.1" },
+        { "bar_x100", 250, "36.3 psi@0.1" }, { "lps_x10", 125, "198.1 gpm@0.1" },
+        { "m3h", 45, "198 gpm@1" }, { "volts", 230, "230.0 V@0.1" },
+        { "kW", 12, "40.9 kBtu/h@0.1" }, { "percent", 55, "55 %@1" }, { "seconds", 90, "90 s@1" },
+        { "minutes", 15, "15 min@1" }, { "hours", 8760, "8760 h@1" },
+        { "rpm", 1450, "1450 rpm@1" } };
+    QStringList units;
+    for (const auto& row : rows) {
+        const MeasurementConverter* c = registry->getConverter(row.unit);
+        QCOMPARE(c->toString(row.raw) + ' ' + c->m_label + '@' + QString::number(c->m_resolution),
+            QString::fromUtf8(row.expected));
+        if (!units.contains(row.unit))
+            units << row.unit;
+    }
+    units.sort();
+    QCOMPARE(registry->getUnitIds(), units);
 }
 
 QTEST_GUILESS_MAIN(TestMeasurement)
+
 #include "tst_measurement.moc"
