@@ -24,41 +24,32 @@
 
 using namespace kivo;
 using namespace std::literals;
+using E = DPTypeEvent;
 using Row = std::pair<const char*, DPTypeBase*>;
 Q_DECLARE_METATYPE(DPTypeBase*)
 
 namespace {
 
-DPTypeEvent::AssociatedVariable* av(const QString& names, bool changeable)
+// The names are a heap copy, so that a probe can share them.
+E::AssociatedVariable* av(const QString& names, bool changeable)
 {
-    // A heap copy of the names, so that a probe can share it.
-    return new DPTypeEvent::AssociatedVariable { QString(names.constData(), names.size()),
-        changeable };
+    return new E::AssociatedVariable { QString(names.constData(), names.size()), changeable };
 }
 
-// Shares a record's names: once the record is deleted the probe holds the only reference.
-bool released(const QString& probe)
+E* event(QObject* p, int id, const QString& desc, const QString& expl, E::EventType type,
+    E::AckType ack, E::ResetType reset, const QMap<QString, E::AssociatedVariable*>& avs = {})
 {
-    return probe.isDetached();
-}
-
-DPTypeEvent* makeEvent(QObject* p, int id, const QString& desc, const QString& expl,
-    DPTypeEvent::EventType type, DPTypeEvent::AckType ack, DPTypeEvent::ResetType reset,
-    const QMap<QString, DPTypeEvent::AssociatedVariable*>& avs = {})
-{
-    return (new DPTypeEvent(p))->_init(id, desc, expl, type, false, ack, reset, avs);
+    return (new E(p))->_init(id, desc, expl, type, true, ack, reset, avs);
 }
 
 // Every kind of type, fresh and with edge content; the texts are in tests/data/types/json.txt.
 std::vector<Row> jsonRows(QObject* p)
 {
-    const QString degC = QString::fromUtf8("\xc2\xb0"
-                                           "C");
     return {
         { "int fresh", new DPTypeNumber(p) },
         { "int", (new DPTypeNumber(p))->_init(5, 0, 100, "u.rpm", "rpm") },
         { "int extremes, text default",
-            (new DPTypeNumber(p))->_init("-42", INT_MIN, INT_MAX, "u.temp", degC) },
+            (new DPTypeNumber(p))->_init("-42", INT_MIN, INT_MAX, "u.temp", "\u00b0C") },
         { "int default not a number", (new DPTypeNumber(p))->_init("abc", -1, 1, {}, {}) },
         { "real fresh", new DPTypeReal(p) },
         { "real", (new DPTypeReal(p))->_init("2.50", -0.5, 1234567.0, {}, "bar") },
@@ -72,55 +63,94 @@ std::vector<Row> jsonRows(QObject* p)
         { "enum keys sorted as numbers",
             (new DPTypeEnum(p))
                 ->_init(-3, { { 10, "ten" }, { 9, "nine" }, { -3, "minus three" }, { 100, "" } }) },
-        { "event fresh", new DPTypeEvent(p) },
+        { "event fresh", new E(p) },
         { "event",
-            (new DPTypeEvent(p))
-                ->_init(4711, "Pump overload", "Check the pump", DPTypeEvent::Alarm, true,
-                    DPTypeEvent::AckAuto, DPTypeEvent::ResetAuto,
-                    { { "Pump", av("  P1   P2\tP3 ", false) }, { "Alarm", av("A1", true) } }) },
+            event(p, 4711, "Pump overload", "Check the pump", E::Alarm, E::AckAuto, E::ResetAuto,
+                { { "Pump", av("  P1   P2\tP3 ", false) }, { "Alarm", av("A1", true) } }) },
         { "event empty and blank names",
-            makeEvent(p, -1, "d", "e", DPTypeEvent::Fault, DPTypeEvent::AckNo,
-                DPTypeEvent::ResetManual,
+            event(p, -1, "d", "e", E::Fault, E::AckNo, E::ResetManual,
                 { { "t", av({}, true) }, { "u", av(" \t\n ", false) } }) },
         { "event types ordered by code units",
-            makeEvent(p, 1, {}, {}, DPTypeEvent::Warning, DPTypeEvent::AckManual,
-                DPTypeEvent::ResetAuto,
+            event(p, 1, {}, {}, E::Warning, E::AckManual, E::ResetAuto,
                 { { "b", av("x1", false) }, { "a", av("x2 x3", true) },
                     { "B", av("x4", false) } }) },
         // Texts holding place markers are filled again by the later values.
         { "event description naming a later marker",
-            makeEvent(p, 2, "load %3", "X", DPTypeEvent::Warning, DPTypeEvent::AckNo,
-                DPTypeEvent::ResetManual) },
+            event(p, 2, "load %3", "X", E::Warning, E::AckNo, E::ResetManual) },
         { "event description holding the first marker",
-            makeEvent(p, 1, "%1 left", "E", DPTypeEvent::Fault, DPTypeEvent::AckAuto,
-                DPTypeEvent::ResetAuto) },
+            event(p, 1, "%1 left", "E", E::Fault, E::AckAuto, E::ResetAuto) },
         { "event variable type holding a marker",
-            makeEvent(p, 3, {}, {}, DPTypeEvent::Message, DPTypeEvent::AckManual,
-                DPTypeEvent::ResetManual, { { "%3x", av("n", false) } }) },
+            event(p, 3, {}, {}, E::Message, E::AckManual, E::ResetManual,
+                { { "%3x", av("n", false) } }) },
         { "text fresh", new DPTypeString(p) },
         { "text", (new DPTypeString(p))->_init("42", "[0-9]\\d*", "###", 16) },
         { "text backslashes", (new DPTypeString(p))->_init("C:\\temp", "\\w", "a\\b", -1) },
         { "text quote and non-ASCII",
-            (new DPTypeString(p))
-                ->_init(QString::fromUtf8("caf\xc3\xa9"),
-                    QString::fromUtf8("[\"\xc3\xa9\xe2\x82\xac]"), {}, 4) },
+            (new DPTypeString(p))->_init("caf\u00e9", "[\"\u00e9\u20ac]", {}, 4) },
         { "text holding markers", (new DPTypeString(p))->_init("a%2b", "x", "%4", 7) },
         { "ipv4 fresh", new DPTypeIPv4(p) },
         { "ipv4", (new DPTypeIPv4(p))->_init("192.168.1.10") },
         { "time fresh", new DPTypeTime(p) },
         { "time", (new DPTypeTime(p))->_init(1234, DPTypeTime::Midnight) },
         { "time GMT", (new DPTypeTime(p))->_init(-7, DPTypeTime::Jan_01_1970_GMT) },
+        // With the registry of registry() below.
+        { "registry int to one decimal",
+            (new DPTypeNumber(p))->_init(235, -400, 1000, "u.temp", "raw") },
+        { "registry int snapped", (new DPTypeNumber(p))->_init("3", 1, 10, "u.flow", {}) },
+        { "registry int resolution in exponent notation",
+            (new DPTypeNumber(p))->_init(1, 0, 0, "u.coarse", {}) },
+        { "registry int unknown unit", (new DPTypeNumber(p))->_init({}, -5, 7, "u.none", "raw") },
+        { "registry real to one decimal",
+            (new DPTypeReal(p))->_init("23.5", -400.0, 1000.0, "u.temp", "raw") },
+        { "registry real snapped", (new DPTypeReal(p))->_init(1234567.0, 1.0, 10.0, "u.flow", {}) },
     };
+}
+
+// A row's text; rows named "registry ..." are rendered with the registry.
+QString render(const Row& row, MeasurementRegistry* registry)
+{
+    registry = QByteArray(row.first).startsWith("registry") ? registry : nullptr;
+    if (auto* number = qobject_cast<const DPTypeNumber*>(row.second))
+        return number->toJson(registry);
+    if (auto* real = qobject_cast<const DPTypeReal*>(row.second))
+        return real->toJson(registry);
+    return row.second->toJson();
+}
+
+// Tenths of degC shown in degF at 0.1, l/h in gal/h snapped to 5, and a coarse resolution;
+// or only unit "u" shown through the given conversion.
+std::unique_ptr<MeasurementRegistry> registry(double uScale = 0, double scale = 0, int offset = 0,
+    double resolution = 0, const QString& label = {})
+{
+    auto registry = std::make_unique<MeasurementRegistry>();
+    const struct
+    {
+        QString unit;
+        double unitScale, scale;
+        int offset;
+        double resolution;
+        QString label;
+    } rows[] = { { "u.temp", 0.1, 1.8, 32, 0.1, "degF" }, { "u.flow", 1, 2.3, 0, 5, "gal/h" },
+        { "u.coarse", 1, 1, 0, 1234567, "big" },
+        { "u", uScale, scale, offset, resolution, label } };
+    for (const auto& row : rows) {
+        registry->addUnits((new MeasurementUnits)->_init(row.unit, "raw", row.unitScale, 1.0));
+        auto* conversion
+            = (new MeasurementConversion)->_init("c." + row.unit, row.label, row.scale, row.offset);
+        registry->addConversion(conversion);
+        conversion->addApplicableDefs(
+            row.unit, MeasurementRegistry::displaySystemId, row.resolution);
+    }
+    return registry;
 }
 
 QHash<QString, QString> expectedJson()
 {
     QHash<QString, QString> texts;
     QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/types/json.txt"));
-    if (file.open(QIODevice::ReadOnly)) {
-        for (const QString& line : QString::fromUtf8(file.readAll()).split('\n'))
-            texts.insert(line.section('|', 0, 0), line.section('|', 1));
-    }
+    for (const QString& line :
+        QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : "").split('\n'))
+        texts.insert(line.section('|', 0, 0), line.section('|', 1));
     return texts;
 }
 
@@ -128,21 +158,18 @@ QHash<QString, QString> expectedJson()
 // arg(QString), ints with arg(int), doubles with arg(double, 0, 'g', -1).
 QString substitute(QString text, const QVariantList& values)
 {
-    for (const QVariant& value : values) {
-        if (value.userType() == QMetaType::Int)
-            text = text.arg(value.toInt());
-        else if (value.userType() == QMetaType::Double)
-            text = text.arg(value.toDouble(), 0, 'g', -1);
-        else
-            text = text.arg(value.toString());
+    for (const QVariant& v : values) {
+        const int type = v.userType();
+        text = type == QMetaType::Int   ? text.arg(v.toInt())
+            : type == QMetaType::Double ? text.arg(v.toDouble(), 0, 'g', -1)
+                                        : text.arg(v.toString());
     }
     return text;
 }
 
 const QString numberTemplate = "\"type\":\"int\", \"default\":%1, \"min\":%2, \"max\":%3, "
                                "\"resolution\":%4, \"unitsLabel\":\"%5\"";
-const QString realTemplate = "\"type\":\"qreal\", \"default\":%1, \"min\":%2, \"max\":%3, "
-                             "\"resolution\":%4, \"unitsLabel\":\"%5\"";
+const QString realTemplate = QString(numberTemplate).replace("\"int\"", "\"qreal\"");
 const QString textTemplate
     = "\"type\":\"text\", \"default\":\"%1\", \"charSet\":\"%2\", \"format\":\"%3\", \"maxLen\":%4";
 
@@ -150,24 +177,21 @@ QString plainEnum(const DPTypeEnum& type)
 {
     QList<int> keys = type.m_values.keys();
     std::sort(keys.begin(), keys.end());
-    QString entries;
-    for (int key : qAsConst(keys)) {
-        entries += (entries.isEmpty() ? "" : ",")
-            + substitute("{\"id\":%1 ,\"name\":\"%2\"}", { key, type.m_values.value(key) });
-    }
-    return substitute(
-        "\"type\":\"enum\", \"default\":%1, \"values\":[%2]", { type.m_default, entries });
+    QStringList entries;
+    for (int key : qAsConst(keys))
+        entries << substitute("{\"id\":%1 ,\"name\":\"%2\"}", { key, type.m_values.value(key) });
+    return substitute("\"type\":\"enum\", \"default\":%1, \"values\":[%2]",
+        { type.m_default, entries.join(',') });
 }
 
-QString plainEvent(const DPTypeEvent& type)
+QString plainEvent(const E& type)
 {
     QStringList avs;
     for (auto it = type.m_associatedVariables.cbegin(); it != type.m_associatedVariables.cend();
          ++it) {
-        for (const QString& name : it.value()->names.simplified().split(' ')) {
+        for (const QString& name : it.value()->names.simplified().split(' '))
             avs << substitute("{ \"type\":\"%1\", \"id\":\"%2\", \"access\":\"%3\" }",
                 { it.key(), name, it.value()->changeable ? "W" : "R" });
-        }
     }
     return substitute("\"type\":\"event\", \"id\":%1, \"desc\":\"%2\", \"expl\":\"%3\", "
                       "\"etype\":%4, \"atype\":%5, \"rtype\":%6, \"avs\":%7",
@@ -176,16 +200,13 @@ QString plainEvent(const DPTypeEvent& type)
 }
 
 // What a converter shows, written out plainly: its arithmetic, then QString::number 'f'.
-QString plainDisplay(const MeasurementConverter& converter, double raw)
+QString plainDisplay(const MeasurementConverter& c, double raw)
 {
-    double y = raw * converter.getUnitScale() * converter.getScale() + converter.getOffset();
-    const double exponent = std::log10(converter.m_resolution);
-    if (!std::isfinite(exponent))
-        return QString::number(y, 'f', 6);
-    if (int(exponent) < 0)
-        return QString::number(y, 'f', -int(exponent));
-    return QString::number(
-        std::round(y * (1.0 / converter.m_resolution)) / (1.0 / converter.m_resolution), 'f', 0);
+    const double y = raw * c.getUnitScale() * c.getScale() + c.getOffset();
+    const double exponent = std::log10(c.m_resolution);
+    if (!std::isfinite(exponent) || int(exponent) < 0)
+        return QString::number(y, 'f', std::isfinite(exponent) ? -int(exponent) : 6);
+    return QString::number(std::round(y * (1.0 / c.m_resolution)) / (1.0 / c.m_resolution), 'f', 0);
 }
 
 // Doubles at the edges of the 'g' and 'f' formats, then a fixed spread of others: arbitrary
@@ -202,13 +223,10 @@ QVector<double> testDoubles(int count)
         double value = double(qint64(bits % 4000001) - 2000000);
         if (i % 4 == 0)
             std::memcpy(&value, &bits, sizeof value);
-        else if (i % 4 == 1)
-            value = std::ldexp(value, -int(random() % 12));
-        else if (i % 4 == 2)
-            value /= std::pow(10.0, double(random() % 8));
-        else
-            value = value * 0.01 * 1.8 + 32;
-        values.append(value);
+        values << (i % 4 == 1 ? std::ldexp(value, -int(random() % 12))
+                : i % 4 == 2  ? value / std::pow(10.0, double(random() % 8))
+                : i % 4 == 3  ? value * 0.01 * 1.8 + 32
+                              : value);
     }
     return values;
 }
@@ -219,347 +237,251 @@ class TestTypes : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void concurrentFirstRendering(); // must run first, while the templates are still unbuilt
-    void toJson_data();
-    void toJson();
-    void defaultValues();
-    void realDefaultTexts();
-    void eventRecordsReleasedOnce();
-    void markedTexts();
-    void integers();
-    void reals();
-    void converterTexts();
-    void registryRendering();
-    void escape_data();
-    void escape();
-    void escapeAgreesWithStepwiseRule();
-
-private:
     QObject m_pool;
-};
 
-void TestTypes::concurrentFirstRendering()
-{
-    const QHash<QString, QString> expected = expectedJson();
-    std::atomic<int> ready { 0 };
-    std::atomic<int> failures { 0 };
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&] {
-            QObject owner;
-            const std::vector<Row> rows = jsonRows(&owner);
-            for (++ready; ready.load() < 4;)
-                std::this_thread::yield();
-            for (int round = 0; round < 100; ++round) {
-                for (const Row& row : rows)
-                    failures += row.second->toJson() != expected.value(row.first);
-            }
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    QCOMPARE(failures, 0);
-}
-
-void TestTypes::toJson_data()
-{
-    QTest::addColumn<DPTypeBase*>("type");
-    QTest::addColumn<bool>("withRegistry");
-    for (const Row& row : jsonRows(&m_pool))
-        QTest::newRow(row.first) << row.second << false;
-
-    // With a registry: tenths of degC shown in degF at 0.1, l/h in gal/h snapped to 5.
-    QObject* p = &m_pool;
-    const std::vector<Row> rows = {
-        { "registry int to one decimal",
-            (new DPTypeNumber(p))->_init(235, -400, 1000, "u.temp", "raw label") },
-        { "registry int snapped", (new DPTypeNumber(p))->_init("3", 1, 10, "u.flow", {}) },
-        { "registry int resolution in exponent notation",
-            (new DPTypeNumber(p))->_init(1, 0, 0, "u.coarse", {}) },
-        { "registry int unknown unit", (new DPTypeNumber(p))->_init({}, -5, 7, "u.none", "raw") },
-        { "registry real to one decimal",
-            (new DPTypeReal(p))->_init("23.5", -400.0, 1000.0, "u.temp", "raw") },
-        { "registry real snapped", (new DPTypeReal(p))->_init(1234567.0, 1.0, 10.0, "u.flow", {}) },
-    };
-    for (const Row& row : rows)
-        QTest::newRow(row.first) << row.second << true;
-}
-
-void TestTypes::toJson()
-{
-    QFETCH(DPTypeBase*, type);
-    QFETCH(bool, withRegistry);
-    const QString expected = expectedJson().value(QTest::currentDataTag());
-    QVERIFY(!expected.isEmpty());
-    if (!withRegistry) {
-        QCOMPARE(type->toJson(), expected);
-        return;
-    }
-    MeasurementRegistry registry;
-    registry.addUnits((new MeasurementUnits)->_init("u.temp", "degC", 0.1, 1.0));
-    registry.addUnits((new MeasurementUnits)->_init("u.flow", "l/h", 1.0, 1.0));
-    const struct
+private Q_SLOTS:
+    // Must run first, while the templates are still unbuilt.
+    void concurrentFirstRendering()
     {
-        const char *id, *label, *unit;
-        double scale;
-        int offset;
-        double resolution;
-    } conversions[]
-        = { { "c.degF", "degF", "u.temp", 1.8, 32, 0.1 }, { "c.gal", "gal/h", "u.flow", 2.3, 0, 5 },
-              { "c.coarse", "big", "u.coarse", 1, 0, 1234567 } };
-    for (const auto& c : conversions) {
-        auto* conversion = (new MeasurementConversion)->_init(c.id, c.label, c.scale, c.offset);
-        registry.addConversion(conversion);
-        conversion->addApplicableDefs(c.unit, MeasurementRegistry::displaySystemId, c.resolution);
+        const QHash<QString, QString> expected = expectedJson();
+        std::atomic<int> ready { 0 };
+        std::atomic<int> failures { 0 };
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&] {
+                QObject owner;
+                const std::vector<Row> rows = jsonRows(&owner);
+                const auto units = registry();
+                for (++ready; ready.load() < 4;)
+                    std::this_thread::yield();
+                for (int round = 0; round < 100; ++round) {
+                    for (const Row& row : rows)
+                        failures += render(row, units.get()) != expected.value(row.first);
+                }
+            });
+        }
+        for (std::thread& thread : threads)
+            thread.join();
+        QCOMPARE(failures, 0);
     }
-    if (auto* number = qobject_cast<DPTypeNumber*>(type))
-        QCOMPARE(number->toJson(&registry), expected);
-    else
-        QCOMPARE(qobject_cast<DPTypeReal*>(type)->toJson(&registry), expected);
-}
 
-void TestTypes::defaultValues()
-{
-    QObject p;
-    QStringList texts;
-    for (const Row& row : jsonRows(&p)) {
-        const QVariant value = row.second->getDefaultValue();
-        texts << QString(value.typeName()) + '=' + value.toString();
-    }
-    QCOMPARE(texts.join(' '),
-        "= int=5 QString=-42 QString=abc = QString=2.50 double=1234567 QString=2.0 double=123456.7 "
-        "= "
-        "int=0 int=1 int=-3 int=0 int=16 int=24 int=8 int=8 int=24 int=0 QString= QString=42 "
-        "QString=C:\\temp QString=caf\u00e9 QString=a%2b QString= QString=192.168.1.10 int=0 "
-        "int=1234 int=-7");
-}
-
-// A loaded default reads as QString::toDouble reads it; text that is no number gives 0 and a
-// failed result.
-void TestTypes::realDefaultTexts()
-{
-    for (const char* text : { "-12.5", "0.25", "300", "007", "-0", "-0.0", "1.", ".5", "1e3", " 1",
-             "+1", "1,5", "abc", "", "-", "0x10", "inf", "nan", "99999999999999999999.5",
-             "0.1000000000000000055511151231257827", "123456.75", "-999999.5", "2.50000000" }) {
-        bool ok = false;
-        const double number = QString(text).toDouble(&ok);
-        DPTypeReal type;
-        type._init(QString(text), 0.0, 1.0, {}, {});
-        type.m_resultState = !ok;
-        QCOMPARE(type.toJson(), substitute(realTemplate, { ok ? number : 0.0, 0.0, 1.0, 1, "" }));
-        QCOMPARE(type.getResultState(), ok);
-        type.m_resultState = !ok;
-        const double read = type.getDefaultNumber();
-        QCOMPARE(type.getResultState(), ok);
-        QVERIFY(ok ? read == number || (std::isnan(read) && std::isnan(number)) : std::isnan(read));
-    }
-}
-
-void TestTypes::eventRecordsReleasedOnce()
-{
-    auto* kept = av("k", false);
-    auto* dropped = av("d", false);
-    auto* added = av("n", true);
-    const QString probes[] = { kept->names, dropped->names, added->names };
+    void toJson_data()
     {
-        DPTypeEvent type;
-        type._init(1, {}, {}, DPTypeEvent::Alarm, false, DPTypeEvent::AckManual,
-            DPTypeEvent::ResetManual, { { "k", kept }, { "d", dropped }, { "k2", kept } });
-        type._init(2, {}, {}, DPTypeEvent::Fault, false, DPTypeEvent::AckManual,
-            DPTypeEvent::ResetManual, { { "k2", kept }, { "n", added } });
-        QVERIFY(!released(probes[0]) && released(probes[1]) && !released(probes[2]));
-        type._init(2, {}, {}, DPTypeEvent::Fault, false, DPTypeEvent::AckManual,
-            DPTypeEvent::ResetManual, type.m_associatedVariables); // the same records again
-        QCOMPARE(type.toJson(), plainEvent(type));
-        QVERIFY(
-            type.toJson().endsWith("\"avs\":[{ \"type\":\"k2\", \"id\":\"k\", \"access\":\"R\" },"
-                                   "{ \"type\":\"n\", \"id\":\"n\", \"access\":\"W\" }]"));
-        QVERIFY(!released(probes[0]) && !released(probes[2]));
+        QTest::addColumn<DPTypeBase*>("type");
+        for (const Row& row : jsonRows(&m_pool))
+            QTest::newRow(row.first) << row.second;
     }
-    QVERIFY(released(probes[0]) && released(probes[2]));
-}
 
-// Each text field in turn, then all at once, holds a text with place markers or percent signs.
-void TestTypes::markedTexts()
-{
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); // %L markers use it
-    for (const char* marked : { "", "%1", "%2", "%3", "%5", "%7", "%9", "%10", "%99", "%0", "%00",
-             "%01", "%L1", "%L4", "%L10", "%", "%%", "%%1", "100%", "x%L", "%s", "%-1", "50%1off",
-             "a%1b%2c", "%5%4%3%2%1", "%L%1", "%%L1", "%1%", "%\u0663", "\u00e9%1\u20ac" }) {
-        const QString text = QString::fromUtf8(marked);
-        for (int field = 0; field <= 3; ++field) {
-            auto pick = [&](int f) { return field == f || field == 3 ? text : "Plain"; };
-            DPTypeNumber number;
-            number._init(5, -40, 120, "u", pick(0));
-            QCOMPARE(number.toJson(), substitute(numberTemplate, { 5, -40, 120, 1, pick(0) }));
-            DPTypeReal real;
-            real._init("2.5", -0.5, 1e7, "u", pick(0));
-            QCOMPARE(real.toJson(), substitute(realTemplate, { 2.5, -0.5, 1e7, 1, pick(0) }));
-            DPTypeEnum enumeration;
-            enumeration._init(3, { { 2, pick(0) }, { 0, pick(1) }, { 1, pick(2) } });
-            QCOMPARE(enumeration.toJson(), plainEnum(enumeration));
-            DPTypeEvent type;
-            type._init(1234, pick(0), pick(1), DPTypeEvent::Alarm, false, DPTypeEvent::AckAuto,
-                DPTypeEvent::ResetManual,
-                { { pick(2), av(pick(1) + "  b", true) }, { "Z", av(pick(0), false) } });
-            QCOMPARE(type.toJson(), plainEvent(type));
-            DPTypeString string;
-            string._init(pick(0), pick(1) + "[0-9]\\d*", pick(2), 1234567);
-            QCOMPARE(string.toJson(),
-                substitute(textTemplate,
-                    { pick(0), jsonStringEscape(string.m_charSet), pick(2), 1234567 }));
-            DPTypeIPv4 address;
-            address._init(pick(1));
+    void toJson()
+    {
+        QFETCH(DPTypeBase*, type);
+        const QString expected = expectedJson().value(QTest::currentDataTag());
+        QVERIFY(!expected.isEmpty());
+        QCOMPARE(render({ QTest::currentDataTag(), type }, registry().get()), expected);
+    }
+
+    void defaultValues()
+    {
+        QObject p;
+        QStringList texts;
+        for (const Row& row : jsonRows(&p))
+            texts << QString(row.second->getDefaultValue().typeName()) + '='
+                    + row.second->getDefaultValue().toString();
+        QCOMPARE(texts.join(' '),
+            "= int=5 QString=-42 QString=abc = QString=2.50 double=1234567 QString=2.0 "
+            "double=123456.7 = "
+            "int=0 int=1 int=-3 int=0 int=16 int=24 int=8 int=8 int=24 int=0 QString= QString=42 "
+            "QString=C:\\temp QString=caf\u00e9 QString=a%2b QString= QString=192.168.1.10 int=0 "
+            "int=1234 int=-7 int=235 QString=3 int=1 = QString=23.5 double=1234567");
+    }
+
+    // A loaded default reads as QString::toDouble reads it; other text gives 0 and a failure.
+    void realDefaultTexts()
+    {
+        for (const char* text : { "-12.5", "0.25", "300", "007", "-0", "-0.0", "1.", ".5", "1e3",
+                 " 1", "+1", "1,5", "abc", "", "-", "0x10", "inf", "nan", "99999999999999999999.5",
+                 "0.1000000000000000055511151231257827", "123456.75", "-999999.5", "2.50000000" }) {
+            bool ok = false;
+            const double number = QString(text).toDouble(&ok);
+            DPTypeReal type;
+            type._init(QString(text), 0.0, 1.0, {}, {});
+            type.m_resultState = !ok;
             QCOMPARE(
-                address.toJson(), substitute("\"type\":\"ipv4\", \"default\":\"%1\"", { pick(1) }));
+                type.toJson(), substitute(realTemplate, { ok ? number : 0.0, 0.0, 1.0, 1, "" }));
+            QCOMPARE(type.getResultState(), ok);
+            type.m_resultState = !ok;
+            const double read = type.getDefaultNumber();
+            QCOMPARE(type.getResultState(), ok);
+            QVERIFY(
+                ok ? read == number || (std::isnan(read) && std::isnan(number)) : std::isnan(read));
         }
     }
-    QLocale::setDefault(QLocale::c());
-}
 
-void TestTypes::integers()
-{
-    for (int value : { 0, 1, -1, 9, 10, -10, 99, 100, 32767, -32768, 65535, 1000000, INT_MAX,
-             INT_MIN, INT_MIN + 1 }) {
-        const int other = value == INT_MIN ? INT_MAX : -value;
-        DPTypeNumber number;
-        number._init(value, value, other, {}, "l");
-        QCOMPARE(number.toJson(), substitute(numberTemplate, { value, value, other, 1, "l" }));
-        DPTypeEnum enumeration;
-        enumeration._init(value, { { value, "a" }, { 0, "b" } });
-        QCOMPARE(enumeration.toJson(), plainEnum(enumeration));
-        DPTypeString string;
-        string._init({}, {}, {}, value);
-        QCOMPARE(string.toJson(), substitute(textTemplate, { "", "", "", value }));
-    }
-    // Several labels under one key: value(key) once per occurrence.
-    DPTypeEnum enumeration;
-    enumeration.m_values = QMultiHash<int, QString>({ { 1, "a" }, { 1, "b" }, { 2, "%1" } });
-    QCOMPARE(enumeration.toJson(), plainEnum(enumeration));
-}
-
-// Real bounds and defaults print as QString::arg(double, 0, 'g', -1).
-void TestTypes::reals()
-{
-    const QVector<double> values = testDoubles(20000);
-    for (int i = 0; i < values.size(); ++i) {
-        const double value = values.at(i);
-        const double other = values.at(values.size() - 1 - i);
-        DPTypeReal real;
-        real._init(value, value, other, {}, "l");
-        const QString expected = substitute(realTemplate, { value, value, other, 1, "l" });
-        if (real.toJson() != expected)
-            QFAIL(qPrintable(QString::number(value, 'g', 17) + ": " + real.toJson()));
-    }
-}
-
-// A converter shows QString::number(y, 'f', decimals) of its arithmetic.
-void TestTypes::converterTexts()
-{
-    const QVector<double> values = testDoubles(4000);
-    for (double resolution : { 1.0, 0.1, 0.01, 0.001, 1e-4, 1e-5, 1e-6, 1e-7, 1e-9, 0.05, 0.5, 0.25,
-             5.0, 10.0, 0.0, -1.0, qQNaN() }) {
-        MeasurementConverter identity;
-        identity._init(1.0, 1.0, 0, resolution, {});
-        MeasurementConverter fahrenheit;
-        fahrenheit._init(0.1, 1.8, 32, resolution, {});
-        for (double value : values) {
-            for (const MeasurementConverter* converter : { &identity, &fahrenheit }) {
-                if (converter->toString(value) != plainDisplay(*converter, value))
-                    QFAIL(qPrintable(
-                        QString::number(value, 'g', 17) + ": " + converter->toString(value)));
-            }
-        }
-        QCOMPARE(identity.toString("12.25"), plainDisplay(identity, 12.25));
-    }
-}
-
-// An integer type with a registry renders its bounds as the converter shows them.
-void TestTypes::registryRendering()
-{
-    const struct
+    // A probe shares a record's names: once the record is deleted it holds the only reference.
+    void eventRecordsReleasedOnce()
     {
-        double unitScale, scale;
-        int offset;
-        double resolution;
-        const char* label;
-    } rows[] = { { 0.1, 1.8, 32, 0.1, "\u00b0F" }, { 0.01, 14.5038, 0, 0.1, "psi" },
-        { 1.0, 1.0, 0, 5.0, "%1" }, { 0.1, 1.0, 0, 0.0, "%L1 %2" },
-        { 1e-3, 3.41214, -7, 1e-5, "kBtu/h" } };
-    for (const auto& row : rows) {
-        MeasurementRegistry registry;
-        registry.addUnits((new MeasurementUnits)->_init("u", "x", row.unitScale, 1.0));
-        auto* conversion
-            = (new MeasurementConversion)->_init("c", row.label, row.scale, row.offset);
-        registry.addConversion(conversion);
-        conversion->addApplicableDefs("u", MeasurementRegistry::displaySystemId, row.resolution);
-        const MeasurementConverter& converter = *registry.getConverter("u");
-        const int bounds[] = { 0, 1, -1, 235, -400, 1200, 32767, -32768, 65535, INT_MAX, INT_MIN };
-        for (int min : bounds) {
-            for (int max : bounds) {
+        auto* kept = av("k", false);
+        auto* dropped = av("d", false);
+        auto* added = av("n", true);
+        const QString probes[] = { kept->names, dropped->names, added->names };
+        {
+            E type;
+            type._init(1, {}, {}, E::Alarm, false, E::AckManual, E::ResetManual,
+                { { "k", kept }, { "d", dropped }, { "k2", kept } });
+            type._init(2, {}, {}, E::Fault, false, E::AckManual, E::ResetManual,
+                { { "k2", kept }, { "n", added } });
+            QVERIFY(!probes[0].isDetached() && probes[1].isDetached() && !probes[2].isDetached());
+            type._init(2, {}, {}, E::Fault, false, E::AckManual, E::ResetManual,
+                type.m_associatedVariables); // the same
+            QVERIFY(type.toJson().endsWith(
+                "\"avs\":[{ \"type\":\"k2\", \"id\":\"k\", \"access\":\"R\" },"
+                "{ \"type\":\"n\", \"id\":\"n\", \"access\":\"W\" }]"));
+            QVERIFY(!probes[0].isDetached() && !probes[2].isDetached());
+        }
+        QVERIFY(probes[0].isDetached() && probes[2].isDetached());
+    }
+
+    // The one-pass renderings against the plain rule. Each text field in turn, then all at once,
+    // holds place markers or percent signs (%L markers use the default locale); then integers at
+    // the edges of their texts.
+    void markedTextsAndIntegers()
+    {
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        for (const char* marked :
+            { "", "%1", "%2", "%3", "%5", "%7", "%9", "%10", "%99", "%0", "%00", "%01", "%L1",
+                "%L4", "%L10", "%", "%%", "%%1", "100%", "x%L", "%s", "%-1", "50%1off", "a%1b%2c",
+                "%5%4%3%2%1", "%L%1", "%%L1", "%1%", "%\u0663", "\u00e9%1\u20ac" }) {
+            for (int field = 0; field <= 3; ++field) {
+                auto pick
+                    = [&](int f) { return field == f || field == 3 ? QString(marked) : "Plain"; };
                 DPTypeNumber number;
-                number._init(max / 2, min, max, "u", "raw"); // the default stays raw
-                QCOMPARE(number.toJson(&registry),
-                    substitute(numberTemplate,
-                        { max / 2, plainDisplay(converter, min), plainDisplay(converter, max),
-                            row.resolution, QString::fromUtf8(row.label) }));
+                number._init(5, -40, 120, "u", pick(0));
+                QCOMPARE(number.toJson(), substitute(numberTemplate, { 5, -40, 120, 1, pick(0) }));
+                DPTypeReal real;
+                real._init("2.5", -0.5, 1e7, "u", pick(0));
+                QCOMPARE(real.toJson(), substitute(realTemplate, { 2.5, -0.5, 1e7, 1, pick(0) }));
+                DPTypeEnum enumeration;
+                enumeration._init(3, { { 2, pick(0) }, { 0, pick(1) }, { 1, pick(2) } });
+                QCOMPARE(enumeration.toJson(), plainEnum(enumeration));
+                E type;
+                type._init(1234, pick(0), pick(1), E::Alarm, false, E::AckAuto, E::ResetManual,
+                    { { pick(2), av(pick(1) + "  b", true) }, { "Z", av(pick(0), false) } });
+                QCOMPARE(type.toJson(), plainEvent(type));
+                DPTypeString string;
+                string._init(pick(0), pick(1) + "[0-9]\\d*", pick(2), 1234567);
+                QCOMPARE(string.toJson(),
+                    substitute(textTemplate,
+                        { pick(0), jsonStringEscape(string.m_charSet), pick(2), 1234567 }));
+                DPTypeIPv4 address;
+                address._init(pick(1));
+                QCOMPARE(address.toJson(),
+                    substitute("\"type\":\"ipv4\", \"default\":\"%1\"", { pick(1) }));
+            }
+        }
+        QLocale::setDefault(QLocale::c());
+        for (int value : { 0, 1, -1, 9, 10, -10, 99, 100, 32767, -32768, 65535, 1000000, INT_MAX,
+                 INT_MIN, INT_MIN + 1 }) {
+            const int other = value == INT_MIN ? INT_MAX : -value;
+            DPTypeNumber number;
+            number._init(value, value, other, {}, "l");
+            QCOMPARE(number.toJson(), substitute(numberTemplate, { value, value, other, 1, "l" }));
+            DPTypeEnum enumeration;
+            enumeration._init(value, { { value, "a" }, { 0, "b" } });
+            QCOMPARE(enumeration.toJson(), plainEnum(enumeration));
+            DPTypeString string;
+            string._init({}, {}, {}, value);
+            QCOMPARE(string.toJson(), substitute(textTemplate, { "", "", "", value }));
+        }
+        DPTypeEnum enumeration; // several labels under one key: value(key) once per occurrence
+        enumeration.m_values = QMultiHash<int, QString>({ { 1, "a" }, { 1, "b" }, { 2, "%1" } });
+        QCOMPARE(enumeration.toJson(), plainEnum(enumeration));
+    }
+
+    // Real bounds and defaults print as QString::arg(double, 0, 'g', -1).
+    void reals()
+    {
+        const QVector<double> values = testDoubles(20000);
+        for (int i = 0; i < values.size(); ++i) {
+            const double value = values.at(i);
+            const double other = values.at(values.size() - 1 - i);
+            DPTypeReal real;
+            real._init(value, value, other, {}, "l");
+            if (real.toJson() != substitute(realTemplate, { value, value, other, 1, "l" }))
+                QFAIL(qPrintable(QString::number(value, 'g', 17) + ": " + real.toJson()));
+        }
+    }
+
+    // A converter shows QString::number(y, 'f', decimals) of its arithmetic; an integer type with
+    // a registry renders its bounds so (its default stays raw).
+    void converterTexts()
+    {
+        const QVector<double> values = testDoubles(4000);
+        for (double resolution : { 1.0, 0.1, 0.01, 0.001, 1e-4, 1e-5, 1e-6, 1e-7, 1e-9, 0.05, 0.5,
+                 0.25, 5.0, 10.0, 0.0, -1.0, qQNaN() }) {
+            MeasurementConverter identityConverter;
+            const MeasurementConverter& identity = identityConverter;
+            identityConverter._init(1.0, 1.0, 0, resolution, {});
+            const auto units = registry(0.1, 1.8, 32, resolution, "%L1 \u00b0F");
+            const MeasurementConverter& fahrenheit = *units->getConverter("u");
+            for (double value : values) {
+                for (const MeasurementConverter* converter : { &identity, &fahrenheit }) {
+                    if (converter->toString(value) != plainDisplay(*converter, value))
+                        QFAIL(qPrintable(
+                            QString::number(value, 'g', 17) + ": " + converter->toString(value)));
+                }
+            }
+            QCOMPARE(identity.toString("12.25"), plainDisplay(identity, 12.25));
+            const int bounds[]
+                = { 0, 1, -1, 235, -400, 1200, 32767, -32768, 65535, INT_MAX, INT_MIN };
+            for (int min : bounds) {
+                for (int max : bounds) {
+                    DPTypeNumber number;
+                    number._init(max / 2, min, max, "u", "raw");
+                    QCOMPARE(number.toJson(units.get()),
+                        substitute(numberTemplate,
+                            { max / 2, plainDisplay(fahrenheit, min), plainDisplay(fahrenheit, max),
+                                resolution, "%L1 \u00b0F" }));
+                }
             }
         }
     }
-}
 
-void TestTypes::escape_data()
-{
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<QString>("expected");
-    const std::pair<std::u16string_view, const char*> rows[]
-        = { { u""sv, "" }, { u"abc 123 /x~"sv, "abc 123 /x~" }, { u"[0-9]\\d*"sv, "[0-9]\\\\d*" },
-              { u"\\\""sv, "\\\\\\\"" }, { u"\\n"sv, "\\\\n" },
-              { u"a\bb\fc\nd\re\tf"sv, "a\\bb\\fc\\nd\\re\\tf" },
-              { u"\x01\x1f\x0b\x7f"sv, "\x01\x1f\x0b\x7f" },
-              { u"\x80\u00e9\u20ac\uffff"sv, "\\u0080\\u00e9\\u20ac\\uffff" },
-              { u"\U0001F600"sv, "\\ud83d\\ude00" }, { u"a\u00e9\0b\""sv, "a\\u00e9" },
-              { u"\0x"sv, "" }, { u"a\0\\\\"sv, "a" } };
-    for (const auto& row : rows) {
-        const QString input(
-            reinterpret_cast<const QChar*>(row.first.data()), int(row.first.size()));
-        QTest::newRow(row.second) << input << QString(row.second);
-    }
-}
+    // The table, then the escape written out step by step against the single pass.
+    void escape()
+    {
+        const std::pair<std::u16string_view, const char*> rows[]
+            = { { u""sv, "" }, { u"abc 123 /x~"sv, "abc 123 /x~" },
+                  { u"[0-9]\\d*"sv, "[0-9]\\\\d*" }, { u"\\\""sv, "\\\\\\\"" },
+                  { u"\\n"sv, "\\\\n" }, { u"a\bb\fc\nd\re\tf"sv, "a\\bb\\fc\\nd\\re\\tf" },
+                  { u"\x01\x1f\x0b\x7f"sv, "\x01\x1f\x0b\x7f" },
+                  { u"\x80\u00e9\u20ac\uffff"sv, "\\u0080\\u00e9\\u20ac\\uffff" },
+                  { u"\U0001F600"sv, "\\ud83d\\ude00" }, { u"a\u00e9\0b\""sv, "a\\u00e9" },
+                  { u"\0x"sv, "" }, { u"a\0\\\\"sv, "a" } };
+        for (const auto& row : rows)
+            QCOMPARE(jsonStringEscape(QString(
+                         reinterpret_cast<const QChar*>(row.first.data()), int(row.first.size()))),
+                QString(row.second));
 
-void TestTypes::escape()
-{
-    QFETCH(QString, input);
-    QFETCH(QString, expected);
-    QCOMPARE(jsonStringEscape(input), expected);
-}
-
-// The escape written out step by step; the library's single pass must agree on every input.
-void TestTypes::escapeAgreesWithStepwiseRule()
-{
-    const char16_t pool[] = { 'a', 'Z', ' ', '/', '\\', '"', 'u', 0, 1, 8, 9, 10, 11, 12, 13, 0x1F,
-        0x7F, 0x80, 0xE9, 0x20AC, 0xD83D, 0xDE00, 0xFFFF };
-    QRandomGenerator random(20240531);
-    for (int round = 0; round < 2000; ++round) {
-        QString input;
-        for (int i = random.bounded(40); i > 0; --i) {
-            const char16_t unit = pool[random.bounded(int(sizeof pool / sizeof *pool))];
-            input += QChar(unit == 0 && random.bounded(8) ? u'\\' : unit); // NUL is rare
+        const char16_t pool[] = { 'a', 'Z', ' ', '/', '\\', '"', 'u', 0, 1, 8, 9, 10, 11, 12, 13,
+            0x1F, 0x7F, 0x80, 0xE9, 0x20AC, 0xD83D, 0xDE00, 0xFFFF };
+        QRandomGenerator random(20240531);
+        for (int round = 0; round < 2000; ++round) {
+            QString input;
+            for (int i = random.bounded(40); i > 0; --i) {
+                const char16_t unit = pool[random.bounded(int(sizeof pool / sizeof *pool))];
+                input += QChar(unit == 0 && random.bounded(8) ? u'\\' : unit); // NUL is rare
+            }
+            QString expected = input.left(input.indexOf(QChar(0))).replace("\\", "\\\\");
+            for (int i = expected.size() - 1; i >= 0; --i) {
+                if (expected.at(i).unicode() > 0x7F)
+                    expected.replace(i, 1, QString::asprintf("\\u%04x", expected.at(i).unicode()));
+            }
+            expected.replace("\"", "\\\"").replace("\b", "\\b").replace("\f", "\\f");
+            QCOMPARE(jsonStringEscape(input),
+                expected.replace("\n", "\\n").replace("\r", "\\r").replace("\t", "\\t"));
         }
-        QString expected = input;
-        expected.replace("\\", "\\\\");
-        expected.truncate(
-            expected.indexOf(QChar(0)) < 0 ? expected.size() : expected.indexOf(QChar(0)));
-        for (int i = expected.size() - 1; i >= 0; --i) {
-            if (expected.at(i).unicode() > 0x7F)
-                expected.replace(i, 1, QString::asprintf("\\u%04x", expected.at(i).unicode()));
-        }
-        expected.replace("\"", "\\\"").replace("\b", "\\b").replace("\f", "\\f");
-        expected.replace("\n", "\\n").replace("\r", "\\r").replace("\t", "\\t");
-        QCOMPARE(jsonStringEscape(input), expected);
     }
-}
+};
 
 QTEST_GUILESS_MAIN(TestTypes)
 
