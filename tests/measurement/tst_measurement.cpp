@@ -19,13 +19,13 @@ namespace {
 
 // One conversion, scale 2 and offset 7, as text: "id:src>dst@resolution,..." (resolution 1 if
 // left out).
-MeasurementConversion* conversion(const QString& description)
+MeasurementConversion* conversion(const QString& text)
 {
-    const QString id = description.section(':', 0, 0);
+    const QString id = text.section(':', 0, 0);
     auto* conversion = (new MeasurementConversion)->_init(id, "label " + id, 2.0, 7);
-    for (const QString& entry : description.section(':', 1).split(',', Qt::SkipEmptyParts)) {
-        conversion->addApplicableDefs(entry.section('>', 0, 0),
-            entry.section('>', 1).section('@', 0, 0),
+    for (const QString& entry : text.section(':', 1).split(',', Qt::SkipEmptyParts)) {
+        const QString pair = entry.section('@', 0, 0);
+        conversion->addApplicableDefs(pair.section('>', 0, 0), pair.section('>', 1),
             entry.contains('@') ? entry.section('@', 1).toDouble() : 1.0);
     }
     return conversion;
@@ -62,14 +62,13 @@ QString describe(const MeasurementRegistry& registry)
     }
     for (const QString& id : registry.getConversionIds()) {
         const MeasurementConversion* c = registry.getConversionById(id);
-        QStringList entries;
-        for (const MeasurementConversion::ApplicableDef& def : c->m_applicableDefs)
-            entries << def.srcUnitId + '>' + def.dstUnitId + '@' + QString::number(def.resolution);
         lines << QString("conversion %1|%2|%3|%4:")
                      .arg(c->m_id, c->m_label)
                      .arg(c->m_scale)
-                     .arg(c->m_offset)
-                + entries.join(';');
+                     .arg(c->m_offset);
+        for (const MeasurementConversion::ApplicableDef& def : c->m_applicableDefs)
+            lines.last() += def.srcUnitId + '>' + def.dstUnitId + '@'
+                + QString::number(def.resolution) + ';';
     }
     return lines.join('\n');
 }
@@ -82,405 +81,338 @@ class TestMeasurement : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_dir;
+
+    QString write(const QByteArray& content)
+    {
+        QFile file(m_dir.filePath("m.xml"));
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
+            ? file.fileName()
+            : QString();
+    }
+
+    // Loads a file that must load without a message.
+    MeasurementRegistry* loadQuietly(const QString& path)
+    {
+        messageCount = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString&) { ++messageCount; });
+        MeasurementRegistry* registry = MeasurementLoader::loadMeasurementRegistry(path);
+        qInstallMessageHandler(previous);
+        return messageCount == 0 ? registry : nullptr;
+    }
+
 private Q_SLOTS:
-    void init();
-    void toString_data();
-    void toString();
-    void fromValueAndApplicability();
-    void getConversion_data();
-    void getConversion();
-    void getConverter_data();
-    void getConverter();
-    void registryOwnership();
-    void concurrentGetConverter();
-    void load_data();
-    void load();
-    void loadedEntryMakesDisplayConverter();
-    void failures_data();
-    void failures();
-    void bundledSample();
-
-private:
-    QString write(const QByteArray& content);
-    MeasurementRegistry* loadQuietly(const QString& path);
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-};
-
-void TestMeasurement::init()
-{
-    m_dir = std::make_unique<QTemporaryDir>();
-}
-
-QString TestMeasurement::write(const QByteArray& content)
-{
-    QFile file(m_dir->filePath("m.xml"));
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
-        ? file.fileName()
-        : QString();
-}
-
-// Loads a file that must load without a message.
-MeasurementRegistry* TestMeasurement::loadQuietly(const QString& path)
-{
-    messageCount = 0;
-    const QtMessageHandler previous = qInstallMessageHandler(
-        [](QtMsgType, const QMessageLogContext&, const QString&) { ++messageCount; });
-    MeasurementRegistry* registry = MeasurementLoader::loadMeasurementRegistry(path);
-    qInstallMessageHandler(previous);
-    return messageCount == 0 ? registry : nullptr;
-}
-
-void TestMeasurement::toString_data()
-{
-    QTest::addColumn<QString>("converter"); // unit scale, scale, offset, resolution
-    QTest::addColumn<QVariant>("raw");
-    QTest::addColumn<QString>("text");
-    const struct
+    void toString_data()
     {
-        const char* name;
-        double unitScale, scale;
-        int offset;
-        double resolution;
-        QVariant raw;
-        const char* text;
-    } rows[] = {
-        { "tenths of degC in degF", 0.1, 1.8, 32, 0.1, 235, "74.3" },
-        { "half rounds up", 0.1, 1, 0, 1, 235, "24" },
-        { "negative half rounds away from zero", 1, 1, 0, 1, -23.5, "-24" },
-        { "resolution 5 snaps", 1, 1, 0, 5, 23, "25" },
-        { "resolution 10, negative half", 1, 1, 0, 10, -1235, "-1240" },
-        { "resolution 100", 1, 1, 0, 100, 1250, "1300" },
-        { "resolution 0.5 snaps, no decimals", 1, 1, 0, 0.5, 23.26, "24" },
-        { "resolution 0.5, below the half step", 1, 1, 0, 0.5, 23.24, "23" },
-        { "resolution 0.25 snaps", 1, 1, 0, 0.25, 23.38, "24" },
-        { "resolution 0.05, one decimal, no snap", 1, 1, 0, 0.05, 0.03, "0.0" },
-        { "resolution 0.01, two decimals", 1, 1, 0, 0.01, 74.254, "74.25" },
-        { "resolution 0.001, three decimals", 1, 1, 0, 0.001, 2.0, "2.000" },
-        { "resolution 0, six decimals", 1, 1, 0, 0, 23.456, "23.456000" },
-        { "negative resolution", 1, 1, 0, -1, 23.456, "23.456000" },
-        { "NaN resolution", 1, 1, 0, qQNaN(), -23.456, "-23.456000" },
-        { "offset", 1, 1, -40, 1, 40, "0" },
-        { "zero scale shows the offset", 0.1, 0, 32, 1, 999, "32" },
-        { "numeric text", 0.1, 1.8, 32, 0.1, "235", "74.3" },
-        { "other text reads as zero", 0.1, 1.8, 32, 0.1, "warm", "32.0" },
-        { "invalid reads as zero", 1, 1, 5, 1, QVariant(), "5" },
-        { "no exponent", 1, 1, 0, 1, 1e20, "100000000000000000000" },
-    };
-    for (const auto& row : rows) {
-        QTest::newRow(row.name) << QString("%1 %2 %3 %4")
-                                       .arg(row.unitScale)
-                                       .arg(row.scale)
-                                       .arg(row.offset)
-                                       .arg(row.resolution)
-                                << row.raw << row.text;
+        QTest::addColumn<QVariantList>("row"); // unit scale, scale, offset, resolution, raw, text
+        auto row = [](const char* name, double unitScale, double scale, int offset,
+                       double resolution, QVariant raw, const char* text) {
+            QTest::newRow(name) << QVariantList { unitScale, scale, offset, resolution, raw, text };
+        };
+        row("tenths of degC in degF", 0.1, 1.8, 32, 0.1, 235, "74.3");
+        row("half rounds up", 0.1, 1, 0, 1, 235, "24");
+        row("negative half rounds away from zero", 1, 1, 0, 1, -23.5, "-24");
+        row("resolution 5 snaps", 1, 1, 0, 5, 23, "25");
+        row("resolution 10, negative half", 1, 1, 0, 10, -1235, "-1240");
+        row("resolution 100", 1, 1, 0, 100, 1250, "1300");
+        row("resolution 0.5 snaps, no decimals", 1, 1, 0, 0.5, 23.26, "24");
+        row("resolution 0.5, below the half step", 1, 1, 0, 0.5, 23.24, "23");
+        row("resolution 0.25 snaps", 1, 1, 0, 0.25, 23.38, "24");
+        row("resolution 0.05, one decimal, no snap", 1, 1, 0, 0.05, 0.03, "0.0");
+        row("resolution 0.01, two decimals", 1, 1, 0, 0.01, 74.254, "74.25");
+        row("resolution 0.001, three decimals", 1, 1, 0, 0.001, 2.0, "2.000");
+        row("resolution 0, six decimals", 1, 1, 0, 0, 23.456, "23.456000");
+        row("negative resolution", 1, 1, 0, -1, 23.456, "23.456000");
+        row("NaN resolution", 1, 1, 0, qQNaN(), -23.456, "-23.456000");
+        row("offset", 1, 1, -40, 1, 40, "0");
+        row("zero scale shows the offset", 0.1, 0, 32, 1, 999, "32");
+        row("numeric text", 0.1, 1.8, 32, 0.1, "235", "74.3");
+        row("other text reads as zero", 0.1, 1.8, 32, 0.1, "warm", "32.0");
+        row("invalid reads as zero", 1, 1, 5, 1, QVariant(), "5");
+        row("no exponent", 1, 1, 0, 1, 1e20, "100000000000000000000");
     }
-}
 
-void TestMeasurement::toString()
-{
-    QFETCH(QString, converter);
-    QFETCH(QVariant, raw);
-    QFETCH(QString, text);
-    const QStringList f = converter.split(' ');
-    MeasurementConverter c;
-    c._init(f[0].toDouble(), f[1].toDouble(), f[2].toInt(), f[3].toDouble(), {});
-    QCOMPARE(c.toString(raw), text);
-}
-
-void TestMeasurement::fromValueAndApplicability()
-{
-    MeasurementConverter c;
-    const struct
+    void toString()
     {
-        double unitScale, scale;
-        int offset;
-        QVariant display;
-        double raw;
-    } rows[] = { { 0.1, 1.8, 32, 74.3, 235 }, { 0.1, 0, 32, 23.5, 235 }, { 1, 1, -40, -40, 0 },
-        { 0.01, 14.5038, 0, "36.2595", 250 }, { 1, 1, 0, 23.26, 23.26 } };
-    for (const auto& row : rows) {
-        c._init(row.unitScale, row.scale, row.offset, 0.1, {});
-        QVERIFY(qAbs(c.fromValue(row.display) - row.raw) < 1e-9);
+        QFETCH(QVariantList, row);
+        MeasurementConverter c;
+        c._init(row[0].toDouble(), row[1].toDouble(), row[2].toInt(), row[3].toDouble(), {});
+        QCOMPARE(c.toString(row[4]), row[5].toString());
     }
 
-    std::unique_ptr<MeasurementConversion> ab(conversion("c:A>X,A>B"));
-    const bool applicable[] = { ab->isApplicable("A", "B"), ab->isApplicable("B", "A"),
-        ab->isApplicable("A", "b"), ab->isApplicable(" A", "B"), ab->isApplicable("X", "B"),
-        conversion("d:")->isApplicable("A", "B") };
-    QCOMPARE(QVector<bool>(std::begin(applicable), std::end(applicable)),
-        QVector<bool>({ true, false, false, false, false, false }));
-}
-
-void TestMeasurement::getConversion_data()
-{
-    QTest::addColumn<QStringList>("conversions");
-    QTest::addColumn<QString>("expected"); // for U > msys.us, then for msys.us > U
-    QTest::newRow("forward beats a smaller id in reverse")
-        << QStringList { "C0:msys.us>U", "C1:U>msys.us" } << "C1 C0";
-    QTest::newRow("reverse when nothing runs forward") << QStringList { "C0:msys.us>U" } << "C0 C0";
-    QTest::newRow("smaller id wins") << QStringList { "C2:U>msys.us", "C1:U>msys.us" } << "C1 C1";
-    QTest::newRow("ids compare as text")
-        << QStringList { "C9:U>msys.us", "C10:U>msys.us" } << "C10 C10";
-    QTest::newRow("none applies, case-sensitive")
-        << QStringList { "C0:V>msys.us", "C1:u>msys.us" } << "- -";
-    QTest::newRow("empty registry") << QStringList() << "- -";
-}
-
-void TestMeasurement::getConversion()
-{
-    QFETCH(QStringList, conversions);
-    QFETCH(QString, expected);
-    MeasurementRegistry registry;
-    for (const QString& description : conversions)
-        registry.addConversion(conversion(description));
-    QStringList found;
-    for (auto* c :
-        { registry.getConversion("U", "msys.us"), registry.getConversion("msys.us", "U") })
-        found << (c ? c->m_id : "-");
-    QCOMPARE(found.join(' '), expected);
-}
-
-void TestMeasurement::getConverter_data()
-{
-    QTest::addColumn<QStringList>("conversions");
-    QTest::addColumn<QString>("unit");
-    QTest::addColumn<QString>("expected");
-    // Every row registers unit U with scale 0.1 and resolution 0.01.
-    QTest::newRow("unknown unit") << QStringList() << "nosuch"
-                                  << "1*1+0 @1 ";
-    QTest::newRow("unit's own resolution") << QStringList() << "U"
-                                           << "0.1*1+0 @0.01 ";
-    QTest::newRow("conversion to another unit is not for display")
-        << QStringList { "C1:U>V@0.5" } << "U"
-        << "0.1*1+0 @0.01 ";
-    QTest::newRow("first entry for the unit into msys.us")
-        << QStringList { "C1:V>msys.us@5,U>V@3,U>msys.us@0.25,U>msys.us@5" } << "U"
-        << "0.1*2+7 @0.25 label C1";
-    QTest::newRow("reverse-only entry gives resolution 0")
-        << QStringList { "C1:msys.us>U@0.5" } << "U"
-        << "0.1*2+7 @0 label C1";
-    QTest::newRow("conversion for an unknown unit") << QStringList { "C1:W>msys.us@0.1" } << "W"
-                                                    << "1*2+7 @0.1 label C1";
-}
-
-void TestMeasurement::getConverter()
-{
-    QFETCH(QStringList, conversions);
-    QFETCH(QString, unit);
-    QFETCH(QString, expected);
-    MeasurementRegistry registry;
-    registry.addUnits(units("U", 0.1, 0.01));
-    for (const QString& description : conversions)
-        registry.addConversion(conversion(description));
-    MeasurementConverter* converter = registry.getConverter(unit);
-    QCOMPARE(describe(converter), expected);
-    // Made once: definitions added later do not rebuild it.
-    registry.addConversion(conversion("C0:" + unit + ">msys.us"));
-    QCOMPARE(registry.getConverter(unit), converter);
-    QCOMPARE(describe(converter), expected);
-}
-
-void TestMeasurement::registryOwnership()
-{
-    auto* registry = new MeasurementRegistry;
-    QPointer<MeasurementUnits> first(units("U", 0.1, 0.1));
-    QPointer<MeasurementConversion> c1(conversion("C1:U>msys.us"));
-    registry->addSystem("msys.us", "US");
-    registry->addSystem("msys.si", "SI");
-    registry->addSystem("msys.us", "US customary");
-    for (int i = 0; i < 2; ++i) { // the same object twice is kept
-        registry->addUnits(first);
-        registry->addConversion(c1);
+    void fromValueAndApplicability()
+    {
+        MeasurementConverter c;
+        const QVariantList rows[]
+            = { { 0.1, 1.8, 32, 74.3, 235 }, { 0.1, 0, 32, 23.5, 235 }, { 1, 1, -40, -40, 0 },
+                  { 0.01, 14.5038, 0, "36.2595", 250 }, { 1, 1, 0, 23.26, 23.26 } };
+        for (const QVariantList& row : rows) {
+            c._init(row[0].toDouble(), row[1].toDouble(), row[2].toInt(), 0.1, {});
+            QVERIFY(qAbs(c.fromValue(row[3]) - row[4].toDouble()) < 1e-9);
+        }
+        std::unique_ptr<MeasurementConversion> ab(conversion("c:A>X,A>B"));
+        std::unique_ptr<MeasurementConversion> none(conversion("d:"));
+        QVERIFY(ab->isApplicable("A", "B") && !ab->isApplicable("B", "A")
+            && !ab->isApplicable("A", "b"));
+        QVERIFY(!ab->isApplicable(" A", "B") && !ab->isApplicable("X", "B")
+            && !none->isApplicable("A", "B"));
     }
-    registry->addUnits(units("kPa", 1, 1));
-    registry->addConversion(conversion("a"));
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(first && c1);
-    QCOMPARE(describe(*registry),
-        "system msys.si=SI\nsystem msys.us=US customary\nunit U|label U|0.1|0.1\n"
-        "unit kPa|label kPa|1|1\nconversion C1|label C1|2|7:U>msys.us@1\nconversion a|label "
-        "a|2|7:");
 
-    // A replaced object is deleted later, from the event loop.
-    MeasurementUnits* second = units("U", 0.01, 0.1);
-    registry->addUnits(second);
-    registry->addConversion(conversion("C1:V>msys.us"));
-    QCOMPARE(registry->getUnits("U"), second);
-    QCOMPARE(second->parent(), registry);
-    QVERIFY(first && c1);
-    QTRY_VERIFY(!first && !c1);
+    void getConversion_data()
+    {
+        QTest::addColumn<QStringList>("conversions");
+        QTest::addColumn<QString>("expected"); // for U > msys.us, then for msys.us > U
+        QTest::newRow("forward beats smaller id in reverse")
+            << QStringList { "C0:msys.us>U", "C1:U>msys.us" } << "C1 C0";
+        QTest::newRow("reverse when none runs forward")
+            << QStringList { "C0:msys.us>U" } << "C0 C0";
+        QTest::newRow("smaller id wins")
+            << QStringList { "C2:U>msys.us", "C1:U>msys.us" } << "C1 C1";
+        QTest::newRow("ids compare as text")
+            << QStringList { "C9:U>msys.us", "C10:U>msys.us" } << "C10 C10";
+        QTest::newRow("none applies, case-sensitive")
+            << QStringList { "C0:V>msys.us", "C1:u>msys.us" } << "- -";
+    }
 
-    QPointer<MeasurementConverter> converter(registry->getConverter("U"));
-    QPointer<MeasurementConverter> unknown(registry->getConverter("X"));
-    QPointer<MeasurementUnits> owned(second);
-    QVERIFY(converter && unknown && converter != unknown);
-    delete registry;
-    QVERIFY(!converter && !unknown && !owned);
-}
-
-void TestMeasurement::concurrentGetConverter()
-{
-    constexpr int threadCount = 8;
-    constexpr int unitCount = 40;
-    for (int round = 0; round < 100; ++round) {
+    void getConversion()
+    {
+        QFETCH(QStringList, conversions);
+        QFETCH(QString, expected);
         MeasurementRegistry registry;
-        for (int i = 0; i < unitCount; ++i) {
-            registry.addUnits(units(QString::number(i), 0.1, 0.1));
-            if (i % 2 == 0)
-                registry.addConversion(conversion(QString("C%1:%1>msys.us@0.5").arg(i)));
-        }
-        std::atomic<bool> go { false };
-        MeasurementConverter* seen[threadCount][unitCount];
-        std::vector<std::thread> threads;
-        for (int t = 0; t < threadCount; ++t) {
-            threads.emplace_back([&, t] {
-                while (!go)
-                    std::this_thread::yield();
-                // Half the threads walk backwards, so that first requests collide.
-                for (int k = 0; k < unitCount; ++k) {
-                    const int i = t % 2 == 0 ? k : unitCount - 1 - k;
-                    seen[t][i] = registry.getConverter(QString::number(i));
-                }
-            });
-        }
-        go = true;
-        for (std::thread& thread : threads)
-            thread.join();
-        for (int i = 0; i < unitCount; ++i) {
-            MeasurementConverter* expected = registry.getConverter(QString::number(i));
-            QCOMPARE(expected->m_resolution, i % 2 == 0 ? 0.5 : 0.1);
-            for (int t = 0; t < threadCount; ++t)
-                QCOMPARE(seen[t][i], expected);
-        }
+        for (const QString& text : conversions)
+            registry.addConversion(conversion(text));
+        QStringList found;
+        for (auto* c :
+            { registry.getConversion("U", "msys.us"), registry.getConversion("msys.us", "U") })
+            found << (c ? c->m_id : "-");
+        QCOMPARE(found.join(' '), expected);
     }
-}
 
-// Rows in tests/data/measurement/load.txt, one a line: name|body of <Measurements>|expected
-// contents, with line ends written \n (and \r).
-void TestMeasurement::load_data()
-{
-    QTest::addColumn<QString>("xml");
-    QTest::addColumn<QString>("expected");
-    QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/measurement/load.txt"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    for (QString line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
-        line.replace("\\r", "\r").replace("\\n", "\n");
-        QTest::newRow(qPrintable(line.section('|', 0, 0)))
-            << "<?xml version=\"1.0\"?>\n<Measurements>" + line.section('|', 1, 1)
-                + "</Measurements>"
-            << line.section('|', 2);
-    }
-    QTest::newRow("unit 1000 levels deep")
-        << QString("<a>").repeated(1000) + "<MUnitDef id=\"u\"/>" + QString("</a>").repeated(1000)
-        << "unit u||0|0";
-    QTest::newRow("document element is no definition")
-        << "<MUnitDef id=\"root\"><MUnitDef id=\"inner\"/></MUnitDef>"
-        << "unit inner||0|0";
-}
-
-void TestMeasurement::load()
-{
-    QFETCH(QString, xml);
-    QFETCH(QString, expected);
-    std::unique_ptr<MeasurementRegistry> registry(loadQuietly(write(xml.toUtf8())));
-    QVERIFY(registry);
-    QCOMPARE(registry->parent(), nullptr);
-    QCOMPARE(describe(*registry), expected);
-}
-
-void TestMeasurement::loadedEntryMakesDisplayConverter()
-{
-    // An entry naming no known conversion is reported and dropped; ids must match exactly.
-    QString xml = "<Measurements><MUnitDef "
-                  "id=\"degC_x10\"><Scale>0.1</Scale><Resolution>1</Resolution></MUnitDef>"
-                  "<MUnitConverter "
-                  "id=\"c\"><Label>F</Label><Scale>1.8</Scale><Offset>32</Offset></MUnitConverter>";
-    for (const char* id : { "<ConverterId>c</ConverterId>", "", "<ConverterId>C</ConverterId>",
-             "<ConverterId> c</ConverterId>", "<ConverterId>nosuch</ConverterId>" }) {
-        xml += QString("<MUnitDef2Converter>%1<SrcMUnitId>degC_x10</"
-                       "SrcMUnitId><DstMUnitId>msys.us</DstMUnitId>"
-                       "<Resolution>0.1</Resolution></MUnitDef2Converter>")
-                   .arg(id);
-    }
-    for (int i = 0; i < 4; ++i)
-        QTest::ignoreMessage(QtCriticalMsg, "NULLCHECK failed.");
-    std::unique_ptr<MeasurementRegistry> registry(
-        MeasurementLoader::loadMeasurementRegistry(write((xml + "</Measurements>").toUtf8())));
-    QVERIFY(registry);
-    QCOMPARE(
-        describe(*registry), "unit degC_x10||0.1|1\nconversion c|F|1.8|32:degC_x10>msys.us@0.1");
-    MeasurementConverter* converter = registry->getConverter("degC_x10");
-    QCOMPARE(converter->toString(235) + ' ' + converter->toString(-400) + ' ' + describe(converter),
-        "74.3 -40.0 0.1*1.8+32 @0.1 F");
-}
-
-void TestMeasurement::failures_data()
-{
-    QTest::addColumn<QString>("name"); // "." is the folder itself
-    QTest::addColumn<QByteArray>("content"); // null: the file is not written
-    QTest::addColumn<QString>("message"); // %1 is the path
-    const QString parsing = "\"PXC parsing failure '%1'\"";
-    QTest::newRow("missing file") << "missing.xml" << QByteArray()
-                                  << "\"PXC open failure '%1': No such file or directory\"";
-    QTest::newRow("quote in the path") << "mis\"sing.xml" << QByteArray()
-                                       << "\"PXC open failure '%1': No such file or directory\"";
-    QTest::newRow("folder") << "." << QByteArray()
-                            << "\"PXC open failure '%1': file to open is a directory\"";
-    QTest::newRow("syntax error") << "m.xml"
-                                  << QByteArray("<Measurements><MUnitDef id=\"u\"></Measurements>")
-                                  << parsing;
-    QTest::newRow("empty file") << "m.xml" << QByteArray("") << parsing;
-    QTest::newRow("plain text") << "m.xml" << QByteArray("degC 0.1") << parsing;
-    QTest::newRow("two document elements") << "m.xml" << QByteArray("<a/><b/>") << parsing;
-    QTest::newRow("nested too deeply")
-        << "m.xml" << QByteArray("<a>").repeated(200000) + QByteArray("</a>").repeated(200000)
-        << parsing;
-}
-
-void TestMeasurement::failures()
-{
-    QFETCH(QString, name);
-    QFETCH(QByteArray, content);
-    QFETCH(QString, message);
-    const QString path = name == "." ? m_dir->path()
-        : content.isNull()           ? m_dir->filePath(name)
-                                     : write(content);
-    // The debug stream escapes a quotation mark inside the quoted message.
-    QTest::ignoreMessage(
-        QtCriticalMsg, qPrintable(message.arg(QString(path).replace('"', "\\\""))));
-    QCOMPARE(MeasurementLoader::loadMeasurementRegistry(path), nullptr);
-}
-
-void TestMeasurement::bundledSample()
-{
-    std::unique_ptr<MeasurementRegistry> registry(
-        loadQuietly(KIVO_SAMPLE_DATA_DIR "/measurements.xml"));
-    QVERIFY(registry);
-    QCOMPARE(registry->getSystems().keys(), QStringList({ "msys.si", "msys.us" }));
-    const struct
+    void getConverter_data()
     {
-        const char* unit;
-        int raw;
-        const char* expected;
-    } rows[] = { { "degC_x10", 235, "74.3 \u00b0F@0.1" }, { "degC_x10", -400, "-40.0 \u00b0F@0.1" },
-        { "degC", 20, "68 \u00b0F@1" }, { "kPa", 100, "14.5 psi@0.1" },
-        { "bar_x100", 250, "36.3 psi@0.1" }, { "lps_x10", 125, "198.1 gpm@0.1" },
-        { "m3h", 45, "198 gpm@1" }, { "volts", 230, "230.0 V@0.1" },
-        { "kW", 12, "40.9 kBtu/h@0.1" }, { "percent", 55, "55 %@1" }, { "seconds", 90, "90 s@1" },
-        { "minutes", 15, "15 min@1" }, { "hours", 8760, "8760 h@1" },
-        { "rpm", 1450, "1450 rpm@1" } };
-    QStringList units;
-    for (const auto& row : rows) {
-        const MeasurementConverter* c = registry->getConverter(row.unit);
-        QCOMPARE(c->toString(row.raw) + ' ' + c->m_label + '@' + QString::number(c->m_resolution),
-            QString::fromUtf8(row.expected));
-        if (!units.contains(row.unit))
-            units << row.unit;
+        QTest::addColumn<QString>("conversion");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("expected");
+        // Every row registers unit U with scale 0.1 and resolution 0.01.
+        QTest::newRow("unknown unit") << ""
+                                      << "nosuch"
+                                      << "1*1+0 @1 ";
+        QTest::newRow("unit's own resolution") << ""
+                                               << "U"
+                                               << "0.1*1+0 @0.01 ";
+        QTest::newRow("conversion to another unit") << "C1:U>V@0.5"
+                                                    << "U"
+                                                    << "0.1*1+0 @0.01 ";
+        QTest::newRow("first entry into msys.us")
+            << "C1:V>msys.us@5,U>V@3,U>msys.us@0.25,U>msys.us@5"
+            << "U"
+            << "0.1*2+7 @0.25 label C1";
+        QTest::newRow("reverse-only entry, resolution 0") << "C1:msys.us>U@0.5"
+                                                          << "U"
+                                                          << "0.1*2+7 @0 label C1";
+        QTest::newRow("conversion for an unknown unit") << "C1:W>msys.us@0.1"
+                                                        << "W"
+                                                        << "1*2+7 @0.1 label C1";
     }
-    units.sort();
-    QCOMPARE(registry->getUnitIds(), units);
-}
+
+    void getConverter()
+    {
+        QFETCH(QString, conversion);
+        QFETCH(QString, unit);
+        QFETCH(QString, expected);
+        MeasurementRegistry registry;
+        registry.addUnits(units("U", 0.1, 0.01));
+        if (!conversion.isEmpty())
+            registry.addConversion(::conversion(conversion));
+        MeasurementConverter* converter = registry.getConverter(unit);
+        QCOMPARE(describe(converter), expected);
+        registry.addConversion(::conversion("C0:" + unit + ">msys.us")); // made once, not rebuilt
+        QCOMPARE(registry.getConverter(unit), converter);
+        QCOMPARE(describe(converter), expected);
+    }
+
+    void registryOwnership()
+    {
+        auto* registry = new MeasurementRegistry;
+        QPointer<MeasurementUnits> first(units("U", 0.1, 0.1));
+        QPointer<MeasurementConversion> c1(conversion("C1:U>msys.us"));
+        registry->addSystem("msys.us", "US");
+        registry->addSystem("msys.si", "SI");
+        registry->addSystem("msys.us", "US customary");
+        for (int i = 0; i < 2; ++i) { // the same object twice is kept
+            registry->addUnits(first);
+            registry->addConversion(c1);
+        }
+        registry->addConversion(conversion("a"));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(first && c1);
+        QCOMPARE(describe(*registry),
+            "system msys.si=SI\nsystem msys.us=US customary\nunit U|label U|0.1|0.1\n"
+            "conversion C1|label C1|2|7:U>msys.us@1;\nconversion a|label a|2|7:");
+        // A replaced object is deleted later, from the event loop.
+        MeasurementUnits* second = units("U", 0.01, 0.1);
+        registry->addUnits(second);
+        registry->addConversion(conversion("C1:V>msys.us"));
+        QVERIFY(registry->getUnits("U") == second && second->parent() == registry && first && c1);
+        QTRY_VERIFY(!first && !c1);
+        QPointer<MeasurementConverter> converter(registry->getConverter("U"));
+        QPointer<MeasurementConverter> unknown(registry->getConverter("X"));
+        QPointer<MeasurementUnits> owned(second);
+        QVERIFY(converter && unknown && converter != unknown);
+        delete registry;
+        QVERIFY(!converter && !unknown && !owned);
+    }
+
+    void concurrentGetConverter()
+    {
+        for (int round = 0; round < 100; ++round) {
+            MeasurementRegistry registry;
+            for (int i = 0; i < 40; ++i) {
+                registry.addUnits(units(QString::number(i), 0.1, 0.1));
+                if (i % 2 == 0)
+                    registry.addConversion(conversion(QString("C%1:%1>msys.us@0.5").arg(i)));
+            }
+            std::atomic<bool> go { false };
+            MeasurementConverter* seen[8][40];
+            std::vector<std::thread> threads;
+            for (int t = 0; t < 8; ++t) {
+                threads.emplace_back([&, t] {
+                    while (!go)
+                        std::this_thread::yield();
+                    for (int k = 0; k < 40;
+                         ++k) { // half the threads walk backwards: first requests collide
+                        const int i = t % 2 == 0 ? k : 39 - k;
+                        seen[t][i] = registry.getConverter(QString::number(i));
+                    }
+                });
+            }
+            go = true;
+            for (std::thread& thread : threads)
+                thread.join();
+            for (int i = 0; i < 40; ++i) {
+                MeasurementConverter* expected = registry.getConverter(QString::number(i));
+                QCOMPARE(expected->m_resolution, i % 2 == 0 ? 0.5 : 0.1);
+                for (int t = 0; t < 8; ++t)
+                    QCOMPARE(seen[t][i], expected);
+            }
+        }
+    }
+
+    // Rows in tests/data/measurement/load.txt, one a line: name|body of <Measurements>|expected
+    // contents, line ends written \n (and \r).
+    void load_data()
+    {
+        QTest::addColumn<QString>("xml");
+        QTest::addColumn<QString>("expected");
+        QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/measurement/load.txt"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        for (QString line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
+            line.replace("\\r", "\r").replace("\\n", "\n");
+            QTest::newRow(qPrintable(line.section('|', 0, 0)))
+                << "<?xml version=\"1.0\"?>\n<Measurements>" + line.section('|', 1, 1)
+                    + "</Measurements>"
+                << line.section('|', 2);
+        }
+        QTest::newRow("1000 levels deep") << QString("<a>").repeated(1000) + "<MUnitDef id=\"u\"/>"
+                + QString("</a>").repeated(1000)
+                                          << "unit u||0|0";
+        QTest::newRow("document element")
+            << "<MUnitDef id=\"root\"><MUnitDef id=\"inner\"/></MUnitDef>"
+            << "unit inner||0|0";
+    }
+
+    void load()
+    {
+        QFETCH(QString, xml);
+        QFETCH(QString, expected);
+        std::unique_ptr<MeasurementRegistry> registry(loadQuietly(write(xml.toUtf8())));
+        QVERIFY(registry && !registry->parent());
+        QCOMPARE(describe(*registry), expected);
+    }
+
+    // An entry naming no known conversion is reported and dropped; ids must match exactly.
+    void loadedEntryMakesDisplayConverter()
+    {
+        QString xml
+            = "<Measurements><MUnitDef "
+              "id=\"degC_x10\"><Scale>0.1</Scale><Resolution>1</Resolution></MUnitDef>"
+              "<MUnitConverter "
+              "id=\"c\"><Label>F</Label><Scale>1.8</Scale><Offset>32</Offset></MUnitConverter>";
+        for (const char* id : { "<ConverterId>c</ConverterId>", "", "<ConverterId>C</ConverterId>",
+                 "<ConverterId> c</ConverterId>", "<ConverterId>nosuch</ConverterId>" }) {
+            xml += QString("<MUnitDef2Converter>%1<SrcMUnitId>degC_x10</"
+                           "SrcMUnitId><DstMUnitId>msys.us</DstMUnitId>"
+                           "<Resolution>0.1</Resolution></MUnitDef2Converter>")
+                       .arg(id);
+        }
+        for (int i = 0; i < 4; ++i)
+            QTest::ignoreMessage(QtCriticalMsg, "NULLCHECK failed.");
+        std::unique_ptr<MeasurementRegistry> registry(
+            MeasurementLoader::loadMeasurementRegistry(write((xml + "</Measurements>").toUtf8())));
+        QVERIFY(registry);
+        QCOMPARE(describe(*registry),
+            "unit degC_x10||0.1|1\nconversion c|F|1.8|32:degC_x10>msys.us@0.1;");
+        MeasurementConverter* converter = registry->getConverter("degC_x10");
+        QCOMPARE(
+            converter->toString(235) + ' ' + converter->toString(-400) + ' ' + describe(converter),
+            "74.3 -40.0 0.1*1.8+32 @0.1 F");
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<QString>("name"); // "." is the folder itself
+        QTest::addColumn<QByteArray>("content"); // null: the file is not written
+        QTest::addColumn<QString>("message"); // %1 is the path
+        const QString parsing = "\"PXC parsing failure '%1'\"";
+        const QString missing = "\"PXC open failure '%1': No such file or directory\"";
+        QTest::newRow("missing file") << "missing.xml" << QByteArray() << missing;
+        QTest::newRow("quote in the path") << "mis\"sing.xml" << QByteArray() << missing;
+        QTest::newRow("folder") << "." << QByteArray()
+                                << "\"PXC open failure '%1': file to open is a directory\"";
+        QTest::newRow("syntax error")
+            << "m.xml" << QByteArray("<Measurements><MUnitDef id=\"u\"></Measurements>") << parsing;
+        QTest::newRow("empty file") << "m.xml" << QByteArray("") << parsing;
+        QTest::newRow("plain text") << "m.xml" << QByteArray("degC 0.1") << parsing;
+        QTest::newRow("two document elements") << "m.xml" << QByteArray("<a/><b/>") << parsing;
+        QTest::newRow("nested too deeply")
+            << "m.xml" << QByteArray("<a>").repeated(200000) + QByteArray("</a>").repeated(200000)
+            << parsing;
+    }
+
+    void failures()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        const QString path = name == "." ? m_dir.path()
+            : content.isNull()           ? m_dir.filePath(name)
+                                         : write(content);
+        // The debug stream escapes a quotation mark inside the quoted message.
+        QTest::ignoreMessage(
+            QtCriticalMsg, qPrintable(message.arg(QString(path).replace('"', "\\\""))));
+        QCOMPARE(MeasurementLoader::loadMeasurementRegistry(path), nullptr);
+    }
+
+    void bundledSample()
+    {
+        std::unique_ptr<MeasurementRegistry> registry(
+            loadQuietly(KIVO_SAMPLE_DATA_DIR "/measurements.xml"));
+        QVERIFY(registry);
+        QCOMPARE(registry->getSystems().keys(), QStringList({ "msys.si", "msys.us" }));
+        QStringList texts;
+        for (const QString& unit : registry->getUnitIds()) {
+            const MeasurementConverter* c = registry->getConverter(unit);
+            texts << unit + ':' + c->toString(unit == "degC_x10" ? -400 : 235) + ' ' + c->m_label
+                    + '@' + QString::number(c->m_resolution);
+        }
+        QCOMPARE(texts.join(", "),
+            "bar_x100:34.1 psi@0.1, degC:455 \u00b0F@1, degC_x10:-40.0 \u00b0F@0.1, hours:235 h@1, "
+            "kPa:34.1 psi@0.1, kW:801.9 kBtu/h@0.1, lps_x10:372.5 gpm@0.1, m3h:1035 gpm@1, "
+            "minutes:235 min@1, percent:235 %@1, rpm:235 rpm@1, seconds:235 s@1, volts:235.0 "
+            "V@0.1");
+    }
+};
 
 QTEST_GUILESS_MAIN(TestMeasurement)
 
