@@ -75,6 +75,18 @@ QString describe(const MeasurementRegistry& registry)
 
 int messageCount = 0;
 
+// The rows of a table in tests/data/measurement, one a line, fields split at "|"; line ends in
+// fields are written \n (and \r).
+QList<QStringList> rows(const char* name)
+{
+    QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/measurement/") + name);
+    QList<QStringList> rows;
+    for (QString line : QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : "")
+                            .split('\n', Qt::SkipEmptyParts))
+        rows << line.replace("\\r", "\r").replace("\\n", "\n").split('|');
+    return rows;
+}
+
 } // namespace
 
 class TestMeasurement : public QObject
@@ -103,42 +115,21 @@ class TestMeasurement : public QObject
     }
 
 private Q_SLOTS:
+    // Rows: name|unit scale|scale|offset|resolution|raw|text.
     void toString_data()
     {
-        QTest::addColumn<QVariantList>("row"); // unit scale, scale, offset, resolution, raw, text
-        auto row = [](const char* name, double unitScale, double scale, int offset,
-                       double resolution, QVariant raw, const char* text) {
-            QTest::newRow(name) << QVariantList { unitScale, scale, offset, resolution, raw, text };
-        };
-        row("tenths of degC in degF", 0.1, 1.8, 32, 0.1, 235, "74.3");
-        row("half rounds up", 0.1, 1, 0, 1, 235, "24");
-        row("negative half rounds away from zero", 1, 1, 0, 1, -23.5, "-24");
-        row("resolution 5 snaps", 1, 1, 0, 5, 23, "25");
-        row("resolution 10, negative half", 1, 1, 0, 10, -1235, "-1240");
-        row("resolution 100", 1, 1, 0, 100, 1250, "1300");
-        row("resolution 0.5 snaps, no decimals", 1, 1, 0, 0.5, 23.26, "24");
-        row("resolution 0.5, below the half step", 1, 1, 0, 0.5, 23.24, "23");
-        row("resolution 0.25 snaps", 1, 1, 0, 0.25, 23.38, "24");
-        row("resolution 0.05, one decimal, no snap", 1, 1, 0, 0.05, 0.03, "0.0");
-        row("resolution 0.01, two decimals", 1, 1, 0, 0.01, 74.254, "74.25");
-        row("resolution 0.001, three decimals", 1, 1, 0, 0.001, 2.0, "2.000");
-        row("resolution 0, six decimals", 1, 1, 0, 0, 23.456, "23.456000");
-        row("negative resolution", 1, 1, 0, -1, 23.456, "23.456000");
-        row("NaN resolution", 1, 1, 0, qQNaN(), -23.456, "-23.456000");
-        row("offset", 1, 1, -40, 1, 40, "0");
-        row("zero scale shows the offset", 0.1, 0, 32, 1, 999, "32");
-        row("numeric text", 0.1, 1.8, 32, 0.1, "235", "74.3");
-        row("other text reads as zero", 0.1, 1.8, 32, 0.1, "warm", "32.0");
-        row("invalid reads as zero", 1, 1, 5, 1, QVariant(), "5");
-        row("no exponent", 1, 1, 0, 1, 1e20, "100000000000000000000");
+        QTest::addColumn<QStringList>("row");
+        for (const QStringList& row : rows("display.txt"))
+            QTest::newRow(qPrintable(row[0])) << row;
     }
 
     void toString()
     {
-        QFETCH(QVariantList, row);
+        QFETCH(QStringList, row);
         MeasurementConverter c;
-        c._init(row[0].toDouble(), row[1].toDouble(), row[2].toInt(), row[3].toDouble(), {});
-        QCOMPARE(c.toString(row[4]), row[5].toString());
+        c._init(row[1].toDouble(), row[2].toDouble(), row[3].toInt(), row[4].toDouble(), {});
+        QCOMPARE(c.toString(row[5]), row[6]);
+        QCOMPARE(c.toString(row[5].toDouble()), row[6]);
     }
 
     void fromValueAndApplicability()
@@ -159,77 +150,35 @@ private Q_SLOTS:
             && !none->isApplicable("A", "B"));
     }
 
-    void getConversion_data()
+    // Rows: conversion|name|conversions|found for U > msys.us and for msys.us > U, and
+    // converter|name|conversion|unit|converter; every registry holds unit U, scale 0.1, resolution
+    // 0.01.
+    void lookUps_data()
     {
-        QTest::addColumn<QStringList>("conversions");
-        QTest::addColumn<QString>("expected"); // for U > msys.us, then for msys.us > U
-        QTest::newRow("forward beats smaller id in reverse")
-            << QStringList { "C0:msys.us>U", "C1:U>msys.us" } << "C1 C0";
-        QTest::newRow("reverse when none runs forward")
-            << QStringList { "C0:msys.us>U" } << "C0 C0";
-        QTest::newRow("smaller id wins")
-            << QStringList { "C2:U>msys.us", "C1:U>msys.us" } << "C1 C1";
-        QTest::newRow("ids compare as text")
-            << QStringList { "C9:U>msys.us", "C10:U>msys.us" } << "C10 C10";
-        QTest::newRow("none applies, case-sensitive")
-            << QStringList { "C0:V>msys.us", "C1:u>msys.us" } << "- -";
+        QTest::addColumn<QStringList>("row");
+        for (const QStringList& row : rows("registry.txt"))
+            QTest::newRow(qPrintable(row[1])) << row;
     }
 
-    void getConversion()
+    void lookUps()
     {
-        QFETCH(QStringList, conversions);
-        QFETCH(QString, expected);
-        MeasurementRegistry registry;
-        for (const QString& text : conversions)
-            registry.addConversion(conversion(text));
-        QStringList found;
-        for (auto* c :
-            { registry.getConversion("U", "msys.us"), registry.getConversion("msys.us", "U") })
-            found << (c ? c->m_id : "-");
-        QCOMPARE(found.join(' '), expected);
-    }
-
-    void getConverter_data()
-    {
-        QTest::addColumn<QString>("conversion");
-        QTest::addColumn<QString>("unit");
-        QTest::addColumn<QString>("expected");
-        // Every row registers unit U with scale 0.1 and resolution 0.01.
-        QTest::newRow("unknown unit") << ""
-                                      << "nosuch"
-                                      << "1*1+0 @1 ";
-        QTest::newRow("unit's own resolution") << ""
-                                               << "U"
-                                               << "0.1*1+0 @0.01 ";
-        QTest::newRow("conversion to another unit") << "C1:U>V@0.5"
-                                                    << "U"
-                                                    << "0.1*1+0 @0.01 ";
-        QTest::newRow("first entry into msys.us")
-            << "C1:V>msys.us@5,U>V@3,U>msys.us@0.25,U>msys.us@5"
-            << "U"
-            << "0.1*2+7 @0.25 label C1";
-        QTest::newRow("reverse-only entry, resolution 0") << "C1:msys.us>U@0.5"
-                                                          << "U"
-                                                          << "0.1*2+7 @0 label C1";
-        QTest::newRow("conversion for an unknown unit") << "C1:W>msys.us@0.1"
-                                                        << "W"
-                                                        << "1*2+7 @0.1 label C1";
-    }
-
-    void getConverter()
-    {
-        QFETCH(QString, conversion);
-        QFETCH(QString, unit);
-        QFETCH(QString, expected);
+        QFETCH(QStringList, row);
         MeasurementRegistry registry;
         registry.addUnits(units("U", 0.1, 0.01));
-        if (!conversion.isEmpty())
-            registry.addConversion(::conversion(conversion));
-        MeasurementConverter* converter = registry.getConverter(unit);
-        QCOMPARE(describe(converter), expected);
-        registry.addConversion(::conversion("C0:" + unit + ">msys.us")); // made once, not rebuilt
-        QCOMPARE(registry.getConverter(unit), converter);
-        QCOMPARE(describe(converter), expected);
+        for (const QString& text : row[2].split(' '))
+            registry.addConversion(conversion(text));
+        if (row[0] == "conversion") {
+            const MeasurementConversion* found[] = { registry.getConversion("U", "msys.us"),
+                registry.getConversion("msys.us", "U") };
+            QCOMPARE((found[0] ? found[0]->m_id : "-") + ' ' + (found[1] ? found[1]->m_id : "-"),
+                row[3]);
+            return;
+        }
+        MeasurementConverter* converter = registry.getConverter(row[3]);
+        QCOMPARE(describe(converter), row[4]);
+        registry.addConversion(conversion("C9:" + row[3] + ">msys.us")); // made once, not rebuilt
+        QCOMPARE(registry.getConverter(row[3]), converter);
+        QCOMPARE(describe(converter), row[4]);
     }
 
     void registryOwnership()
@@ -299,21 +248,14 @@ private Q_SLOTS:
         }
     }
 
-    // Rows in tests/data/measurement/load.txt, one a line: name|body of <Measurements>|expected
-    // contents, line ends written \n (and \r).
+    // Rows: name|body of <Measurements>|expected contents.
     void load_data()
     {
         QTest::addColumn<QString>("xml");
         QTest::addColumn<QString>("expected");
-        QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/measurement/load.txt"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        for (QString line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
-            line.replace("\\r", "\r").replace("\\n", "\n");
-            QTest::newRow(qPrintable(line.section('|', 0, 0)))
-                << "<?xml version=\"1.0\"?>\n<Measurements>" + line.section('|', 1, 1)
-                    + "</Measurements>"
-                << line.section('|', 2);
-        }
+        for (const QStringList& row : rows("load.txt"))
+            QTest::newRow(qPrintable(row[0])) << "<?xml version=\"1.0\"?>\n<Measurements>" + row[1]
+                    + "</Measurements>" << row.mid(2).join('|');
         QTest::newRow("1000 levels deep") << QString("<a>").repeated(1000) + "<MUnitDef id=\"u\"/>"
                 + QString("</a>").repeated(1000)
                                           << "unit u||0|0";
