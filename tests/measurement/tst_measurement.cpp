@@ -38,12 +38,9 @@ MeasurementUnits* units(const QString& id, double scale, double resolution)
 
 QString describe(const MeasurementConverter* c)
 {
-    return QString("%1*%2+%3 @%4 %5")
-        .arg(c->getUnitScale())
-        .arg(c->getScale())
-        .arg(c->getOffset())
-        .arg(c->m_resolution)
-        .arg(c->m_label);
+    return QString::asprintf(
+               "%g*%g+%d @%g ", c->getUnitScale(), c->getScale(), c->getOffset(), c->m_resolution)
+        + c->m_label;
 }
 
 // The registry's contents, one definition a line, in key order.
@@ -55,20 +52,16 @@ QString describe(const MeasurementRegistry& registry)
         lines << "system " + it.key() + '=' + it.value();
     for (const QString& id : registry.getUnitIds()) {
         const MeasurementUnits* u = registry.getUnits(id);
-        lines << QString("unit %1|%2|%3|%4")
-                     .arg(u->m_id, u->m_label)
-                     .arg(u->m_scale)
-                     .arg(u->m_resolution);
+        lines << QString::asprintf("unit %s|%s|%g|%g", qUtf8Printable(id),
+            qUtf8Printable(u->m_label), u->m_scale, u->m_resolution);
     }
     for (const QString& id : registry.getConversionIds()) {
         const MeasurementConversion* c = registry.getConversionById(id);
-        lines << QString("conversion %1|%2|%3|%4:")
-                     .arg(c->m_id, c->m_label)
-                     .arg(c->m_scale)
-                     .arg(c->m_offset);
+        lines << QString::asprintf("conversion %s|%s|%g|%g:", qUtf8Printable(id),
+            qUtf8Printable(c->m_label), c->m_scale, double(c->m_offset));
         for (const MeasurementConversion::ApplicableDef& def : c->m_applicableDefs)
-            lines.last() += def.srcUnitId + '>' + def.dstUnitId + '@'
-                + QString::number(def.resolution) + ';';
+            lines.last()
+                += def.srcUnitId + '>' + def.dstUnitId + QString::asprintf("@%g;", def.resolution);
     }
     return lines.join('\n');
 }
@@ -103,15 +96,16 @@ class TestMeasurement : public QObject
             : QString();
     }
 
-    // Loads a file that must load without a message.
-    MeasurementRegistry* loadQuietly(const QString& path)
+    // Loads a file and counts the messages written meanwhile.
+    MeasurementRegistry* load(const QString& path, int* messages)
     {
         messageCount = 0;
         const QtMessageHandler previous = qInstallMessageHandler(
             [](QtMsgType, const QMessageLogContext&, const QString&) { ++messageCount; });
         MeasurementRegistry* registry = MeasurementLoader::loadMeasurementRegistry(path);
         qInstallMessageHandler(previous);
-        return messageCount == 0 ? registry : nullptr;
+        *messages = messageCount;
+        return registry;
     }
 
 private Q_SLOTS:
@@ -229,8 +223,8 @@ private Q_SLOTS:
                 threads.emplace_back([&, t] {
                     while (!go)
                         std::this_thread::yield();
-                    for (int k = 0; k < 40;
-                         ++k) { // half the threads walk backwards: first requests collide
+                    // Half the threads walk backwards, so that first requests collide.
+                    for (int k = 0; k < 40; ++k) {
                         const int i = t % 2 == 0 ? k : 39 - k;
                         seen[t][i] = registry.getConverter(QString::number(i));
                     }
@@ -248,99 +242,53 @@ private Q_SLOTS:
         }
     }
 
-    // Rows: name|body of <Measurements>|expected contents.
+    // Rows: name|messages written|body of <Measurements>|expected contents. An entry naming no
+    // known conversion is reported ("NULLCHECK failed.") and dropped.
     void load_data()
     {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QStringList>("row");
         for (const QStringList& row : rows("load.txt"))
-            QTest::newRow(qPrintable(row[0])) << "<?xml version=\"1.0\"?>\n<Measurements>" + row[1]
-                    + "</Measurements>" << row.mid(2).join('|');
-        QTest::newRow("1000 levels deep") << QString("<a>").repeated(1000) + "<MUnitDef id=\"u\"/>"
-                + QString("</a>").repeated(1000)
-                                          << "unit u||0|0";
-        QTest::newRow("document element")
-            << "<MUnitDef id=\"root\"><MUnitDef id=\"inner\"/></MUnitDef>"
-            << "unit inner||0|0";
+            QTest::newRow(qPrintable(row[0])) << QStringList { row[1],
+                "<?xml version=\"1.0\"?>\n<Measurements>" + row[2] + "</Measurements>",
+                row.mid(3).join('|') };
+        QTest::newRow("document element") << QStringList { "0",
+            "<MUnitDef id=\"root\"><MUnitDef id=\"inner\"/></MUnitDef>", "unit inner||0|0" };
     }
 
     void load()
     {
-        QFETCH(QString, xml);
-        QFETCH(QString, expected);
-        std::unique_ptr<MeasurementRegistry> registry(loadQuietly(write(xml.toUtf8())));
+        QFETCH(QStringList, row);
+        int messages = -1;
+        std::unique_ptr<MeasurementRegistry> registry(load(write(row[1].toUtf8()), &messages));
         QVERIFY(registry && !registry->parent());
-        QCOMPARE(describe(*registry), expected);
+        QCOMPARE(describe(*registry), row[2]);
+        QCOMPARE(messages, row[0].toInt());
     }
 
-    // An entry naming no known conversion is reported and dropped; ids must match exactly.
-    void loadedEntryMakesDisplayConverter()
-    {
-        QString xml
-            = "<Measurements><MUnitDef "
-              "id=\"degC_x10\"><Scale>0.1</Scale><Resolution>1</Resolution></MUnitDef>"
-              "<MUnitConverter "
-              "id=\"c\"><Label>F</Label><Scale>1.8</Scale><Offset>32</Offset></MUnitConverter>";
-        for (const char* id : { "<ConverterId>c</ConverterId>", "", "<ConverterId>C</ConverterId>",
-                 "<ConverterId> c</ConverterId>", "<ConverterId>nosuch</ConverterId>" }) {
-            xml += QString("<MUnitDef2Converter>%1<SrcMUnitId>degC_x10</"
-                           "SrcMUnitId><DstMUnitId>msys.us</DstMUnitId>"
-                           "<Resolution>0.1</Resolution></MUnitDef2Converter>")
-                       .arg(id);
-        }
-        for (int i = 0; i < 4; ++i)
-            QTest::ignoreMessage(QtCriticalMsg, "NULLCHECK failed.");
-        std::unique_ptr<MeasurementRegistry> registry(
-            MeasurementLoader::loadMeasurementRegistry(write((xml + "</Measurements>").toUtf8())));
-        QVERIFY(registry);
-        QCOMPARE(describe(*registry),
-            "unit degC_x10||0.1|1\nconversion c|F|1.8|32:degC_x10>msys.us@0.1;");
-        MeasurementConverter* converter = registry->getConverter("degC_x10");
-        QCOMPARE(
-            converter->toString(235) + ' ' + converter->toString(-400) + ' ' + describe(converter),
-            "74.3 -40.0 0.1*1.8+32 @0.1 F");
-    }
-
+    // Rows: name|file|content ("-": not written)|message (%1 is the path).
     void failures_data()
     {
-        QTest::addColumn<QString>("name"); // "." is the folder itself
-        QTest::addColumn<QByteArray>("content"); // null: the file is not written
-        QTest::addColumn<QString>("message"); // %1 is the path
-        const QString parsing = "\"PXC parsing failure '%1'\"";
-        const QString missing = "\"PXC open failure '%1': No such file or directory\"";
-        QTest::newRow("missing file") << "missing.xml" << QByteArray() << missing;
-        QTest::newRow("quote in the path") << "mis\"sing.xml" << QByteArray() << missing;
-        QTest::newRow("folder") << "." << QByteArray()
-                                << "\"PXC open failure '%1': file to open is a directory\"";
-        QTest::newRow("syntax error")
-            << "m.xml" << QByteArray("<Measurements><MUnitDef id=\"u\"></Measurements>") << parsing;
-        QTest::newRow("empty file") << "m.xml" << QByteArray("") << parsing;
-        QTest::newRow("plain text") << "m.xml" << QByteArray("degC 0.1") << parsing;
-        QTest::newRow("two document elements") << "m.xml" << QByteArray("<a/><b/>") << parsing;
-        QTest::newRow("nested too deeply")
-            << "m.xml" << QByteArray("<a>").repeated(200000) + QByteArray("</a>").repeated(200000)
-            << parsing;
+        QTest::addColumn<QStringList>("row");
+        for (const QStringList& row : rows("failures.txt"))
+            QTest::newRow(qPrintable(row[0])) << row;
     }
 
     void failures()
     {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, message);
-        const QString path = name == "." ? m_dir.path()
-            : content.isNull()           ? m_dir.filePath(name)
-                                         : write(content);
+        QFETCH(QStringList, row);
+        const QString path = row[2] == "-" ? m_dir.filePath(row[1]) : write(row[2].toUtf8());
         // The debug stream escapes a quotation mark inside the quoted message.
         QTest::ignoreMessage(
-            QtCriticalMsg, qPrintable(message.arg(QString(path).replace('"', "\\\""))));
+            QtCriticalMsg, qPrintable(row[3].arg(QString(path).replace('"', "\\\""))));
         QCOMPARE(MeasurementLoader::loadMeasurementRegistry(path), nullptr);
     }
 
     void bundledSample()
     {
+        int messages = -1;
         std::unique_ptr<MeasurementRegistry> registry(
-            loadQuietly(KIVO_SAMPLE_DATA_DIR "/measurements.xml"));
-        QVERIFY(registry);
+            load(KIVO_SAMPLE_DATA_DIR "/measurements.xml", &messages));
+        QVERIFY(registry && messages == 0);
         QCOMPARE(registry->getSystems().keys(), QStringList({ "msys.si", "msys.us" }));
         QStringList texts;
         for (const QString& unit : registry->getUnitIds()) {
