@@ -16,17 +16,13 @@ using namespace kivo;
 
 namespace {
 
-// A status that counts its own destruction.
-class TrackedStat : public StatBase
+// A status that counts its destruction.
+StatBase* tracked(const char* code, std::atomic<int>* destroyed)
 {
-public:
-    TrackedStat(const char* code, std::atomic<int>* destroyed)
-        : StatBase(code, "message", { "d" })
-        , m_destroyed(destroyed)
-    { }
-    ~TrackedStat() override { ++*m_destroyed; }
-    std::atomic<int>* m_destroyed;
-};
+    auto* stat = new StatBase(code, "message", { "d" });
+    QObject::connect(stat, &QObject::destroyed, [destroyed] { ++*destroyed; });
+    return stat;
+}
 
 // A chain as text: each link's code and reference count ("-" for an empty link), "a1>b2".
 QString chainText(const StatRef& ref)
@@ -110,25 +106,22 @@ private Q_SLOTS:
 
     void namespaceIndexSizeAndNames()
     {
-        QCOMPARE(
-            m_root->getNamespaceNames(), QStringList({ "alpha", "shared", "Capital", "beta" }));
         QObjectList found;
         for (int index : { -1000, -1, 0, 2, 4, 5 })
             found << m_root->getNamespaceIndex(index);
         QCOMPARE(found,
             QObjectList({ nullptr, nullptr, m_nodes["/alpha"], m_nodes["/Capital"], m_nodes["/"],
                 nullptr }));
+        QCOMPARE(
+            m_root->getNamespaceNames(), QStringList({ "alpha", "shared", "Capital", "beta" }));
         // A child leaving the namespace no longer counts; an empty name is no name.
         delete m_nodes.value("/alpha");
         m_nodes["/beta"]->setObjectName(QLatin1String(""));
-        QCOMPARE(m_root->getNamespaceSize(), 4);
-        QCOMPARE(m_root->getNamespaceIndex(3), m_nodes["/"]);
+        QVERIFY(m_root->getNamespaceSize() == 4 && m_root->getNamespaceIndex(3) == m_nodes["/"]);
         QCOMPARE(m_root->getNamespaceNames(), QStringList({ "shared", "Capital" }));
-        AppRegistry empty(m_root.get());
-        QCOMPARE(m_root->getNamespaceIndex(4), &empty);
+        const AppRegistry empty;
         QVERIFY(!empty.getNamespaceIndex(0) && !empty.getNamespaceSize()
             && empty.getNamespaceNames().isEmpty());
-        empty.setParent(nullptr);
     }
 
     void dynamicProperties()
@@ -167,22 +160,22 @@ private Q_SLOTS:
     void statChains()
     {
         std::atomic<int> destroyed { 0 };
-        auto* a = new TrackedStat("a", &destroyed);
+        StatBase* a = tracked("a", &destroyed);
         {
             StatRef head;
-            buildChain(head, a, new TrackedStat("b", &destroyed), new TrackedStat("c", &destroyed));
+            buildChain(head, a, tracked("b", &destroyed), tracked("c", &destroyed));
             QCOMPARE(chainText(head), "a1>b1>c1");
             {
                 const StatRef copy(head);
                 QCOMPARE(chainText(copy), "a2>b2>c2");
                 QVERIFY(copy.m_next != head.m_next && copy.m_next->m_next != head.m_next->m_next);
             }
-            StatRef other(new TrackedStat("x", &destroyed));
-            other.chain(StatRef(new TrackedStat("y", &destroyed)));
+            StatRef other(tracked("x", &destroyed));
+            other.chain(StatRef(tracked("y", &destroyed)));
             head.chain(other); // replaces b > c, which nothing else holds
             QCOMPARE(chainText(head) + QString::number(destroyed), "a1>x2>y22");
             QCOMPARE(&head.assign(head.m_stat, &other), &head); // a status kept while reassigned
-            StatRef target(new TrackedStat("old", &destroyed));
+            StatRef target(tracked("old", &destroyed));
             target.assign(head.m_stat, head.m_next);
             QCOMPARE(chainText(target) + QString::number(destroyed), "a2>x3>y33");
             StatRef emptyHead;
@@ -204,8 +197,8 @@ private Q_SLOTS:
         std::vector<std::thread> threads;
         {
             StatRef master;
-            buildChain(master, new TrackedStat("a", &destroyed), new TrackedStat("b", &destroyed),
-                new TrackedStat("c", &destroyed));
+            buildChain(master, tracked("a", &destroyed), tracked("b", &destroyed),
+                tracked("c", &destroyed));
             // Each thread owns a copy of the chain; the three statuses are shared by all.
             for (int t = 0; t < 4; ++t) {
                 threads.emplace_back([own = std::make_shared<StatRef>(master), &failures] {
