@@ -25,6 +25,8 @@
 using namespace kivo;
 using namespace std::literals;
 using E = DPTypeEvent;
+using N = DPTypeNumber;
+using R = DPTypeReal;
 using Row = std::pair<const char*, DPTypeBase*>;
 Q_DECLARE_METATYPE(DPTypeBase*)
 
@@ -43,52 +45,46 @@ E* event(QObject* p, int id, const QString& desc, const QString& expl, E::EventT
 }
 
 // Every kind of type, fresh and with edge content; the texts are in tests/data/types/json.txt.
+// Texts holding place markers are filled again by the later values.
 std::vector<Row> jsonRows(QObject* p)
 {
     return {
         { "int fresh", new DPTypeNumber(p) },
-        { "int", (new DPTypeNumber(p))->_init(5, 0, 100, "u.rpm", "rpm") },
-        { "int extremes, text default",
-            (new DPTypeNumber(p))->_init("-42", INT_MIN, INT_MAX, "u.temp", "\u00b0C") },
-        { "int default not a number", (new DPTypeNumber(p))->_init("abc", -1, 1, {}, {}) },
+        { "int", (new N(p))->_init(5, 0, 100, "u.rpm", "rpm") },
+        { "int extremes", (new N(p))->_init("-42", INT_MIN, INT_MAX, "u.temp", "\u00b0C") },
+        { "int default not a number", (new N(p))->_init("abc", -1, 1, {}, {}) },
         { "real fresh", new DPTypeReal(p) },
-        { "real", (new DPTypeReal(p))->_init("2.50", -0.5, 1234567.0, {}, "bar") },
-        { "real exponents", (new DPTypeReal(p))->_init(1234567.0, 1e6, 999999.0, {}, "l") },
-        { "real small, trailing zeros",
-            (new DPTypeReal(p))->_init("2.0", 0.0001, 0.00001, {}, {}) },
-        { "real six digits", (new DPTypeReal(p))->_init(123456.7, 0.1, -3.14159265, {}, {}) },
-        { "real infinite", (new DPTypeReal(p))->_init(QVariant(), -qInf(), qInf(), {}, {}) },
+        { "real", (new R(p))->_init("2.50", -0.5, 1234567.0, {}, "bar") },
+        { "real exponents", (new R(p))->_init(1234567.0, 1e6, 999999.0, {}, "l") },
+        { "real small", (new R(p))->_init("2.0", 0.0001, 0.00001, {}, {}) },
+        { "real six digits", (new R(p))->_init(123456.7, 0.1, -3.14159265, {}, {}) },
+        { "real infinite", (new R(p))->_init(QVariant(), -qInf(), qInf(), {}, {}) },
         { "enum fresh", new DPTypeEnum(p) },
         { "enum", (new DPTypeEnum(p))->_init(1, { { 2, "High" }, { 0, "Off" }, { 1, "Low" } }) },
-        { "enum keys sorted as numbers",
+        { "enum sorted",
             (new DPTypeEnum(p))
                 ->_init(-3, { { 10, "ten" }, { 9, "nine" }, { -3, "minus three" }, { 100, "" } }) },
-        { "enum labels with markers",
-            (new DPTypeEnum(p))->_init(7, { { 1, "%1 done" }, { 2, "50%2" } }) },
+        { "enum markers", (new DPTypeEnum(p))->_init(7, { { 1, "%1 done" }, { 2, "50%2" } }) },
         { "event fresh", new E(p) },
         { "event",
             event(p, 4711, "Pump overload", "Check the pump", E::Alarm, E::AckAuto, E::ResetAuto,
                 { { "Pump", av("  P1   P2\tP3 ", false) }, { "Alarm", av("A1", true) } }) },
-        { "event empty and blank names",
+        { "event blank names",
             event(p, -1, "d", "e", E::Fault, E::AckNo, E::ResetManual,
                 { { "t", av({}, true) }, { "u", av(" \t\n ", false) } }) },
-        { "event types ordered by code units",
+        { "event order",
             event(p, 1, {}, {}, E::Warning, E::AckManual, E::ResetAuto,
                 { { "b", av("x1", false) }, { "a", av("x2 x3", true) },
                     { "B", av("x4", false) } }) },
-        // Texts holding place markers are filled again by the later values.
-        { "event description naming a later marker",
-            event(p, 2, "load %3", "X", E::Warning, E::AckNo, E::ResetManual) },
-        { "event description holding the first marker",
-            event(p, 1, "%1 left", "E", E::Fault, E::AckAuto, E::ResetAuto) },
-        { "event variable type holding a marker",
+        { "event later marker", event(p, 2, "load %3", "X", E::Warning, E::AckNo, E::ResetManual) },
+        { "event first marker", event(p, 1, "%1 left", "E", E::Fault, E::AckAuto, E::ResetAuto) },
+        { "event type marker",
             event(p, 3, {}, {}, E::Message, E::AckManual, E::ResetManual,
                 { { "%3x", av("n", false) } }) },
         { "text fresh", new DPTypeString(p) },
         { "text", (new DPTypeString(p))->_init("42", "[0-9]\\d*", "###", 16) },
         { "text backslashes", (new DPTypeString(p))->_init("C:\\temp", "\\w", "a\\b", -1) },
-        { "text quote and non-ASCII",
-            (new DPTypeString(p))->_init("caf\u00e9", "[\"\u00e9\u20ac]", {}, 4) },
+        { "text non-ASCII", (new DPTypeString(p))->_init("caf\u00e9", "[\"\u00e9\u20ac]", {}, 4) },
         { "text holding markers", (new DPTypeString(p))->_init("a%2b", "x", "%4", 7) },
         { "ipv4 fresh", new DPTypeIPv4(p) },
         { "ipv4", (new DPTypeIPv4(p))->_init("192.168.1.10") },
@@ -96,15 +92,12 @@ std::vector<Row> jsonRows(QObject* p)
         { "time", (new DPTypeTime(p))->_init(1234, DPTypeTime::Midnight) },
         { "time GMT", (new DPTypeTime(p))->_init(-7, DPTypeTime::Jan_01_1970_GMT) },
         // With the registry of registry() below.
-        { "registry int to one decimal",
-            (new DPTypeNumber(p))->_init(235, -400, 1000, "u.temp", "raw") },
-        { "registry int snapped", (new DPTypeNumber(p))->_init("3", 1, 10, "u.flow", {}) },
-        { "registry int resolution in exponent notation",
-            (new DPTypeNumber(p))->_init(1, 0, 0, "u.coarse", {}) },
-        { "registry int unknown unit", (new DPTypeNumber(p))->_init({}, -5, 7, "u.none", "raw") },
-        { "registry real to one decimal",
-            (new DPTypeReal(p))->_init("23.5", -400.0, 1000.0, "u.temp", "raw") },
-        { "registry real snapped", (new DPTypeReal(p))->_init(1234567.0, 1.0, 10.0, "u.flow", {}) },
+        { "registry int", (new N(p))->_init(235, -400, 1000, "u.temp", "raw") },
+        { "registry int snapped", (new N(p))->_init("3", 1, 10, "u.flow", {}) },
+        { "registry int exponent", (new N(p))->_init(1, 0, 0, "u.coarse", {}) },
+        { "registry int no unit", (new N(p))->_init({}, -5, 7, "u.none", "raw") },
+        { "registry real", (new R(p))->_init("23.5", -400.0, 1000.0, "u.temp", "raw") },
+        { "registry real snapped", (new R(p))->_init(1234567.0, 1.0, 10.0, "u.flow", {}) },
     };
 }
 
