@@ -109,7 +109,8 @@ class TestMeasurement : public QObject
     }
 
 private Q_SLOTS:
-    // Rows: name|unit scale|scale|offset|resolution|raw|text.
+    // Rows: name|unit scale|scale|offset|resolution|raw|text; rows "from ..." read a display
+    // value back.
     void toString_data()
     {
         QTest::addColumn<QStringList>("row");
@@ -122,31 +123,15 @@ private Q_SLOTS:
         QFETCH(QStringList, row);
         MeasurementConverter c;
         c._init(row[1].toDouble(), row[2].toDouble(), row[3].toInt(), row[4].toDouble(), {});
-        QCOMPARE(c.toString(row[5]), row[6]);
-        QCOMPARE(c.toString(row[5].toDouble()), row[6]);
+        if (row[0].startsWith("from ")) // display value, then raw value
+            QVERIFY(qAbs(c.fromValue(row[5]) - row[6].toDouble()) < 1e-9);
+        else
+            QVERIFY(c.toString(row[5]) == row[6] && c.toString(row[5].toDouble()) == row[6]);
     }
 
-    void fromValueAndApplicability()
-    {
-        MeasurementConverter c;
-        const QVariantList rows[]
-            = { { 0.1, 1.8, 32, 74.3, 235 }, { 0.1, 0, 32, 23.5, 235 }, { 1, 1, -40, -40, 0 },
-                  { 0.01, 14.5038, 0, "36.2595", 250 }, { 1, 1, 0, 23.26, 23.26 } };
-        for (const QVariantList& row : rows) {
-            c._init(row[0].toDouble(), row[1].toDouble(), row[2].toInt(), 0.1, {});
-            QVERIFY(qAbs(c.fromValue(row[3]) - row[4].toDouble()) < 1e-9);
-        }
-        std::unique_ptr<MeasurementConversion> ab(conversion("c:A>X,A>B"));
-        std::unique_ptr<MeasurementConversion> none(conversion("d:"));
-        QVERIFY(ab->isApplicable("A", "B") && !ab->isApplicable("B", "A")
-            && !ab->isApplicable("A", "b"));
-        QVERIFY(!ab->isApplicable(" A", "B") && !ab->isApplicable("X", "B")
-            && !none->isApplicable("A", "B"));
-    }
-
-    // Rows: conversion|name|conversions|found for U > msys.us and for msys.us > U, and
-    // converter|name|conversion|unit|converter; every registry holds unit U, scale 0.1, resolution
-    // 0.01.
+    // Rows: conversion|name|conversions|found for U > msys.us and for msys.us > U;
+    // converter|name|conversion|unit|converter (in a registry with unit U, scale 0.1, resolution
+    // 0.01); applicable|name|conversion|pairs|applicable to each.
     void lookUps_data()
     {
         QTest::addColumn<QStringList>("row");
@@ -161,6 +146,15 @@ private Q_SLOTS:
         registry.addUnits(units("U", 0.1, 0.01));
         for (const QString& text : row[2].split(' '))
             registry.addConversion(conversion(text));
+        if (row[0] == "applicable") {
+            std::unique_ptr<MeasurementConversion> c(conversion(row[2]));
+            QString applicable;
+            for (const QString& pair : row[3].split(','))
+                applicable
+                    += c->isApplicable(pair.section('>', 0, 0), pair.section('>', 1)) ? '1' : '0';
+            QCOMPARE(applicable, row[4]);
+            return;
+        }
         if (row[0] == "conversion") {
             const MeasurementConversion* found[] = { registry.getConversion("U", "msys.us"),
                 registry.getConversion("msys.us", "U") };
@@ -180,31 +174,29 @@ private Q_SLOTS:
         auto* registry = new MeasurementRegistry;
         QPointer<MeasurementUnits> first(units("U", 0.1, 0.1));
         QPointer<MeasurementConversion> c1(conversion("C1:U>msys.us"));
-        registry->addSystem("msys.us", "US");
-        registry->addSystem("msys.si", "SI");
-        registry->addSystem("msys.us", "US customary");
+        for (const char* system : { "msys.us|US", "msys.si|SI", "msys.us|US customary" })
+            registry->addSystem(
+                QString(system).section('|', 0, 0), QString(system).section('|', 1));
         for (int i = 0; i < 2; ++i) { // the same object twice is kept
             registry->addUnits(first);
             registry->addConversion(c1);
         }
         registry->addConversion(conversion("a"));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(first && c1);
         QCOMPARE(describe(*registry),
             "system msys.si=SI\nsystem msys.us=US customary\nunit U|label U|0.1|0.1\n"
             "conversion C1|label C1|2|7:U>msys.us@1;\nconversion a|label a|2|7:");
-        // A replaced object is deleted later, from the event loop.
-        MeasurementUnits* second = units("U", 0.01, 0.1);
+        // A replaced object is deleted later, from the event loop; the registry owns the rest.
+        QPointer<MeasurementUnits> second(units("U", 0.01, 0.1));
         registry->addUnits(second);
         registry->addConversion(conversion("C1:V>msys.us"));
         QVERIFY(registry->getUnits("U") == second && second->parent() == registry && first && c1);
         QTRY_VERIFY(!first && !c1);
         QPointer<MeasurementConverter> converter(registry->getConverter("U"));
         QPointer<MeasurementConverter> unknown(registry->getConverter("X"));
-        QPointer<MeasurementUnits> owned(second);
         QVERIFY(converter && unknown && converter != unknown);
         delete registry;
-        QVERIFY(!converter && !unknown && !owned);
+        QVERIFY(!converter && !unknown && !second);
     }
 
     void concurrentGetConverter()
@@ -213,8 +205,8 @@ private Q_SLOTS:
             MeasurementRegistry registry;
             for (int i = 0; i < 40; ++i) {
                 registry.addUnits(units(QString::number(i), 0.1, 0.1));
-                if (i % 2 == 0)
-                    registry.addConversion(conversion(QString("C%1:%1>msys.us@0.5").arg(i)));
+                registry.addConversion(
+                    conversion(QString("C%1:%2>msys.us@0.5").arg(i).arg(i % 2 ? -1 : i)));
             }
             std::atomic<bool> go { false };
             MeasurementConverter* seen[8][40];
@@ -223,21 +215,18 @@ private Q_SLOTS:
                 threads.emplace_back([&, t] {
                     while (!go)
                         std::this_thread::yield();
-                    // Half the threads walk backwards, so that first requests collide.
-                    for (int k = 0; k < 40; ++k) {
-                        const int i = t % 2 == 0 ? k : 39 - k;
-                        seen[t][i] = registry.getConverter(QString::number(i));
-                    }
+                    for (int k = 0; k < 40;
+                         ++k) // half the threads walk backwards: first requests collide
+                        seen[t][t % 2 ? 39 - k : k]
+                            = registry.getConverter(QString::number(t % 2 ? 39 - k : k));
                 });
             }
             go = true;
             for (std::thread& thread : threads)
                 thread.join();
-            for (int i = 0; i < 40; ++i) {
-                MeasurementConverter* expected = registry.getConverter(QString::number(i));
-                QCOMPARE(expected->m_resolution, i % 2 == 0 ? 0.5 : 0.1);
-                for (int t = 0; t < 8; ++t)
-                    QCOMPARE(seen[t][i], expected);
+            for (int i = 0; i < 40 * 8; ++i) {
+                QCOMPARE(seen[i % 8][i / 8], registry.getConverter(QString::number(i / 8)));
+                QCOMPARE(seen[i % 8][i / 8]->m_resolution, i / 8 % 2 ? 0.1 : 0.5);
             }
         }
     }
