@@ -68,16 +68,16 @@ QString describe(const MeasurementRegistry& registry)
 
 int messageCount = 0;
 
-// The rows of a table in tests/data/measurement, one a line, fields split at "|"; line ends in
-// fields are written \n (and \r).
-QList<QStringList> rows(const char* name)
+// One row a line of tests/data/measurement/<name>, fields split at "|" (line ends in fields
+// written \n and \r), named by the first field.
+void addRows(const char* name)
 {
+    QTest::addColumn<QStringList>("row");
     QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/measurement/") + name);
-    QList<QStringList> rows;
-    for (QString line : QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : "")
-                            .split('\n', Qt::SkipEmptyParts))
-        rows << line.replace("\\r", "\r").replace("\\n", "\n").split('|');
-    return rows;
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    for (QString line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
+        QTest::newRow(qPrintable(line.section('|', 0, 0)))
+            << line.replace("\\r", "\r").replace("\\n", "\n").split('|');
 }
 
 } // namespace
@@ -91,9 +91,9 @@ class TestMeasurement : public QObject
     QString write(const QByteArray& content)
     {
         QFile file(m_dir.filePath("m.xml"));
-        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
-            ? file.fileName()
-            : QString();
+        file.open(QIODevice::WriteOnly);
+        file.write(content);
+        return file.fileName();
     }
 
     // Loads a file and counts the messages written meanwhile.
@@ -111,12 +111,7 @@ class TestMeasurement : public QObject
 private Q_SLOTS:
     // Rows: name|unit scale|scale|offset|resolution|raw|text; rows "from ..." read a display
     // value back.
-    void toString_data()
-    {
-        QTest::addColumn<QStringList>("row");
-        for (const QStringList& row : rows("display.txt"))
-            QTest::newRow(qPrintable(row[0])) << row;
-    }
+    void toString_data() { addRows("display.txt"); }
 
     void toString()
     {
@@ -126,18 +121,14 @@ private Q_SLOTS:
         if (row[0].startsWith("from ")) // display value, then raw value
             QVERIFY(qAbs(c.fromValue(row[5]) - row[6].toDouble()) < 1e-9);
         else
-            QVERIFY(c.toString(row[5]) == row[6] && c.toString(row[5].toDouble()) == row[6]);
+            QCOMPARE(
+                c.toString(row[5]) + " " + c.toString(row[5].toDouble()), row[6] + " " + row[6]);
     }
 
-    // Rows: conversion|name|conversions|found for U > msys.us and for msys.us > U;
-    // converter|name|conversion|unit|converter (in a registry with unit U, scale 0.1, resolution
-    // 0.01); applicable|name|conversion|pairs|applicable to each.
-    void lookUps_data()
-    {
-        QTest::addColumn<QStringList>("row");
-        for (const QStringList& row : rows("registry.txt"))
-            QTest::newRow(qPrintable(row[1])) << row;
-    }
+    // Rows: name|conversion|conversions|found for U > msys.us and for msys.us > U;
+    // name|converter|conversion|unit|converter (in a registry with unit U, scale 0.1, resolution
+    // 0.01); name|applicable|conversion|pairs|applicable to each.
+    void lookUps_data() { addRows("registry.txt"); }
 
     void lookUps()
     {
@@ -146,7 +137,7 @@ private Q_SLOTS:
         registry.addUnits(units("U", 0.1, 0.01));
         for (const QString& text : row[2].split(' '))
             registry.addConversion(conversion(text));
-        if (row[0] == "applicable") {
+        if (row[1] == "applicable") {
             std::unique_ptr<MeasurementConversion> c(conversion(row[2]));
             QString applicable;
             for (const QString& pair : row[3].split(','))
@@ -155,7 +146,7 @@ private Q_SLOTS:
             QCOMPARE(applicable, row[4]);
             return;
         }
-        if (row[0] == "conversion") {
+        if (row[1] == "conversion") {
             const MeasurementConversion* found[] = { registry.getConversion("U", "msys.us"),
                 registry.getConversion("msys.us", "U") };
             QCOMPARE((found[0] ? found[0]->m_id : "-") + ' ' + (found[1] ? found[1]->m_id : "-"),
@@ -233,34 +224,22 @@ private Q_SLOTS:
 
     // Rows: name|messages written|body of <Measurements>|expected contents. An entry naming no
     // known conversion is reported ("NULLCHECK failed.") and dropped.
-    void load_data()
-    {
-        QTest::addColumn<QStringList>("row");
-        for (const QStringList& row : rows("load.txt"))
-            QTest::newRow(qPrintable(row[0])) << QStringList { row[1],
-                "<?xml version=\"1.0\"?>\n<Measurements>" + row[2] + "</Measurements>",
-                row.mid(3).join('|') };
-        QTest::newRow("document element") << QStringList { "0",
-            "<MUnitDef id=\"root\"><MUnitDef id=\"inner\"/></MUnitDef>", "unit inner||0|0" };
-    }
+    void load_data() { addRows("load.txt"); }
 
     void load()
     {
         QFETCH(QStringList, row);
         int messages = -1;
-        std::unique_ptr<MeasurementRegistry> registry(load(write(row[1].toUtf8()), &messages));
+        const QString xml
+            = row[2].startsWith("<?xml") ? row[2] : "<Measurements>" + row[2] + "</Measurements>";
+        std::unique_ptr<MeasurementRegistry> registry(load(write(xml.toUtf8()), &messages));
         QVERIFY(registry && !registry->parent());
-        QCOMPARE(describe(*registry), row[2]);
-        QCOMPARE(messages, row[0].toInt());
+        QCOMPARE(describe(*registry), row.mid(3).join('|'));
+        QCOMPARE(messages, row[1].toInt());
     }
 
     // Rows: name|file|content ("-": not written)|message (%1 is the path).
-    void failures_data()
-    {
-        QTest::addColumn<QStringList>("row");
-        for (const QStringList& row : rows("failures.txt"))
-            QTest::newRow(qPrintable(row[0])) << row;
-    }
+    void failures_data() { addRows("failures.txt"); }
 
     void failures()
     {
