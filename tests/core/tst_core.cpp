@@ -42,6 +42,18 @@ void buildChain(StatRef& head, StatBase* a, StatBase* b, StatBase* c)
     head.assign(a, &second);
 }
 
+// One row a line of tests/data/core/<name>, fields split at "|" (tab and line feed written \t
+// and \n), named by the first field.
+void addRows(const char* name)
+{
+    QTest::addColumn<QStringList>("row");
+    QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/core/") + name);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    for (QString line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
+        QTest::newRow(qPrintable(line.section('|', 0, 0)))
+            << line.replace("\\t", "\t").replace("\\n", "\n").split('|');
+}
+
 const char* const initialList
     = "-ALL,-AppDiag,-Backlight,-Buzzer,+DPointCoVs,-DPointTrace,-JsonRecv,"
       "-JsonSend,-JsonStats,-KeyEvents,-MouseEvents,+NameMatcher,"
@@ -81,25 +93,15 @@ private Q_SLOTS:
         }
     }
 
-    void findItem_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected"); // path; empty for none
-        // Lower-cased names; direct children first, then each child's subtree in order.
-        const char* const rows[][2] = { { "alpha", "/alpha" }, { "bEtA", "/beta" },
-            { "DeEp", "/alpha/deep" }, { "shared", "/shared" }, { "far", "/alpha/mid/far" },
-            { "Capital", "" }, { "capital", "" }, { "MixedCase", "" }, { "gamma", "" },
-            { " alpha", "" }, { "", "/" }, { "null", "/alpha" } };
-        for (const auto& row : rows)
-            QTest::newRow(row[0]) << (qstrcmp(row[0], "null") ? QString(row[0]) : QString())
-                                  << QString(row[1]);
-    }
+    // Rows: name ("null" for a null name)|path found, empty for none. Names are matched
+    // lower-cased, direct children first, then each child's subtree in order.
+    void findItem_data() { addRows("names.txt"); }
 
     void findItem()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
-        QCOMPARE(m_root->getNamespaceItem(name), m_nodes.value(expected));
+        QFETCH(QStringList, row);
+        const QString name = row[0] == "null" ? QString() : row[0];
+        QCOMPARE(m_root->getNamespaceItem(name), m_nodes.value(row[1]));
         QCOMPARE(AppRegistry().getNamespaceItem(name), nullptr);
     }
 
@@ -213,17 +215,9 @@ private Q_SLOTS:
             QCOMPARE(TopicLogger::topicIdForName(unknown), 0);
     }
 
-    // Rows in tests/data/core/topiclists.txt, one a line: name|start switches ("+" on, "-" off, one
-    // per topic; empty as loaded)|list|expected ("+" for the list as loaded)|logged (1 or 0).
-    void setTopicList_data()
-    {
-        QTest::addColumn<QStringList>("row");
-        QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/core/topiclists.txt"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        for (QString line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
-            QTest::newRow(qPrintable(line.section('|', 0, 0)))
-                << line.replace("\\t", "\t").replace("\\n", "\n").split('|');
-    }
+    // Rows: name|start switches ("+" on, "-" off, one per topic; empty as loaded)|list|expected
+    // ("+" for the list as loaded)|logged (1 or 0).
+    void setTopicList_data() { addRows("topiclists.txt"); }
 
     void setTopicList()
     {
