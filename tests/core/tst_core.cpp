@@ -60,6 +60,22 @@ const char* const initialList
       "-NativeEvents,+TopicLogger";
 QStringList messages;
 
+// Runs f(0) ... f(n - 1) on n threads released together, and joins them.
+template<typename F> void runTogether(int n, F f)
+{
+    std::atomic<int> waiting { n };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < n; ++i) {
+        threads.emplace_back([&, i] {
+            for (waiting.fetch_sub(1); waiting.load() > 0;)
+                std::this_thread::yield();
+            f(i);
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
 // Exposes the lock that the namespace reads take.
 class LockProbe : public Namespaceable
 {
@@ -179,29 +195,23 @@ private Q_SLOTS:
     {
         std::atomic<int> destroyed { 0 };
         std::atomic<int> failures { 0 };
-        std::vector<std::thread> threads;
-        {
-            StatRef master;
-            buildChain(master, tracked("a", &destroyed), tracked("b", &destroyed),
-                tracked("c", &destroyed));
-            // Each thread owns a copy of the chain; the three statuses are shared by all.
-            for (int t = 0; t < 4; ++t) {
-                threads.emplace_back([own = std::make_shared<StatRef>(master), &failures] {
-                    for (int i = 0; i < 20000; ++i) {
-                        StatRef copy(*own);
-                        StatRef other(copy.m_next->m_stat);
-                        other.chain(copy);
-                        copy.assign(copy.m_next->m_next->m_stat, &other);
-                        failures += copy.m_stat->getCode() != "c"
-                            || !copy.m_next->m_next->m_next->m_next;
-                        StatRef(nullptr).assign(copy.m_stat, copy.m_next);
-                    }
-                    own->assign(nullptr, nullptr); // the last thread to let go deletes them
-                });
+        auto* master = new StatRef;
+        buildChain(
+            *master, tracked("a", &destroyed), tracked("b", &destroyed), tracked("c", &destroyed));
+        // Each thread owns a copy of the chain; the three statuses are shared by all.
+        std::vector<StatRef> own(4, *master);
+        delete master;
+        runTogether(4, [&](int t) {
+            for (int i = 0; i < 20000; ++i) {
+                StatRef copy(own[t]);
+                StatRef other(copy.m_next->m_stat);
+                other.chain(copy);
+                copy.assign(copy.m_next->m_next->m_stat, &other);
+                failures += copy.m_stat->getCode() != "c" || !copy.m_next->m_next->m_next->m_next;
+                StatRef(nullptr).assign(copy.m_stat, copy.m_next);
             }
-        }
-        for (std::thread& thread : threads)
-            thread.join();
+            own[t].assign(nullptr, nullptr); // the last thread to let go deletes the statuses
+        });
         QCOMPARE(failures, 0);
         QCOMPARE(destroyed, 3);
     }
@@ -255,19 +265,11 @@ private Q_SLOTS:
     {
         for (int round = 0; round < 20; ++round) {
             LockProbe object;
-            std::atomic<int> waiting { 4 };
             QReadWriteLock* seen[4] = {};
-            std::vector<std::thread> threads;
-            for (int i = 0; i < 4; ++i) {
-                threads.emplace_back([&, i] {
-                    for (waiting.fetch_sub(1); waiting.load() > 0;)
-                        std::this_thread::yield();
-                    object.getNamespaceNames();
-                    seen[i] = object.getNamespaceLock();
-                });
-            }
-            for (std::thread& thread : threads)
-                thread.join();
+            runTogether(4, [&](int i) {
+                object.getNamespaceNames();
+                seen[i] = object.getNamespaceLock();
+            });
             QVERIFY(seen[0] == seen[1] && seen[0] == seen[2] && seen[0] == seen[3]);
             QVERIFY(seen[0]->tryLockForWrite() && seen[0]->tryLockForWrite()); // recursive
             seen[0]->unlock();

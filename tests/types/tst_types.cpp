@@ -135,10 +135,9 @@ QHash<QString, QString> expectedJson()
 QString substitute(QString text, const QVariantList& values)
 {
     for (const QVariant& v : values) {
-        const int type = v.userType();
-        text = type == QMetaType::Int   ? text.arg(v.toInt())
-            : type == QMetaType::Double ? text.arg(v.toDouble(), 0, 'g', -1)
-                                        : text.arg(v.toString());
+        text = v.userType() == QMetaType::Int   ? text.arg(v.toInt())
+            : v.userType() == QMetaType::Double ? text.arg(v.toDouble(), 0, 'g', -1)
+                                                : text.arg(v.toString());
     }
     return text;
 }
@@ -271,10 +270,7 @@ private Q_SLOTS:
             QCOMPARE(released(), "010");
             type._init(2, {}, {}, E::Fault, false, E::AckManual, E::ResetManual,
                 type.m_associatedVariables); // the same
-            QCOMPARE(released(), "010");
-            QVERIFY(type.toJson().endsWith(
-                "\"avs\":[{ \"type\":\"k2\", \"id\":\"k\", \"access\":\"R\" },"
-                "{ \"type\":\"n\", \"id\":\"n\", \"access\":\"W\" }]"));
+            QCOMPARE(released() + type.m_associatedVariables.keys().join(""), "010k2n");
         }
         QCOMPARE(released(), "111");
     }
