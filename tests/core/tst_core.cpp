@@ -136,9 +136,6 @@ private Q_SLOTS:
         m_nodes["/beta"]->setObjectName(QLatin1String(""));
         QVERIFY(m_root->getNamespaceSize() == 4 && m_root->getNamespaceIndex(3) == m_nodes["/"]);
         QCOMPARE(m_root->getNamespaceNames(), QStringList({ "shared", "Capital" }));
-        const AppRegistry empty;
-        QVERIFY(!empty.getNamespaceIndex(0) && !empty.getNamespaceSize()
-            && empty.getNamespaceNames().isEmpty());
     }
 
     void dynamicProperties()
@@ -247,8 +244,7 @@ private Q_SLOTS:
         const QString result = TopicLogger::getTopicListString();
         std::copy(saved.begin(), saved.end(), TopicLogger::m_topics);
         QCOMPARE(result, expected);
-        QCOMPARE(
-            messages, row[4] == "1" ? QStringList('"' + expected + '"') : QStringList()); // quoted
+        QCOMPARE(messages, QStringList('"' + expected + '"').mid(row[4] == "1" ? 0 : 1)); // quoted
     }
 
     void memoryConsumed()

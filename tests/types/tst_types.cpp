@@ -312,8 +312,7 @@ private Q_SLOTS:
             const double other = values.at(values.size() - 1 - i);
             DPTypeReal real;
             real._init(value, value, other, {}, "l");
-            if (real.toJson() != substitute(realTemplate, { value, value, other, 1, "l" }))
-                QFAIL(qPrintable(QString::number(value, 'g', 17) + ": " + real.toJson()));
+            QCOMPARE(real.toJson(), substitute(realTemplate, { value, value, other, 1, "l" }));
         }
         MeasurementConverter converters[2];
         for (double resolution : { 1.0, 0.1, 0.01, 0.001, 1e-4, 1e-5, 1e-6, 1e-7, 1e-9, 0.05, 0.5,
@@ -322,9 +321,7 @@ private Q_SLOTS:
             converters[1]._init(0.1, 1.8, 32, resolution, {}); // tenths of degC in degF
             for (int i = 0; i < 8000; ++i) {
                 const MeasurementConverter& c = converters[i % 2];
-                if (c.toString(values.at(i / 2)) != plainDisplay(c, values.at(i / 2)))
-                    QFAIL(qPrintable(QString::number(values.at(i / 2), 'g', 17) + ": "
-                        + c.toString(values.at(i / 2))));
+                QCOMPARE(c.toString(values.at(i / 2)), plainDisplay(c, values.at(i / 2)));
             }
             QCOMPARE(converters[0].toString("12.25"), plainDisplay(converters[0], 12.25));
         }
