@@ -192,12 +192,12 @@ private Q_SLOTS:
         const QHash<QString, QString> expected = expectedJson();
         std::atomic<int> ready { 0 };
         std::atomic<int> failures { 0 };
+        const auto units = registry(); // shared: converters are made on first use
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t) {
             threads.emplace_back([&] {
                 QObject owner;
                 const std::vector<Row> rows = jsonRows(&owner);
-                const auto units = registry();
                 for (++ready; ready.load() < 4;)
                     std::this_thread::yield();
                 for (int round = 0; round < 100; ++round) {
