@@ -1,164 +1,275 @@
 #include <kivo/measurement/MeasurementConversion.h>
 #include <kivo/measurement/MeasurementConverter.h>
+#include <kivo/measurement/MeasurementLoader.h>
+#include <kivo/measurement/MeasurementRegistry.h>
+#include <kivo/measurement/MeasurementUnits.h>
 
+#include <QFile>
+#include <QPointer>
+#include <QTemporaryDir>
 #include <QtTest>
 
-#include <limits>
+#include <atomic>
+#include <memory>
+#include <thread>
 
-using kivo::MeasurementConversion;
-using kivo::MeasurementConverter;
+using namespace kivo;
 
-using EntryList = QList<QStringList>;
+namespace {
+
+// One conversion, scale 2 and offset 7, as text: "id:src>dst@resolution,..." (resolution 1 if
+// left out).
+MeasurementConversion* conversion(const QString& text)
+{
+    const QString id = text.section(':', 0, 0);
+    auto* conversion = (new MeasurementConversion)->_init(id, "label " + id, 2.0, 7);
+    for (const QString& entry : text.section(':', 1).split(',', Qt::SkipEmptyParts)) {
+        const QString pair = entry.section('@', 0, 0);
+        conversion->addApplicableDefs(pair.section('>', 0, 0), pair.section('>', 1),
+            entry.contains('@') ? entry.section('@', 1).toDouble() : 1.0);
+    }
+    return conversion;
+}
+
+MeasurementUnits* units(const QString& id, double scale, double resolution)
+{
+    return (new MeasurementUnits)->_init(id, "label " + id, scale, resolution);
+}
+
+QString describe(const MeasurementConverter* c)
+{
+    return QString::asprintf(
+               "%g*%g+%d @%g ", c->getUnitScale(), c->getScale(), c->getOffset(), c->m_resolution)
+        + c->m_label;
+}
+
+// The registry's contents, one definition a line, in key order.
+QString describe(const MeasurementRegistry& registry)
+{
+    QStringList lines;
+    const QMap<QString, QString> systems = registry.getSystems();
+    for (auto it = systems.cbegin(); it != systems.cend(); ++it)
+        lines << "system " + it.key() + '=' + it.value();
+    for (const QString& id : registry.getUnitIds()) {
+        const MeasurementUnits* u = registry.getUnits(id);
+        lines << QString::asprintf("unit %s|%s|%g|%g", qUtf8Printable(id),
+            qUtf8Printable(u->m_label), u->m_scale, u->m_resolution);
+    }
+    for (const QString& id : registry.getConversionIds()) {
+        const MeasurementConversion* c = registry.getConversionById(id);
+        lines << QString::asprintf("conversion %s|%s|%g|%g:", qUtf8Printable(id),
+            qUtf8Printable(c->m_label), c->m_scale, double(c->m_offset));
+        for (const MeasurementConversion::ApplicableDef& def : c->m_applicableDefs)
+            lines.last()
+                += def.srcUnitId + '>' + def.dstUnitId + QString::asprintf("@%g;", def.resolution);
+    }
+    return lines.join('\n');
+}
+
+int messageCount = 0;
+
+// One row a line of tests/data/measurement/<name>, fields split at "|" (line ends in fields
+// written \n and \r), named by the first field.
+void addRows(const char* name)
+{
+    QTest::addColumn<QStringList>("row");
+    QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/measurement/") + name);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    for (QString line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
+        QTest::newRow(qPrintable(line.section('|', 0, 0)))
+            << line.replace("\\r", "\r").replace("\\n", "\n").split('|');
+}
+
+} // namespace
 
 class TestMeasurement : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_dir;
+
+    QString write(const QByteArray& content)
+    {
+        QFile file(m_dir.filePath("m.xml"));
+        file.open(QIODevice::WriteOnly);
+        file.write(content);
+        return file.fileName();
+    }
+
+    // Loads a file and counts the messages written meanwhile.
+    MeasurementRegistry* load(const QString& path, int* messages)
+    {
+        messageCount = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext&, const QString&) { ++messageCount; });
+        MeasurementRegistry* registry = MeasurementLoader::loadMeasurementRegistry(path);
+        qInstallMessageHandler(previous);
+        *messages = messageCount;
+        return registry;
+    }
+
 private Q_SLOTS:
-    void isApplicable_data();
-    void isApplicable();
-    void toString_data();
-    void toString();
-    void fromValue_data();
-    void fromValue();
+    // Rows: name|unit scale|scale|offset|resolution|raw|text; rows "from ..." read a display
+    // value back.
+    void toString_data() { addRows("display.txt"); }
+
+    void toString()
+    {
+        QFETCH(QStringList, row);
+        MeasurementConverter c;
+        c._init(row[1].toDouble(), row[2].toDouble(), row[3].toInt(), row[4].toDouble(), {});
+        if (row[0].startsWith("from ")) // display value, then raw value
+            QVERIFY(qAbs(c.fromValue(row[5]) - row[6].toDouble()) < 1e-9);
+        else
+            QCOMPARE(
+                c.toString(row[5]) + " " + c.toString(row[5].toDouble()), row[6] + " " + row[6]);
+    }
+
+    // Rows: name|conversion|conversions|found for U > msys.us and for msys.us > U;
+    // name|converter|conversion|unit|converter (in a registry with unit U, scale 0.1, resolution
+    // 0.01); name|applicable|conversion|pairs|applicable to each.
+    void lookUps_data() { addRows("registry.txt"); }
+
+    void lookUps()
+    {
+        QFETCH(QStringList, row);
+        MeasurementRegistry registry;
+        registry.addUnits(units("U", 0.1, 0.01));
+        for (const QString& text : row[2].split(' '))
+            registry.addConversion(conversion(text));
+        if (row[1] == "applicable") {
+            const MeasurementConversion* c = registry.getConversionById("c");
+            QString applicable;
+            for (const QString& pair : row[3].split(','))
+                applicable
+                    += c->isApplicable(pair.section('>', 0, 0), pair.section('>', 1)) ? '1' : '0';
+            QCOMPARE(applicable, row[4]);
+            return;
+        }
+        if (row[1] == "conversion") {
+            const MeasurementConversion* found[] = { registry.getConversion("U", "msys.us"),
+                registry.getConversion("msys.us", "U") };
+            QCOMPARE((found[0] ? found[0]->m_id : "-") + ' ' + (found[1] ? found[1]->m_id : "-"),
+                row[3]);
+            return;
+        }
+        MeasurementConverter* converter = registry.getConverter(row[3]);
+        QCOMPARE(describe(converter), row[4]);
+        registry.addConversion(conversion("C9:" + row[3] + ">msys.us")); // made once, not rebuilt
+        QCOMPARE(registry.getConverter(row[3]), converter);
+        QCOMPARE(describe(converter), row[4]);
+    }
+
+    void registryOwnership()
+    {
+        auto* registry = new MeasurementRegistry;
+        QPointer<MeasurementUnits> first(units("U", 0.1, 0.1));
+        QPointer<MeasurementConversion> c1(conversion("C1:U>msys.us"));
+        for (const char* system : { "msys.us|US", "msys.si|SI", "msys.us|US customary" })
+            registry->addSystem(
+                QString(system).section('|', 0, 0), QString(system).section('|', 1));
+        for (int i = 0; i < 2; ++i) { // the same object twice is kept
+            registry->addUnits(first);
+            registry->addConversion(c1);
+        }
+        registry->addConversion(conversion("a"));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(describe(*registry),
+            "system msys.si=SI\nsystem msys.us=US customary\nunit U|label U|0.1|0.1\n"
+            "conversion C1|label C1|2|7:U>msys.us@1;\nconversion a|label a|2|7:");
+        // A replaced object is deleted later, from the event loop; the registry owns the rest.
+        QPointer<MeasurementUnits> second(units("U", 0.01, 0.1));
+        registry->addUnits(second);
+        registry->addConversion(conversion("C1:V>msys.us"));
+        QVERIFY(registry->getUnits("U") == second && second->parent() == registry && first && c1);
+        QTRY_VERIFY(!first && !c1);
+        QPointer<MeasurementConverter> converter(registry->getConverter("U"));
+        QPointer<MeasurementConverter> unknown(registry->getConverter("X"));
+        QVERIFY(converter && unknown && converter != unknown);
+        delete registry;
+        QVERIFY(!converter && !unknown && !second);
+    }
+
+    void concurrentGetConverter()
+    {
+        for (int round = 0; round < 100; ++round) {
+            MeasurementRegistry registry;
+            for (int i = 0; i < 40; ++i) {
+                registry.addUnits(units(QString::number(i), 0.1, 0.1));
+                registry.addConversion(
+                    conversion(QString("C%1:%2>msys.us@0.5").arg(i).arg(i % 2 ? -1 : i)));
+            }
+            std::atomic<bool> go { false };
+            MeasurementConverter* seen[8][40];
+            std::vector<std::thread> threads;
+            for (int t = 0; t < 8; ++t) {
+                threads.emplace_back([&, t] {
+                    while (!go)
+                        std::this_thread::yield();
+                    for (int k = 0; k < 40; ++k) // odd threads walk backwards
+                        seen[t][t % 2 ? 39 - k : k]
+                            = registry.getConverter(QString::number(t % 2 ? 39 - k : k));
+                });
+            }
+            go = true;
+            for (std::thread& thread : threads)
+                thread.join();
+            for (int i = 0; i < 40 * 8; ++i) {
+                QCOMPARE(seen[i % 8][i / 8], registry.getConverter(QString::number(i / 8)));
+                QCOMPARE(seen[i % 8][i / 8]->m_resolution, i / 8 % 2 ? 0.1 : 0.5);
+            }
+        }
+    }
+
+    // Rows: name|messages written|body of <Measurements>|expected contents. An entry naming no
+    // known conversion is reported ("NULLCHECK failed.") and dropped.
+    void load_data() { addRows("load.txt"); }
+
+    void load()
+    {
+        QFETCH(QStringList, row);
+        int messages = -1;
+        const QString xml
+            = row[2].startsWith("<?xml") ? row[2] : "<Measurements>" + row[2] + "</Measurements>";
+        std::unique_ptr<MeasurementRegistry> registry(load(write(xml.toUtf8()), &messages));
+        QVERIFY(registry && !registry->parent());
+        QCOMPARE(describe(*registry), row.mid(3).join('|'));
+        QCOMPARE(messages, row[1].toInt());
+    }
+
+    // Rows: name|file|content ("-": not written)|message (%1 is the path).
+    void failures_data() { addRows("failures.txt"); }
+
+    void failures()
+    {
+        QFETCH(QStringList, row);
+        const QString path = row[2] == "-" ? m_dir.filePath(row[1]) : write(row[2].toUtf8());
+        // The debug stream escapes a quotation mark inside the quoted message.
+        QTest::ignoreMessage(
+            QtCriticalMsg, qPrintable(row[3].arg(QString(path).replace('"', "\\\""))));
+        QCOMPARE(MeasurementLoader::loadMeasurementRegistry(path), nullptr);
+    }
+
+    void bundledSample()
+    {
+        int messages = -1;
+        std::unique_ptr<MeasurementRegistry> registry(
+            load(KIVO_SAMPLE_DATA_DIR "/measurements.xml", &messages));
+        QVERIFY(registry && messages == 0);
+        QStringList texts;
+        for (const QString& unit : registry->getUnitIds()) {
+            const MeasurementConverter* c = registry->getConverter(unit);
+            texts << unit + ':' + c->toString(unit == "degC_x10" ? -400 : 235) + ' ' + c->m_label
+                    + '@' + QString::number(c->m_resolution);
+        }
+        QCOMPARE(texts.join(", "),
+            "bar_x100:34.1 psi@0.1, degC:455 \u00b0F@1, degC_x10:-40.0 \u00b0F@0.1, hours:235 h@1, "
+            "kPa:34.1 psi@0.1, kW:801.9 kBtu/h@0.1, lps_x10:372.5 gpm@0.1, m3h:1035 gpm@1, "
+            "minutes:235 min@1, percent:235 %@1, rpm:235 rpm@1, seconds:235 s@1, volts:235.0 "
+            "V@0.1");
+    }
 };
 
-void TestMeasurement::isApplicable_data()
-{
-    QTest::addColumn<EntryList>("entries");
-    QTest::addColumn<QString>("src");
-    QTest::addColumn<QString>("dst");
-    QTest::addColumn<bool>("applicable");
-
-    const EntryList ab { { "A", "B" } };
-    QTest::newRow("no entries") << EntryList() << "A"
-                                << "B" << false;
-    QTest::newRow("forward") << ab << "A"
-                             << "B" << true;
-    QTest::newRow("reverse is not applicable") << ab << "B"
-                                               << "A" << false;
-    QTest::newRow("letter case differs") << ab << "A"
-                                         << "b" << false;
-    QTest::newRow("leading blank differs") << ab << " A"
-                                           << "B" << false;
-    QTest::newRow("source and destination from different entries")
-        << EntryList { { "A", "X" }, { "Y", "B" } } << "A"
-        << "B" << false;
-    QTest::newRow("later entry matches") << EntryList { { "A", "X" }, { "A", "B" } } << "A"
-                                         << "B" << true;
-}
-
-void TestMeasurement::isApplicable()
-{
-    QFETCH(EntryList, entries);
-    QFETCH(QString, src);
-    QFETCH(QString, dst);
-    QFETCH(bool, applicable);
-
-    MeasurementConversion conversion(nullptr);
-    for (const QStringList& entry : entries)
-        conversion.addApplicableDefs(entry.at(0), entry.at(1), 0.1);
-    QCOMPARE(conversion.isApplicable(src, dst), applicable);
-}
-
-void TestMeasurement::toString_data()
-{
-    QTest::addColumn<double>("unitScale");
-    QTest::addColumn<double>("scale");
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<double>("resolution");
-    QTest::addColumn<QVariant>("raw");
-    QTest::addColumn<QString>("text");
-
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-
-    QTest::newRow("tenths of degC to degF") << 0.1 << 1.8 << 32 << 0.1 << QVariant(235) << "74.3";
-    QTest::newRow("unit scale only, half rounds up")
-        << 0.1 << 1.0 << 0 << 1.0 << QVariant(235) << "24";
-    QTest::newRow("negative half rounds away from zero")
-        << 1.0 << 1.0 << 0 << 1.0 << QVariant(-23.5) << "-24";
-    QTest::newRow("negative raw through unit scale")
-        << 0.1 << 1.0 << 0 << 1.0 << QVariant(-235) << "-24";
-    QTest::newRow("resolution 5 snaps") << 1.0 << 1.0 << 0 << 5.0 << QVariant(23) << "25";
-    QTest::newRow("resolution 10 snaps") << 1.0 << 1.0 << 0 << 10.0 << QVariant(1234) << "1230";
-    QTest::newRow("resolution 10, negative half")
-        << 1.0 << 1.0 << 0 << 10.0 << QVariant(-1235) << "-1240";
-    QTest::newRow("resolution 100") << 1.0 << 1.0 << 0 << 100.0 << QVariant(1250) << "1300";
-    // 23.26 and 23.38 would print 23 without snapping; snapped they become 23.5.
-    QTest::newRow("resolution 0.5 snaps, no decimals")
-        << 1.0 << 1.0 << 0 << 0.5 << QVariant(23.26) << "24";
-    QTest::newRow("resolution 0.5, below the half step")
-        << 1.0 << 1.0 << 0 << 0.5 << QVariant(23.24) << "23";
-    QTest::newRow("resolution 0.25 snaps, no decimals")
-        << 1.0 << 1.0 << 0 << 0.25 << QVariant(23.38) << "24";
-    // Snapped to a multiple of 0.05, 0.03 would become 0.05 and print 0.1.
-    QTest::newRow("resolution 0.05, one decimal, no snap")
-        << 1.0 << 1.0 << 0 << 0.05 << QVariant(0.03) << "0.0";
-    QTest::newRow("resolution 0.05, one decimal")
-        << 1.0 << 1.0 << 0 << 0.05 << QVariant(23.46) << "23.5";
-    QTest::newRow("resolution 0.01, two decimals")
-        << 1.0 << 1.0 << 0 << 0.01 << QVariant(74.254) << "74.25";
-    QTest::newRow("resolution 0.001, three decimals")
-        << 1.0 << 1.0 << 0 << 0.001 << QVariant(2.0) << "2.000";
-    QTest::newRow("resolution 0, six decimals")
-        << 1.0 << 1.0 << 0 << 0.0 << QVariant(23.456) << "23.456000";
-    QTest::newRow("negative resolution, six decimals")
-        << 1.0 << 1.0 << 0 << -1.0 << QVariant(23.456) << "23.456000";
-    QTest::newRow("NaN resolution, six decimals")
-        << 1.0 << 1.0 << 0 << nan << QVariant(-23.456) << "-23.456000";
-    QTest::newRow("offset -40") << 1.0 << 1.0 << -40 << 1.0 << QVariant(40) << "0";
-    QTest::newRow("zero scale shows the offset")
-        << 0.1 << 0.0 << 32 << 1.0 << QVariant(999) << "32";
-    QTest::newRow("numeric text") << 0.1 << 1.8 << 32 << 0.1 << QVariant("235") << "74.3";
-    QTest::newRow("non-numeric text reads as zero")
-        << 0.1 << 1.8 << 32 << 0.1 << QVariant("warm") << "32.0";
-    QTest::newRow("invalid value reads as zero") << 1.0 << 1.0 << 5 << 1.0 << QVariant() << "5";
-    QTest::newRow("large value has no exponent")
-        << 1.0 << 1.0 << 0 << 1.0 << QVariant(1e20) << "100000000000000000000";
-}
-
-void TestMeasurement::toString()
-{
-    QFETCH(double, unitScale);
-    QFETCH(double, scale);
-    QFETCH(int, offset);
-    QFETCH(double, resolution);
-    QFETCH(QVariant, raw);
-    QFETCH(QString, text);
-
-    MeasurementConverter converter(nullptr);
-    converter._init(unitScale, scale, offset, resolution, QString());
-    QCOMPARE(converter.toString(raw), text);
-}
-
-void TestMeasurement::fromValue_data()
-{
-    QTest::addColumn<double>("unitScale");
-    QTest::addColumn<double>("scale");
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<QVariant>("display");
-    QTest::addColumn<double>("raw");
-
-    QTest::newRow("inverse of degF display") << 0.1 << 1.8 << 32 << QVariant(74.3) << 235.0;
-    QTest::newRow("zero scale ignores the offset") << 0.1 << 0.0 << 32 << QVariant(23.5) << 235.0;
-    QTest::newRow("negative offset") << 1.0 << 1.0 << -40 << QVariant(-40) << 0.0;
-    QTest::newRow("text value") << 0.01 << 14.5038 << 0 << QVariant("36.2595") << 250.0;
-    QTest::newRow("no rounding") << 1.0 << 1.0 << 0 << QVariant(23.26) << 23.26;
-}
-
-void TestMeasurement::fromValue()
-{
-    QFETCH(double, unitScale);
-    QFETCH(double, scale);
-    QFETCH(int, offset);
-    QFETCH(QVariant, display);
-    QFETCH(double, raw);
-
-    MeasurementConverter converter(nullptr);
-    converter._init(unitScale, scale, offset, 0.1, QString());
-    QVERIFY2(qAbs(converter.fromValue(display) - raw) < 1e-9,
-        qPrintable(QString::number(converter.fromValue(display), 'g', 17)));
-}
-
 QTEST_GUILESS_MAIN(TestMeasurement)
+
 #include "tst_measurement.moc"
