@@ -44,11 +44,13 @@ inline quint32 nextCount(quint32 count)
 // the number directly, without building and converting a text variant on every change.
 bool isSentinel(const QVariant& value)
 {
+    if (value.userType() == QMetaType::Int) {
+        const int number = *static_cast<const int*>(value.constData());
+        return number == -32768 || number == 32768 || number == std::numeric_limits<qint32>::min();
+    }
     const int number = value.toInt();
     if (number == -32768 || number == std::numeric_limits<qint32>::min())
         return true;
-    if (value.userType() == QMetaType::Int)
-        return number == 32768;
     return value == QVariant(DPointObject::errorString);
 }
 
