@@ -500,6 +500,15 @@ private Q_SLOTS:
         QCOMPARE(why.isEmpty() ? DPointDisplay::checkLimits(def, raw) : why, row[4]);
     }
 
+    // Limits of 0 and 0 are how an entry without limits loads: every value passes.
+    void numberWithoutLimits()
+    {
+        DPointDef def;
+        def._init("n", "n", "", "", 0, new DPTypeNumber(&def));
+        QCOMPARE(DPointDisplay::checkLimits(&def, 123456), QString());
+        QCOMPARE(DPointDisplay::limitsText(&def), QString());
+    }
+
 private:
     std::unique_ptr<MeasurementRegistry> m_registry { MeasurementLoader::loadMeasurementRegistry(
         KIVO_SAMPLE_DATA_DIR "/measurements.xml") };
