@@ -88,8 +88,26 @@ class DomBuilder : public QXmlDefaultHandler
 public:
     explicit DomBuilder(QDomDocument& document)
         : m_document(document)
-        , m_node(document)
-    { }
+    {
+        m_document = QDomDocument(QDomDocumentType());
+        m_node = m_document;
+    }
+
+    bool startDTD(const QString& name, const QString& publicId, const QString& systemId) override
+    {
+        // The document type is given when the document is made: the nodes before it (the XML
+        // declaration, comments) move into a new document.
+        const QDomDocument before = m_document;
+        m_document = QDomDocument(
+            QDomImplementation().createDocumentType(name, publicId, systemId));
+        for (QDomNode node = before.firstChild(); !node.isNull(); node = node.nextSibling()) {
+            if (!node.isDocumentType()) {
+                m_document.appendChild(m_document.importNode(node, true));
+            }
+        }
+        m_node = m_document;
+        return true;
+    }
 
     bool startElement(const QString&, const QString&, const QString& qName,
         const QXmlAttributes& attributes) override

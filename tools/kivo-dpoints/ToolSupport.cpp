@@ -34,7 +34,11 @@ QStringList* g_capture = nullptr;
 QTextStream& utf8Stream(FILE* file)
 {
     auto* stream = new QTextStream(file);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    stream->setEncoding(QStringConverter::Utf8); // Qt 6's default too, said for clarity
+#else
     stream->setCodec("UTF-8");
+#endif
     return *stream;
 }
 
