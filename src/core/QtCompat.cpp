@@ -98,8 +98,8 @@ public:
         // The document type is given when the document is made: the nodes before it (the XML
         // declaration, comments) move into a new document.
         const QDomDocument before = m_document;
-        m_document = QDomDocument(
-            QDomImplementation().createDocumentType(name, publicId, systemId));
+        m_document
+            = QDomDocument(QDomImplementation().createDocumentType(name, publicId, systemId));
         for (QDomNode node = before.firstChild(); !node.isNull(); node = node.nextSibling()) {
             if (!node.isDocumentType()) {
                 m_document.appendChild(m_document.importNode(node, true));
