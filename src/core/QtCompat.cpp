@@ -2,6 +2,8 @@
 
 #include <QBuffer>
 #include <QDomDocument>
+#include <QPair>
+#include <QVector>
 
 #include <limits>
 
@@ -180,57 +182,66 @@ private:
     bool m_cdata = false;
 };
 
-// Gives the elements of target, which Qt 6 built from the same document, the attributes and
-// the other child nodes that model (Qt 5's reading) has. False, with target partly changed,
-// when the two disagree on the elements.
-bool adoptContent(QDomDocument& document, QDomNode target, const QDomNode& model)
+void adoptAttributes(QDomElement element, const QDomNode& model)
 {
-    if (target.isElement()) {
-        QDomElement element = target.toElement();
-        const QDomNamedNodeMap old = element.attributes();
-        QStringList names;
-        for (int i = 0; i < old.count(); ++i) {
-            names.append(old.item(i).nodeName());
-        }
-        for (const QString& name : names) {
-            element.removeAttribute(name);
-        }
-        const QDomNamedNodeMap wanted = model.attributes();
-        for (int i = 0; i < wanted.count(); ++i) {
-            const QDomNode attribute = wanted.item(i);
-            element.setAttribute(attribute.nodeName(), attribute.nodeValue());
-        }
+    const QDomNamedNodeMap old = element.attributes();
+    QStringList names;
+    for (int i = 0; i < old.count(); ++i) {
+        names.append(old.item(i).nodeName());
     }
-    for (QDomNode child = target.firstChild(); !child.isNull();) {
-        const QDomNode next = child.nextSibling();
-        if (!child.isElement() && !child.isDocumentType()) {
-            target.removeChild(child);
+    for (const QString& name : names) {
+        element.removeAttribute(name);
+    }
+    const QDomNamedNodeMap wanted = model.attributes();
+    for (int i = 0; i < wanted.count(); ++i) {
+        const QDomNode attribute = wanted.item(i);
+        element.setAttribute(attribute.nodeName(), attribute.nodeValue());
+    }
+}
+
+// Gives the elements of document, which Qt 6 built from the same bytes, the attributes and the
+// other child nodes that model (Qt 5's reading) has. False, with document partly changed, when
+// the two disagree on the elements. A loop, not a recursion: the nesting may be as deep as the
+// parser allows, on a small thread stack.
+bool adoptContent(QDomDocument& document, const QDomDocument& model)
+{
+    QVector<QPair<QDomNode, QDomNode>> pending { { document, model } };
+    while (!pending.isEmpty()) {
+        const QPair<QDomNode, QDomNode> pair = pending.takeLast();
+        QDomNode target = pair.first;
+        if (target.isElement()) {
+            adoptAttributes(target.toElement(), pair.second);
         }
-        child = next;
-    }
-    QDomNode cursor = target.firstChild();
-    while (!cursor.isNull() && !cursor.isElement()) {
-        cursor = cursor.nextSibling();
-    }
-    for (QDomNode child = model.firstChild(); !child.isNull(); child = child.nextSibling()) {
-        if (!child.isElement()) {
-            const QDomNode copy = document.importNode(child, true);
-            if (cursor.isNull()) {
-                target.appendChild(copy);
-            } else {
-                target.insertBefore(copy, cursor);
+        for (QDomNode child = target.firstChild(); !child.isNull();) {
+            const QDomNode next = child.nextSibling();
+            if (!child.isElement() && !child.isDocumentType()) {
+                target.removeChild(child);
             }
-            continue;
+            child = next;
         }
-        if (cursor.isNull() || cursor.nodeName() != child.nodeName()
-            || !adoptContent(document, cursor, child)) {
+        QDomElement cursor = target.firstChildElement();
+        for (QDomNode child = pair.second.firstChild(); !child.isNull();
+             child = child.nextSibling()) {
+            if (!child.isElement()) {
+                const QDomNode copy = document.importNode(child, true);
+                if (cursor.isNull()) {
+                    target.appendChild(copy);
+                } else {
+                    target.insertBefore(copy, cursor);
+                }
+                continue;
+            }
+            if (cursor.isNull() || cursor.nodeName() != child.nodeName()) {
+                return false;
+            }
+            pending.append({ cursor, child });
+            cursor = cursor.nextSiblingElement();
+        }
+        if (!cursor.isNull()) {
             return false;
         }
-        do {
-            cursor = cursor.nextSibling();
-        } while (!cursor.isNull() && !cursor.isElement());
     }
-    return cursor.isNull();
+    return true;
 }
 
 } // namespace
@@ -282,8 +293,7 @@ bool setDomContent(QDomDocument* document, const QByteArray& content, QString* m
     // Qt 6's reading of the same bytes gives the elements their line numbers; its texts and
     // attribute values are replaced by Qt 5's.
     QDomDocument qt6Document;
-    if (qt6Document.setContent(content, false)
-        && adoptContent(qt6Document, qt6Document, qt5Document)) {
+    if (qt6Document.setContent(content, false) && adoptContent(qt6Document, qt5Document)) {
         *document = qt6Document;
     } else {
         *document = qt5Document;
