@@ -53,7 +53,10 @@ static QString describe(kivo::DPointObject* point, kivo::MeasurementRegistry* re
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    out().setCodec("UTF-8"); // unit labels such as "°F" are not ASCII, whatever the locale
+    // Unit labels such as "°F" are not ASCII, whatever the locale (Qt 6 always writes UTF-8).
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    out().setCodec("UTF-8");
+#endif
     // The library traces by topic to Qt's debug output; reported changes ("DPointCoVs") are
     // traced from the start. Keep the console quiet; setTopicListString("+DPointTrace") would
     // trace the write cycle instead.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/QtCompat_p.h"
+
 #include <QMutex>
 #include <QMutexLocker>
 #include <QReadLocker>
@@ -81,7 +83,7 @@ using MutexLocker = AnnotatedLocker<QMutex, &QMutex::lock, 1>;
 
 using ReadLocker = QReadLocker;
 using WriteLocker = QWriteLocker;
-using MutexLocker = QMutexLocker;
+using MutexLocker = QtCompat::MutexLocker;
 
 #endif
 

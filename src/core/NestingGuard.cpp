@@ -1,5 +1,7 @@
 #include "core/NestingGuard_p.h"
 
+#include "core/QtCompat_p.h"
+
 #include <QBuffer>
 #include <QDomDocument>
 #include <QXmlDefaultHandler>
@@ -10,8 +12,9 @@ namespace kivo {
 
 namespace {
 
-// Qt 5's QDomDocument parses with QXmlSimpleReader, which recurses once per element level; the
-// same reader, with the features QDomDocument sets, sees exactly the nesting the DOM would build.
+// The DOM is built by QXmlSimpleReader (Qt 5's QDomDocument, QtCompat::setDomContent on Qt 6),
+// which recurses once per element level; the same reader, with the features QDomDocument sets,
+// sees exactly the nesting the DOM would build.
 QT_WARNING_PUSH
 QT_WARNING_DISABLE_DEPRECATED
 
@@ -71,7 +74,7 @@ bool parseGuarded(const QByteArray& content, QDomDocument* document, QString* me
         *line = tooDeep;
         return false;
     }
-    return document->setContent(content, false, message, line);
+    return QtCompat::setDomContent(document, content, message, line);
 }
 
 } // namespace kivo

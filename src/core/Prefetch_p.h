@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/QtCompat_p.h"
+
 #include <QString>
 
 namespace kivo {
@@ -22,7 +24,7 @@ inline void prefetch(const void* address)
 // without reading the header, which would wait for the miss.
 inline void prefetchText(const QString& text)
 {
-    const char* block = reinterpret_cast<const char*>(const_cast<QString&>(text).data_ptr());
+    const char* block = static_cast<const char*>(QtCompat::textBlock(text));
     prefetch(block);
     prefetch(block + 63);
 }

@@ -61,15 +61,14 @@ public:
         role(L::associatedVariableNode).kind = NameRole::AssociatedVariable;
     }
 
-    const NameRole* find(const QStringRef& name) const
+    const NameRole* find(QStringView name) const
     {
-        const int length = name.size();
+        const int length = int(name.size());
         if (length >= m_byLength.size()) {
             return nullptr;
         }
         for (const NameRole& candidate : m_byLength.at(length)) {
-            if (std::memcmp(
-                    candidate.name.constData(), name.constData(), size_t(length) * sizeof(QChar))
+            if (std::memcmp(candidate.name.constData(), name.data(), size_t(length) * sizeof(QChar))
                 == 0) {
                 return &candidate;
             }
@@ -113,7 +112,7 @@ QString attributeText(const QXmlStreamAttributes& attributes, const QString& nam
 {
     for (const QXmlStreamAttribute& attribute : attributes) {
         if (attribute.qualifiedName() == name) {
-            const QStringRef value = attribute.value();
+            const QStringView value = attribute.value();
             return value.isEmpty() ? QString(QLatin1String("")) : value.toString();
         }
     }
@@ -134,7 +133,7 @@ bool isBlank(const QXmlStreamReader& xml)
     if (xml.isWhitespace()) {
         return true;
     }
-    const QStringRef text = xml.text();
+    const QStringView text = xml.text();
     for (const QChar c : text) {
         if (!c.isSpace()) {
             return false;
@@ -145,7 +144,7 @@ bool isBlank(const QXmlStreamReader& xml)
 
 // Whether name is made of ASCII letters, digits, '_', ':', '.' and '-', not starting with a digit,
 // '.' or '-': a name both parsers take.
-bool isPlainName(const QStringRef& name)
+bool isPlainName(QStringView name)
 {
     for (int i = 0; i < name.size(); ++i) {
         const ushort c = name.at(i).unicode();
@@ -209,9 +208,9 @@ bool StreamReader::read()
     while (!m_xml.atEnd()) {
         switch (m_xml.readNext()) {
         case QXmlStreamReader::StartDocument: {
-            const QStringRef encoding = m_xml.documentEncoding();
+            const QStringView encoding = m_xml.documentEncoding();
             if (!encoding.isEmpty()
-                && encoding.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) != 0) {
+                && encoding.compare(QStringView(u"UTF-8"), Qt::CaseInsensitive) != 0) {
                 return false;
             }
             break;
@@ -284,7 +283,7 @@ bool StreamReader::startElement()
     }
     // The stream reader does not check attribute names, and takes some names outside ASCII
     // that the DOM parser refuses.
-    const QStringRef name = m_xml.qualifiedName();
+    const QStringView name = m_xml.qualifiedName();
     for (const QChar c : name) {
         if (c.unicode() >= 0x80) {
             return false;

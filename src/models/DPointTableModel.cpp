@@ -1,5 +1,7 @@
 #include <kivo/models/DPointTableModel.h>
 
+#include "core/QtCompat_p.h"
+
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/models/DPointModelItemData.h>
 #include <kivo/points/DPointDisplay.h>
@@ -236,10 +238,10 @@ bool DPointTableModel::requestWrite(Row& row, QVariant const& value, QString* re
     if (!reason->isEmpty())
         return false;
     const QVariant current = point->getCurrentValue();
-    if (raw == current) {
+    if (QtCompat::variantsEqual(raw, current)) {
         // Nothing to write, and a request for the value the point holds would never be
         // committed. A request for another value that is not committed yet is withdrawn.
-        if (point->isPending() && point->getPendingValue() != current)
+        if (point->isPending() && !QtCompat::variantsEqual(point->getPendingValue(), current))
             point->cancelPending();
         return true;
     }
@@ -358,7 +360,7 @@ void DPointTableModel::onValueChanged(QObject const* point)
     Row& row = m_rows[r];
     // An answer stays shown until the point takes another value than the one answered.
     if ((row.writeState == WriteConfirmed || row.writeState == WriteRefused)
-        && row.guard->getCurrentValue() != row.answeredValue) {
+        && !QtCompat::variantsEqual(row.guard->getCurrentValue(), row.answeredValue)) {
         row.writeState = NoWrite;
         row.writeStatus.clear();
         row.answeredValue.clear();

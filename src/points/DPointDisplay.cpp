@@ -1,6 +1,7 @@
 #include <kivo/points/DPointDisplay.h>
 
 #include "core/NumberText_p.h"
+#include "core/QtCompat_p.h"
 #include "measurement/MeasurementConverter_p.h"
 #include "points/ValueTypeCheck_p.h"
 
@@ -164,13 +165,13 @@ qint64 parseTime(DPTypeTime::Epoch epoch, QString text)
     if (!match.hasMatch())
         return -1;
     // "day 1" is the first day: no whole day has passed yet.
-    const qint64 days = match.capturedRef(1).isEmpty() ? match.capturedRef(2).toLongLong()
-                                                       : match.capturedRef(1).toLongLong() - 1;
-    const qint64 hours = match.capturedRef(3).toLongLong();
+    const qint64 days = match.captured(1).isEmpty() ? match.captured(2).toLongLong()
+                                                    : match.captured(1).toLongLong() - 1;
+    const qint64 hours = match.captured(3).toLongLong();
     if (days < 0 || hours > 23)
         return -1;
-    return days * secondsPerDay + hours * 3600 + match.capturedRef(4).toLongLong() * 60
-        + match.capturedRef(5).toLongLong();
+    return days * secondsPerDay + hours * 3600 + match.captured(4).toLongLong() * 60
+        + match.captured(5).toLongLong();
 }
 
 QString eventText(int value)
@@ -202,8 +203,8 @@ QString addressText(quint32 address)
 QVariant parseAddress(const QVariant& input)
 {
     bool ok = false;
-    qint64 number = input.toLongLong(&ok);
-    if (!ok && input.type() == QVariant::String) {
+    qint64 number = QtCompat::toLongLong(input, &ok);
+    if (!ok && input.userType() == QMetaType::QString) {
         const QStringList parts = input.toString().trimmed().split(QLatin1Char('.'));
         number = 0;
         ok = parts.size() == 4;
@@ -238,7 +239,7 @@ QVariant numericRaw(const DPointDef* def, const Numeric& numeric, const QVariant
 {
     double number = 0.0;
     bool ok = false;
-    if (input.type() == QVariant::String)
+    if (input.userType() == QMetaType::QString)
         ok = parseNumber(input.toString(), DPointDisplay::unitsLabel(def), &number);
     else
         number = input.toDouble(&ok);
@@ -283,7 +284,7 @@ QString DPointDisplay::displayText(const DPointDef* def, const QVariant& raw)
         return withLabel(numberText(number, decimals), unitsLabel(def));
     }
     bool isInteger = false;
-    const int integer = raw.toInt(&isInteger);
+    const int integer = QtCompat::toInt(raw, &isInteger);
     if (const auto* enumeration = qobject_cast<const DPTypeEnum*>(type))
         return isInteger ? enumeration->m_values.value(integer, raw.toString()) : raw.toString();
     if (qobject_cast<const DPTypeEvent*>(type))
@@ -294,7 +295,7 @@ QString DPointDisplay::displayText(const DPointDef* def, const QVariant& raw)
     }
     if (const auto* time = qobject_cast<const DPTypeTime*>(type)) {
         bool ok = false;
-        const qint64 seconds = raw.toLongLong(&ok);
+        const qint64 seconds = QtCompat::toLongLong(raw, &ok);
         return ok ? timeText(time->m_epoch, seconds) : raw.toString();
     }
     return raw.toString();
@@ -376,7 +377,7 @@ QVariant DPointDisplay::rawValue(const DPointDef* def, const QVariant& input, QS
     if (!type)
         return input;
     const QString inputText = input.toString();
-    const bool isText = input.type() == QVariant::String;
+    const bool isText = input.userType() == QMetaType::QString;
 
     Numeric numeric;
     if (numericOf(type, &numeric))
@@ -388,7 +389,7 @@ QVariant DPointDisplay::rawValue(const DPointDef* def, const QVariant& input, QS
                 return key;
         }
         bool ok = false;
-        const int key = input.toInt(&ok);
+        const int key = QtCompat::toInt(input, &ok);
         if (ok && enumeration->m_values.contains(key))
             return QVariant(key);
         *reason = tr("No choice is labelled \"%1\"").arg(inputText);
@@ -402,8 +403,8 @@ QVariant DPointDisplay::rawValue(const DPointDef* def, const QVariant& input, QS
     }
     if (const auto* time = qobject_cast<const DPTypeTime*>(type)) {
         bool ok = true;
-        const qint64 seconds
-            = isText ? parseTime(time->m_epoch, inputText.trimmed()) : input.toLongLong(&ok);
+        const qint64 seconds = isText ? parseTime(time->m_epoch, inputText.trimmed())
+                                      : QtCompat::toLongLong(input, &ok);
         if (!ok || seconds < 0 || seconds > std::numeric_limits<quint32>::max()) {
             *reason = tr("\"%1\" is not a time").arg(inputText);
             return QVariant();
@@ -412,7 +413,7 @@ QVariant DPointDisplay::rawValue(const DPointDef* def, const QVariant& input, QS
     }
     if (qobject_cast<const DPTypeEvent*>(type)) {
         bool ok = false;
-        const int value = input.toInt(&ok);
+        const int value = QtCompat::toInt(input, &ok);
         if (!ok)
             *reason = tr("\"%1\" is not an event value").arg(inputText);
         return ok ? QVariant(value) : QVariant();

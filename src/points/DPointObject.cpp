@@ -1,5 +1,7 @@
 #include <kivo/points/DPointObject.h>
 
+#include "core/QtCompat_p.h"
+
 #include <kivo/core/ReentrantReadLocker.h>
 #include <kivo/core/ReentrantWriteLocker.h>
 #include <kivo/core/TopicLogger.h>
@@ -41,17 +43,18 @@ inline quint32 nextCount(quint32 count)
 
 // The sentinel readings of an integer point. Comparing an int QVariant with the text "32768"
 // converts the text to int and compares the numbers, so for an int the comparison is made on
-// the number directly, without building and converting a text variant on every change.
+// the number directly, without building and converting a text variant on every change. Other
+// types compare as Qt 5 compares variants: the text converted to the value's type.
 bool isSentinel(const QVariant& value)
 {
     if (value.userType() == QMetaType::Int) {
         const int number = *static_cast<const int*>(value.constData());
         return number == -32768 || number == 32768 || number == std::numeric_limits<qint32>::min();
     }
-    const int number = value.toInt();
+    const int number = QtCompat::toInt(value);
     if (number == -32768 || number == std::numeric_limits<qint32>::min())
         return true;
-    return value == QVariant(DPointObject::errorString);
+    return QtCompat::variantsEqual(value, QVariant(DPointObject::errorString));
 }
 
 } // namespace
@@ -129,7 +132,7 @@ StatRef DPointObject::commitPending()
     const bool trace = topicOn(traceTopic);
     {
         ReentrantReadLocker locker(getLock());
-        if (!m_pending || m_currentValue == m_pendingValue)
+        if (!m_pending || QtCompat::variantsEqual(m_currentValue, m_pendingValue))
             return StatRef();
         if (trace) {
             traceCount = m_updateCount;
@@ -216,7 +219,7 @@ void DPointObject::setCurrentValue(QVariant const& value)
     bool trace;
     {
         ReentrantWriteLocker locker(getLock());
-        if (value == m_currentValue)
+        if (QtCompat::variantsEqual(value, m_currentValue))
             return;
         trace = m_updateCount != 0 && topicOn(covsTopic);
         traceCount = m_updateCount;

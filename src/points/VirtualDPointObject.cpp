@@ -1,5 +1,7 @@
 #include <kivo/points/VirtualDPointObject.h>
 
+#include "core/QtCompat_p.h"
+
 #include <kivo/points/DPointObject.h>
 
 #include <QMetaType>
@@ -15,9 +17,9 @@ VirtualDPointObject::~VirtualDPointObject() = default;
 void VirtualDPointObject::addDependency(QVariant dependency)
 {
     QObject* object = nullptr;
-    if (QMetaType::typeFlags(dependency.userType()) & QMetaType::PointerToQObject) {
+    if (QMetaType(dependency.userType()).flags() & QMetaType::PointerToQObject) {
         object = *static_cast<QObject* const*>(dependency.constData());
-    } else if (dependency.convert(qMetaTypeId<DPointObject*>())) {
+    } else if (QtCompat::convert(dependency, qMetaTypeId<DPointObject*>())) {
         object = dependency.value<DPointObject*>();
     }
     auto* point = qobject_cast<DPointObject*>(object);

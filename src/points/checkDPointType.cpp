@@ -34,7 +34,7 @@ QVariant checkDPointType(QVariant value, DPointObject const& point)
 
 QVariant checkValueType(QVariant value, const DPTypeBase* type)
 {
-    if (!type || value.type() != QVariant::String)
+    if (!type || value.userType() != QMetaType::QString)
         return value;
     if (qobject_cast<const DPTypeString*>(type))
         return value;

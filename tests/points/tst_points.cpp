@@ -39,9 +39,9 @@ QVariant value(const QString& t)
 QString text(const QVariant& v)
 {
     QString t = (v.userType() == QMetaType::QString ? "'" : "") + v.toString();
-    if (v.type() == QVariant::Double && !t.contains('.'))
+    if (v.userType() == QMetaType::Double && !t.contains('.'))
         t += ".0";
-    return !v.isValid() ? "-" : t + (v.type() == QVariant::UInt ? "u" : "");
+    return !v.isValid() ? "-" : t + (v.userType() == QMetaType::UInt ? "u" : "");
 }
 
 // Records the point's signals in order; "!" marks one emitted outside the point's thread.

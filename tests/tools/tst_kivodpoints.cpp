@@ -1,4 +1,5 @@
 #include <kivo/core/TopicLogger.h>
+#include <kivo/loader/DPDictLoader.h>
 
 #include <QDomDocument>
 #include <QProcess>
@@ -13,9 +14,10 @@ class TestKivoDpoints : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QFile broken(expand("%D/B"));
-        QVERIFY(broken.open(QIODevice::ReadOnly));
-        QVERIFY(!QDomDocument().setContent(&broken, &m_xmlError));
+        // The parser's message as the library gives it (Qt 5's parser, also with Qt 6).
+        QDomDocument document;
+        int line = 0;
+        QVERIFY(!kivo::DPDictLoader::readDocument(expand("%D/B"), &document, &m_xmlError, &line));
     }
 
     void run_data()

@@ -34,7 +34,11 @@ QStringList* g_capture = nullptr;
 QTextStream& utf8Stream(FILE* file)
 {
     auto* stream = new QTextStream(file);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    stream->setEncoding(QStringConverter::Utf8); // Qt 6's default too, said for clarity
+#else
     stream->setCodec("UTF-8");
+#endif
     return *stream;
 }
 
@@ -265,15 +269,11 @@ LoadedDictionary loadDictionary(const QString& path, MeasurementRegistry* regist
 
 bool parseDocument(const QString& path, QDomDocument* document, QString* errorMessage, int* line)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        *errorMessage = QStringLiteral("Could not open '") + path + QLatin1Char('\'');
-        return false;
-    }
+    // Read as the library reads a document it does not stream, so that with Qt 6 too the tool
+    // accepts and sees what the loaders accept and see.
     QString parseError;
     int errorLine = 0;
-    int column = 0;
-    if (!document->setContent(&file, false, &parseError, &errorLine, &column)) {
+    if (!DPDictLoader::readDocument(path, document, &parseError, &errorLine)) {
         *errorMessage = line
             ? parseError
             : parseError + QStringLiteral(" at line ") + QString::number(errorLine);

@@ -96,8 +96,9 @@ QString dictionaryName(const QString& path);
 /// on stderr that keeps the loader's error text.
 LoadedDictionary loadDictionary(const QString& path, MeasurementRegistry* registry);
 
-/// A file parsed with line numbers; false with a message when it cannot be read or parsed. With
-/// line, the message leaves the line out and line receives it.
+/// A file parsed with line numbers, as DPDictLoader::readDocument parses it; false with a message
+/// when it cannot be read or parsed. With line, the message leaves the line out and line
+/// receives it.
 bool parseDocument(
     const QString& path, QDomDocument* document, QString* errorMessage, int* line = nullptr);
 /// The VariableDef elements below the root of document, in document order.

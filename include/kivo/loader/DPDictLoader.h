@@ -35,9 +35,9 @@ public:
     /// unparsable).
     DPointDictionary* load(const QString& fileName, const QString& dictName);
     /// Parses fileName into document as load reads a file it does not stream: its bytes read
-    /// once, refused when nested deeper than 1024 levels, parsed by QDomDocument without
-    /// namespace processing. False with the open failure, the refusal or the parser's message,
-    /// and the line (0 when the file cannot be opened).
+    /// once, refused when nested deeper than 1024 levels, parsed as Qt 5's QDomDocument parses
+    /// without namespace processing (also when built with Qt 6). False with the open failure,
+    /// the refusal or the parser's message, and the line (0 when the file cannot be opened).
     static bool readDocument(
         const QString& fileName, QDomDocument* document, QString* errorMessage, int* errorLine);
     /// A new definition without parent built from variableDef, owning type (it becomes the
