@@ -53,10 +53,7 @@ int tooDeepLine(const QByteArray& content)
     buffer.open(QIODevice::ReadOnly);
     QXmlInputSource source(&buffer);
     QXmlSimpleReader reader;
-    reader.setFeature(QStringLiteral("http://xml.org/sax/features/namespaces"), false);
-    reader.setFeature(QStringLiteral("http://xml.org/sax/features/namespace-prefixes"), true);
-    reader.setFeature(
-        QStringLiteral("http://trolltech.com/xml/features/report-whitespace-only-CharData"), false);
+    QtCompat::setDomReaderFeatures(&reader);
     DepthCounter counter;
     reader.setContentHandler(&counter);
     reader.parse(&source, false);

@@ -7,10 +7,11 @@
 
 #include <limits>
 
+#include <QXmlSimpleReader>
+
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 #include <QXmlDefaultHandler>
 #include <QXmlInputSource>
-#include <QXmlSimpleReader>
 #endif
 
 namespace kivo {
@@ -273,12 +274,7 @@ bool setDomContent(QDomDocument* document, const QByteArray& content, QString* m
         buffer.open(QIODevice::ReadOnly);
         QXmlInputSource source(&buffer);
         QXmlSimpleReader reader;
-        // The features Qt 5's QDomDocument sets.
-        reader.setFeature(QStringLiteral("http://xml.org/sax/features/namespaces"), false);
-        reader.setFeature(QStringLiteral("http://xml.org/sax/features/namespace-prefixes"), true);
-        reader.setFeature(
-            QStringLiteral("http://trolltech.com/xml/features/report-whitespace-only-CharData"),
-            false);
+        setDomReaderFeatures(&reader);
         DomBuilder builder(qt5Document);
         reader.setContentHandler(&builder);
         reader.setErrorHandler(&builder);
@@ -319,6 +315,18 @@ bool setDomContent(QDomDocument* document, const QByteArray& content, QString* m
 }
 
 #endif
+
+// Qt 5 marks its own parser deprecated; it is still the one its QDomDocument uses.
+QT_WARNING_PUSH
+QT_WARNING_DISABLE_DEPRECATED
+void setDomReaderFeatures(QXmlSimpleReader* reader)
+{
+    reader->setFeature(QStringLiteral("http://xml.org/sax/features/namespaces"), false);
+    reader->setFeature(QStringLiteral("http://xml.org/sax/features/namespace-prefixes"), true);
+    reader->setFeature(
+        QStringLiteral("http://trolltech.com/xml/features/report-whitespace-only-CharData"), false);
+}
+QT_WARNING_POP
 
 } // namespace QtCompat
 

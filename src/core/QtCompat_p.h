@@ -10,6 +10,7 @@
 
 class QByteArray;
 class QDomDocument;
+class QXmlSimpleReader;
 
 namespace kivo {
 
@@ -50,6 +51,10 @@ KIVODPOINTS_EXPORT bool convert(QVariant& value, int typeId);
 /// Qt 6's parser refuses the document they have none (-1).
 KIVODPOINTS_EXPORT bool setDomContent(
     QDomDocument* document, const QByteArray& content, QString* message, int* line);
+
+/// Gives reader the features Qt 5's QDomDocument gives its parser (no namespace processing,
+/// prefixed names kept, blank text dropped), so that it sees a document as the DOM does.
+void setDomReaderFeatures(QXmlSimpleReader* reader);
 
 /// The heap block of text's characters (its header first), for prefetching; null for a text
 /// without one.
