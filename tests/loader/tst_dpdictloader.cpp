@@ -159,15 +159,14 @@ void TstDPDictLoader::signalsFromOtherThreads()
     DPDictLoader loader(nullptr, nullptr, nullptr);
     QSignalSpy errors(&loader, &DPDictLoader::error);
     QSignalSpy completes(&loader, SIGNAL(complete(DictRefSP)));
-    // QThread::wait orders nothing the thread sanitizer can see; this flag, set after the spy
-    // has recorded the signal, does.
-    std::atomic<bool> reported { false };
+    // QThread::wait orders nothing the thread sanitizer can see; this flag, set by the loader's
+    // thread once run() has returned (its texts released), does.
+    std::atomic<bool> finished { false };
     connect(
-        &loader, &DPDictLoader::error, this, [&reported] { reported = true; },
-        Qt::DirectConnection);
+        &loader, &QThread::finished, this, [&finished] { finished = true; }, Qt::DirectConnection);
     QTest::ignoreMessage(QtCriticalMsg, qPrintable(obsolete));
     loader.start();
-    QVERIFY(loader.wait(10000) && reported);
+    QVERIFY(loader.wait(10000) && finished);
     QCOMPARE(errors, QList<QVariantList>({ { obsolete } }));
     QCOMPARE(completes.count(), 0);
     DPointDictionary dictionary;
