@@ -1,4 +1,6 @@
 #include <kivo/core/AppRegistry.h>
+#include <kivo/core/ReentrantReadLocker.h>
+#include <kivo/core/ReentrantWriteLocker.h>
 #include <kivo/core/StatBase.h>
 #include <kivo/core/StatRef.h>
 #include <kivo/core/TopicLogger.h>
@@ -7,6 +9,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -246,6 +249,34 @@ private Q_SLOTS:
         std::vector<char> block(64 * 1024 * 1024, 1);
         QVERIFY(
             before > 0 && GetMemoryConsumed() >= before + 32u * 1024 * 1024 && block.back() == 1);
+    }
+
+    // More write locks than a thread's record keeps inline, every other one released first:
+    // from the innermost out, a read re-enters each one still held (a lost record deadlocks)
+    // and shares each one released.
+    void writeLocksNestedDeeply()
+    {
+        std::vector<std::unique_ptr<QReadWriteLock>> locks;
+        std::vector<std::unique_ptr<ReentrantWriteLocker>> writers;
+        for (int i = 0; i < 40; ++i) {
+            locks.emplace_back(new QReadWriteLock(QReadWriteLock::Recursive));
+            writers.emplace_back(new ReentrantWriteLocker(locks.back().get()));
+        }
+        for (int i = 0; i < 40; i += 2)
+            writers[i].reset();
+        for (int i = 39; i >= 0; --i) {
+            {
+                ReentrantReadLocker reader(locks[i].get());
+                const bool shared = std::async(std::launch::async, [&] {
+                    const bool free = locks[i]->tryLockForRead();
+                    if (free)
+                        locks[i]->unlock();
+                    return free;
+                }).get();
+                QCOMPARE(shared, i % 2 == 0);
+            }
+            writers[i].reset();
+        }
     }
 
     // Made on first use: threads released together on a fresh object must all get one lock.
