@@ -233,6 +233,8 @@ private Q_SLOTS:
             && !m_model->removeRows(0, 0));
         QVERIFY(!m_model->removeRows(0, 1, name) && m_model->removeRows(1, 1));
         QVERIFY(!removed && m_model->rowOfPoint(pump) == 1);
+        const int rows = m_model->rowCount();
+        QVERIFY(m_model->removeRows(rows - 1, 1) && m_model->rowCount() == rows - 1); // the last
         QSignalSpy changed(m_model.get(), &QAbstractItemModel::dataChanged);
         temperature->setCurrentValue(7);
         QSignalSpy reset(m_model.get(), &QAbstractItemModel::modelReset);
