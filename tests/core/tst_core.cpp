@@ -1,3 +1,5 @@
+#include "../TestTables.h"
+
 #include <kivo/core/AppRegistry.h>
 #include <kivo/core/ReentrantReadLocker.h>
 #include <kivo/core/ReentrantWriteLocker.h>
@@ -5,7 +7,6 @@
 #include <kivo/core/StatRef.h>
 #include <kivo/core/TopicLogger.h>
 
-#include <QFile>
 #include <QTest>
 
 #include <atomic>
@@ -43,18 +44,6 @@ void buildChain(StatRef& head, StatBase* a, StatBase* b, StatBase* c)
     StatRef second(b);
     second.chain(StatRef(c));
     head.assign(a, &second);
-}
-
-// One row a line of tests/data/core/<name>, fields split at "|" (tab and line feed written \t
-// and \n), named by the first field.
-void addRows(const char* name)
-{
-    QTest::addColumn<QStringList>("row");
-    QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/core/") + name);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    for (QString line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
-        QTest::newRow(qPrintable(line.section('|', 0, 0)))
-            << line.replace("\\t", "\t").replace("\\n", "\n").split('|');
 }
 
 const char* const initialList
@@ -114,7 +103,7 @@ private Q_SLOTS:
 
     // Rows: name ("null" for a null name)|path found, empty for none. Names are matched
     // lower-cased, direct children first, then each child's subtree in order.
-    void findItem_data() { addRows("names.txt"); }
+    void findItem_data() { addTableRows("core/names.txt"); }
 
     void findItem()
     {
@@ -219,7 +208,7 @@ private Q_SLOTS:
 
     // Rows: name|start switches ("+" on, "-" off, one per topic; empty as loaded)|list|expected
     // ("+" for the list as loaded)|logged (1 or 0).
-    void setTopicList_data() { addRows("topiclists.txt"); }
+    void setTopicList_data() { addTableRows("core/topiclists.txt"); }
 
     void setTopicList()
     {

@@ -1,3 +1,5 @@
+#include "../TestTables.h"
+
 #include <kivo/measurement/MeasurementConversion.h>
 #include <kivo/measurement/MeasurementConverter.h>
 #include <kivo/measurement/MeasurementLoader.h>
@@ -68,18 +70,6 @@ QString describe(const MeasurementRegistry& registry)
 
 int messageCount = 0;
 
-// One row a line of tests/data/measurement/<name>, fields split at "|" (line ends in fields
-// written \n and \r), named by the first field.
-void addRows(const char* name)
-{
-    QTest::addColumn<QStringList>("row");
-    QFile file(QStringLiteral(KIVO_TEST_DATA_DIR "/measurement/") + name);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    for (QString line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
-        QTest::newRow(qPrintable(line.section('|', 0, 0)))
-            << line.replace("\\r", "\r").replace("\\n", "\n").split('|');
-}
-
 } // namespace
 
 class TestMeasurement : public QObject
@@ -111,7 +101,7 @@ class TestMeasurement : public QObject
 private Q_SLOTS:
     // Rows: name|unit scale|scale|offset|resolution|raw|text; rows "from ..." read a display
     // value back.
-    void toString_data() { addRows("display.txt"); }
+    void toString_data() { addTableRows("measurement/display.txt"); }
 
     void toString()
     {
@@ -128,7 +118,7 @@ private Q_SLOTS:
     // Rows: name|conversion|conversions|found for U > msys.us and for msys.us > U;
     // name|converter|conversion|unit|converter (in a registry with unit U, scale 0.1, resolution
     // 0.01); name|applicable|conversion|pairs|applicable to each.
-    void lookUps_data() { addRows("registry.txt"); }
+    void lookUps_data() { addTableRows("measurement/registry.txt"); }
 
     void lookUps()
     {
@@ -223,7 +213,7 @@ private Q_SLOTS:
 
     // Rows: name|messages written|body of <Measurements>|expected contents. An entry naming no
     // known conversion is reported ("NULLCHECK failed.") and dropped.
-    void load_data() { addRows("load.txt"); }
+    void load_data() { addTableRows("measurement/load.txt"); }
 
     void load()
     {
@@ -238,7 +228,7 @@ private Q_SLOTS:
     }
 
     // Rows: name|file|content ("-": not written)|message (%1 is the path).
-    void failures_data() { addRows("failures.txt"); }
+    void failures_data() { addTableRows("measurement/failures.txt"); }
 
     void failures()
     {
