@@ -1,13 +1,11 @@
 #include "loader/DPDictStreamReader_p.h"
 
-#include "core/NestingGuard_p.h"
+#include "loader/DPDictScanner_p.h"
 
 #include <kivo/loader/DPDictFormat.h>
 #include <kivo/loader/DPDictLoader.h>
 
-#include <QBuffer>
 #include <QVarLengthArray>
-#include <QXmlStreamReader>
 
 #include <cstring>
 
@@ -30,7 +28,7 @@ struct NameRole
         AssociatedVariable
     };
 
-    QString name;
+    QByteArray name;
     Kind kind = Other;
     qint8 childText = -1; // the DPDictEntry::Text of such a child of a VariableDef
     qint8 itemText = -1; // ... of a DataItem
@@ -61,15 +59,13 @@ public:
         role(L::associatedVariableNode).kind = NameRole::AssociatedVariable;
     }
 
-    const NameRole* find(QStringView name) const
+    const NameRole* find(const char* name, int length) const
     {
-        const int length = int(name.size());
         if (length >= m_byLength.size()) {
             return nullptr;
         }
         for (const NameRole& candidate : m_byLength.at(length)) {
-            if (std::memcmp(candidate.name.constData(), name.data(), size_t(length) * sizeof(QChar))
-                == 0) {
+            if (std::memcmp(candidate.name.constData(), name, size_t(length)) == 0) {
                 return &candidate;
             }
         }
@@ -83,13 +79,14 @@ private:
             m_byLength.resize(name.size() + 1);
         }
         QVector<NameRole>& sameLength = m_byLength[name.size()];
+        const QByteArray latin1 = name.toLatin1();
         for (NameRole& existing : sameLength) {
-            if (existing.name == name) {
+            if (existing.name == latin1) {
                 return existing;
             }
         }
         sameLength.append(NameRole());
-        sameLength.last().name = name;
+        sameLength.last().name = latin1;
         return sameLength.last();
     }
 
@@ -106,67 +103,13 @@ struct Frame
     int textStart = -1; // where the element's text starts in the text buffer; -1: not read
 };
 
-// The value of an attribute as QDomElement::attribute gives it: null when missing, otherwise
-// never null.
-QString attributeText(const QXmlStreamAttributes& attributes, const QString& name)
-{
-    for (const QXmlStreamAttribute& attribute : attributes) {
-        if (attribute.qualifiedName() == name) {
-            const QStringView value = attribute.value();
-            return value.isEmpty() ? QString(QLatin1String("")) : value.toString();
-        }
-    }
-    return QString();
-}
-
-// The stream reader replaces tabs and line ends in attribute values by blanks, which the DOM
-// parser keeps; where an attribute is read exactly, a blank may stand for either.
-bool mayDiffer(const QString& exactAttribute)
-{
-    return exactAttribute.contains(QLatin1Char(' '));
-}
-
-// Whether the DOM parser drops text as white space: it drops text between two pieces of markup
-// when every character of it is white space by QChar::isSpace (not only XML's four).
-bool isBlank(const QXmlStreamReader& xml)
-{
-    if (xml.isWhitespace()) {
-        return true;
-    }
-    const QStringView text = xml.text();
-    for (const QChar c : text) {
-        if (!c.isSpace()) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Whether name is made of ASCII letters, digits, '_', ':', '.' and '-', not starting with a digit,
-// '.' or '-': a name both parsers take.
-bool isPlainName(QStringView name)
-{
-    for (int i = 0; i < name.size(); ++i) {
-        const ushort c = name.at(i).unicode();
-        const bool letter
-            = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
-        if (!letter && (i == 0 || !((c >= '0' && c <= '9') || c == '.' || c == '-'))) {
-            return false;
-        }
-    }
-    return !name.isEmpty();
-}
-
 class StreamReader
 {
 public:
-    StreamReader(QIODevice* device, DPDictBuilder& builder, bool crlf)
-        : m_xml(device)
+    StreamReader(const QByteArray& content, DPDictBuilder& builder)
+        : m_scanner(content)
         , m_builder(builder)
-        , m_crlf(crlf)
-    {
-        m_xml.setNamespaceProcessing(false);
-    }
+    { }
 
     bool read();
 
@@ -183,13 +126,12 @@ private:
         return table;
     }
 
-    QXmlStreamReader m_xml;
+    DPDictScanner m_scanner;
     DPDictBuilder& m_builder;
-    const bool m_crlf; // every line of the document ends in CR LF
     QVarLengthArray<Frame, 64> m_frames;
-    // The texts of the open elements that are read, in document order, each element's text
-    // from its textStart to the end.
-    QString m_text;
+    // The texts (UTF-8) of the open elements that are read, in document order, each element's
+    // text from its textStart to the end.
+    QByteArray m_text;
     int m_openTexts = 0;
 
     int m_entryDepth = 0; // of the open VariableDef, 0 when none is open
@@ -205,43 +147,32 @@ constexpr uint worksheetBit = dataItemBit << 1;
 
 bool StreamReader::read()
 {
-    while (!m_xml.atEnd()) {
-        switch (m_xml.readNext()) {
-        case QXmlStreamReader::StartDocument: {
-            const QStringView encoding = m_xml.documentEncoding();
-            if (!encoding.isEmpty()
-                && encoding.compare(QStringView(u"UTF-8"), Qt::CaseInsensitive) != 0) {
-                return false;
-            }
-            break;
-        }
-        case QXmlStreamReader::StartElement:
+    while (true) {
+        switch (m_scanner.next()) {
+        case DPDictScanner::StartElement:
             if (!startElement()) {
                 return false;
             }
             break;
-        case QXmlStreamReader::EndElement:
+        case DPDictScanner::EndElement:
             endElement();
             break;
-        case QXmlStreamReader::Characters:
-            if (m_openTexts > 0 && (m_xml.isCDATA() || !isBlank(m_xml))) {
-                m_text.append(m_xml.text());
+        case DPDictScanner::Text:
+            if (m_openTexts > 0 && !m_scanner.isBlank()) {
+                m_scanner.appendText(&m_text);
             }
             break;
-        case QXmlStreamReader::ProcessingInstruction:
-            // The DOM's look-up by name also finds a processing instruction.
-            if (m_entryDepth > 0) {
-                return false;
+        case DPDictScanner::CData:
+            if (m_openTexts > 0) {
+                m_scanner.appendText(&m_text);
             }
             break;
-        case QXmlStreamReader::Comment:
-        case QXmlStreamReader::EndDocument:
-            break;
-        default: // a document type declaration, an entity reference, an error
+        case DPDictScanner::EndDocument:
+            return true;
+        case DPDictScanner::Declined:
             return false;
         }
     }
-    return !m_xml.hasError();
 }
 
 bool StreamReader::claim(uint bit)
@@ -262,14 +193,11 @@ void StreamReader::startText(Frame& frame)
 QString StreamReader::takeText(int start)
 {
     // Never null, as QDomElement::text of an element is not.
-    QString text = start < m_text.size()
-        ? QString(m_text.constData() + start, m_text.size() - start)
+    const QString text = start < m_text.size()
+        ? QString::fromUtf8(m_text.constData() + start, m_text.size() - start)
         : QString(QLatin1String(""));
     if (--m_openTexts == 0) {
         m_text.resize(0);
-    }
-    if (m_crlf) {
-        text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     }
     return text;
 }
@@ -278,25 +206,9 @@ bool StreamReader::startElement()
 {
     using L = DPDictLoader;
     const int depth = m_frames.size() + 1;
-    if (depth > maxNestingDepth) {
-        return false;
-    }
-    // The stream reader does not check attribute names, and takes some names outside ASCII
-    // that the DOM parser refuses.
-    const QStringView name = m_xml.qualifiedName();
-    for (const QChar c : name) {
-        if (c.unicode() >= 0x80) {
-            return false;
-        }
-    }
-    const QXmlStreamAttributes attributes = m_xml.attributes();
-    for (const QXmlStreamAttribute& attribute : attributes) {
-        if (!isPlainName(attribute.qualifiedName())) {
-            return false;
-        }
-    }
     Frame frame;
-    const NameRole* role = depth > 1 ? names().find(name) : nullptr;
+    const NameRole* role
+        = depth > 1 ? names().find(m_scanner.name(), m_scanner.nameSize()) : nullptr;
     if (!role) {
         m_frames.append(frame);
         return true;
@@ -310,7 +222,7 @@ bool StreamReader::startElement()
         }
         m_entryDepth = depth;
         m_entry = DPDictEntry();
-        m_entry.variableName = attributeText(attributes, L::variableNameAttr);
+        m_entry.variableName = m_scanner.attribute(L::variableNameAttr);
         m_claimed = 0;
         break;
     case NameRole::EnumDef:
@@ -318,23 +230,20 @@ bool StreamReader::startElement()
             return false;
         }
         m_enumDefDepth = depth;
-        m_enumDef.id = attributeText(attributes, QStringLiteral("id"));
+        m_enumDef.id = m_scanner.attribute(QStringLiteral("id"));
         m_enumDef.items.clear();
-        if (mayDiffer(m_enumDef.id)) {
-            return false;
-        }
         break;
     case NameRole::Enum:
         if (m_enumDefDepth > 0 && depth == m_enumDefDepth + 1) {
             frame.kind = Frame::EnumItem;
-            m_enumValue = attributeText(attributes, QStringLiteral("value")).toInt(nullptr, 10);
+            m_enumValue = m_scanner.attribute(QStringLiteral("value")).toInt(nullptr, 10);
             startText(frame);
         }
         break;
     case NameRole::DataItem:
         if (level == 1 && claim(dataItemBit)) {
             frame.kind = Frame::DataItem;
-            m_entry.type = attributeText(attributes, L::typeAttr);
+            m_entry.type = m_scanner.attribute(L::typeAttr);
         }
         break;
     case NameRole::Worksheet:
@@ -344,11 +253,8 @@ bool StreamReader::startElement()
         break;
     case NameRole::DisplayHint:
         if (level > 0) {
-            m_entry.hints.append({ attributeText(attributes, L::groupIdAttr),
-                attributeText(attributes, L::rowIdAttr) });
-            if (mayDiffer(m_entry.hints.last().group) || mayDiffer(m_entry.hints.last().row)) {
-                return false;
-            }
+            m_entry.hints.append({ m_scanner.attribute(L::groupIdAttr),
+                m_scanner.attribute(L::rowIdAttr) });
         }
         break;
     case NameRole::Access:
@@ -359,11 +265,8 @@ bool StreamReader::startElement()
         break;
     case NameRole::AssociatedVariable:
         if (level > 0) {
-            m_entry.associated.append({ attributeText(attributes, L::typeAttr), QString(),
-                attributeText(attributes, L::changeableAttr) });
-            if (mayDiffer(m_entry.associated.last().type)) {
-                return false;
-            }
+            m_entry.associated.append({ m_scanner.attribute(L::typeAttr), QString(),
+                m_scanner.attribute(L::changeableAttr) });
             frame.kind = Frame::Associated;
             frame.index = m_entry.associated.size() - 1;
             startText(frame);
@@ -383,7 +286,7 @@ bool StreamReader::startElement()
             frame.index = text;
             startText(frame);
             if (text == DPDictEntry::EventType) {
-                m_entry.eventChangeable = attributeText(attributes, L::changeableAttr);
+                m_entry.eventChangeable = m_scanner.attribute(L::changeableAttr);
             }
         }
         break;
@@ -428,39 +331,11 @@ void StreamReader::endElement()
     }
 }
 
-// How many times c occurs in data; -1 when it occurs once not preceded by before (when given).
-qint64 countBytes(const QByteArray& data, char c, char before)
-{
-    qint64 count = 0;
-    const char* end = data.constData() + data.size();
-    for (const char* p = data.constData();
-         (p = static_cast<const char*>(std::memchr(p, c, size_t(end - p)))); ++p, ++count) {
-        if (before && (p == data.constData() || p[-1] != before)) {
-            return -1;
-        }
-    }
-    return count;
-}
-
 } // namespace
 
 bool readStream(const QByteArray& content, DPDictBuilder& builder)
 {
-    // UTF-16 and UTF-32 (a byte-order mark or a zero byte among the first two) are left to the
-    // DOM. So are CR characters, which the stream reader turns into LF and the DOM parser keeps,
-    // unless every line ends in CR LF and no character reference may make a CR or LF.
-    if (content.size() < 2 || uchar(content[0]) >= 0xFE || content[0] == 0 || content[1] == 0) {
-        return false;
-    }
-    const qint64 crs = countBytes(content, '\r', 0);
-    const bool crlf = crs > 0;
-    if (crlf && (countBytes(content, '\n', '\r') != crs || content.contains("&#"))) {
-        return false;
-    }
-    QBuffer device;
-    device.setData(content);
-    device.open(QIODevice::ReadOnly);
-    return StreamReader(&device, builder, crlf).read();
+    return StreamReader(content, builder).read();
 }
 
 } // namespace kivo

@@ -1,0 +1,529 @@
+#include "loader/DPDictScanner_p.h"
+
+#include "core/NestingGuard_p.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kivo {
+
+namespace {
+
+// Whether bytes hold only characters both readings take alike: tab, LF, CR before LF, ASCII
+// from the blank to '~', and well-formed UTF-8 for U+0080 and above without U+FFFE and U+FFFF.
+bool plainCharacters(const uchar* p, const uchar* end)
+{
+    while (p < end) {
+        const uchar c = *p;
+        if (c >= 0x20 && c < 0x7F) {
+            ++p;
+            continue;
+        }
+        if (c == '\n' || c == '\t') {
+            ++p;
+            continue;
+        }
+        if (c == '\r') {
+            if (p + 1 == end || p[1] != '\n') {
+                return false;
+            }
+            p += 2;
+            continue;
+        }
+        int length;
+        uchar low = 0x80, high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            low = c == 0xE0 ? 0xA0 : 0x80;
+            high = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (end - p < length || p[1] < low || p[1] > high) {
+            return false;
+        }
+        for (int i = 2; i < length; ++i) {
+            if (p[i] < 0x80 || p[i] > 0xBF) {
+                return false;
+            }
+        }
+        if (c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) {
+            return false;
+        }
+        p += length;
+    }
+    return true;
+}
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+}
+
+bool isNameStart(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+}
+
+bool isNameChar(char c)
+{
+    return isNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-';
+}
+
+// A reference at p: a predefined entity or a character reference to a character from the blank
+// up. Its length, with the UTF-8 of the character it stands for in replacement; 0 for anything
+// else.
+struct Reference
+{
+    int size = 0;
+    int replacementSize = 0;
+    char replacement[4];
+};
+
+Reference reference(const char* p, const char* end)
+{
+    static const struct
+    {
+        const char* text;
+        int size;
+        char character;
+    } predefined[] = { { "&lt;", 4, '<' }, { "&gt;", 4, '>' }, { "&amp;", 5, '&' },
+        { "&quot;", 6, '"' }, { "&apos;", 6, '\'' } };
+    Reference r;
+    if (end - p > 2 && p[1] == '#') {
+        const bool hex = p[2] == 'x';
+        const char* digit = p + (hex ? 3 : 2);
+        uint code = 0;
+        for (const char* q = digit; q < end && q - digit < 8; ++q) {
+            const char c = *q;
+            int value = c >= '0' && c <= '9' ? c - '0' : -1;
+            if (hex && value < 0 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
+                value = (c | 0x20) - 'a' + 10;
+            }
+            if (value < 0) {
+                if (c != ';' || q == digit || code < 0x20 || (code >= 0xD800 && code < 0xE000)
+                    || code == 0xFFFE || code == 0xFFFF || code > 0x10FFFF) {
+                    return r;
+                }
+                char* out = r.replacement;
+                if (code < 0x80) {
+                    *out++ = char(code);
+                } else if (code < 0x800) {
+                    *out++ = char(0xC0 | (code >> 6));
+                    *out++ = char(0x80 | (code & 0x3F));
+                } else if (code < 0x10000) {
+                    *out++ = char(0xE0 | (code >> 12));
+                    *out++ = char(0x80 | ((code >> 6) & 0x3F));
+                    *out++ = char(0x80 | (code & 0x3F));
+                } else {
+                    *out++ = char(0xF0 | (code >> 18));
+                    *out++ = char(0x80 | ((code >> 12) & 0x3F));
+                    *out++ = char(0x80 | ((code >> 6) & 0x3F));
+                    *out++ = char(0x80 | (code & 0x3F));
+                }
+                r.replacementSize = int(out - r.replacement);
+                r.size = int(q - p) + 1;
+                return r;
+            }
+            code = code * (hex ? 16 : 10) + uint(value);
+        }
+        return r;
+    }
+    for (const auto& entity : predefined) {
+        if (end - p >= entity.size && std::memcmp(p, entity.text, size_t(entity.size)) == 0) {
+            r.size = entity.size;
+            r.replacementSize = 1;
+            r.replacement[0] = entity.character;
+            break;
+        }
+    }
+    return r;
+}
+
+// Whether every '&' in [p, end) starts a reference the scanner reads.
+bool plainReferences(const char* p, const char* end)
+{
+    while ((p = static_cast<const char*>(std::memchr(p, '&', size_t(end - p))))) {
+        const int size = reference(p, end).size;
+        if (size == 0) {
+            return false;
+        }
+        p += size;
+    }
+    return true;
+}
+
+// Appends [p, end) to out, references replaced.
+void appendResolved(const char* p, const char* end, bool hasReference, QByteArray* out)
+{
+    if (!hasReference) {
+        out->append(p, int(end - p));
+        return;
+    }
+    while (p < end) {
+        const char* amp = static_cast<const char*>(std::memchr(p, '&', size_t(end - p)));
+        if (!amp) {
+            out->append(p, int(end - p));
+            return;
+        }
+        out->append(p, int(amp - p));
+        const Reference r = reference(amp, end);
+        out->append(r.replacement, r.replacementSize);
+        p = amp + r.size;
+    }
+}
+
+bool sameName(const char* p, int size, const QString& name)
+{
+    if (size != name.size()) {
+        return false;
+    }
+    for (int i = 0; i < size; ++i) {
+        if (name.at(i).unicode() != uchar(p[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+DPDictScanner::DPDictScanner(const QByteArray& content)
+    : m_pos(content.constData())
+    , m_begin(content.constData())
+    , m_end(content.constData() + content.size())
+{
+    // A UTF-8 byte-order mark is no character of the document.
+    if (content.startsWith("\xEF\xBB\xBF")) {
+        m_pos += 3;
+    }
+    m_valid = plainCharacters(reinterpret_cast<const uchar*>(m_pos),
+        reinterpret_cast<const uchar*>(m_end));
+    if (m_valid && m_end - m_pos >= 5 && std::memcmp(m_pos, "<?xml", 5) == 0) {
+        m_valid = scanDeclaration();
+    }
+}
+
+DPDictScanner::Token DPDictScanner::next()
+{
+    if (!m_valid) {
+        return m_token = Declined;
+    }
+    if (m_pendingEnd) {
+        m_pendingEnd = false;
+        const Span closed = m_open.last();
+        m_open.removeLast();
+        m_rootClosed = m_open.isEmpty();
+        m_name = closed.begin;
+        m_nameSize = closed.size;
+        return m_token = EndElement;
+    }
+    while (m_pos < m_end) {
+        if (*m_pos == '<') {
+            if (m_end - m_pos >= 4 && std::memcmp(m_pos, "<!--", 4) == 0) {
+                if (skipComment()) {
+                    continue;
+                }
+                m_valid = false;
+                return m_token = Declined;
+            }
+            m_token = scanMarkup();
+            m_valid = m_token != Declined;
+            return m_token;
+        }
+        const char* lt = static_cast<const char*>(std::memchr(m_pos, '<', size_t(m_end - m_pos)));
+        if (!scanText(lt ? lt : m_end)) {
+            m_valid = false;
+            return m_token = Declined;
+        }
+        if (!m_open.isEmpty()) {
+            return m_token = Text;
+        }
+    }
+    m_valid = false; // nothing more to read
+    return m_token = m_rootClosed ? EndDocument : Declined;
+}
+
+// Text from m_pos to end: inside the document element any, outside it white space only.
+bool DPDictScanner::scanText(const char* end)
+{
+    m_text = m_pos;
+    m_textSize = int(end - m_pos);
+    m_pos = end;
+    if (m_open.isEmpty()) {
+        return std::all_of(m_text, end, isSpace);
+    }
+    m_textHasReference = std::memchr(m_text, '&', size_t(m_textSize)) != nullptr;
+    if (m_textHasReference && !plainReferences(m_text, end)) {
+        return false;
+    }
+    // "]]>" may not appear in text.
+    for (const char* p = m_text; (p = static_cast<const char*>(std::memchr(p, '>', size_t(end - p))));
+         ++p) {
+        if (p - m_text >= 2 && p[-1] == ']' && p[-2] == ']') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A comment: "--" may only end it.
+bool DPDictScanner::skipComment()
+{
+    const char* dashes = m_pos + 4;
+    while ((dashes = static_cast<const char*>(std::memchr(dashes, '-', size_t(m_end - dashes))))) {
+        if (m_end - dashes < 3) {
+            return false;
+        }
+        if (dashes[1] == '-') {
+            m_pos = dashes + 3;
+            return dashes[2] == '>';
+        }
+        ++dashes;
+    }
+    return false;
+}
+
+DPDictScanner::Token DPDictScanner::scanMarkup()
+{
+    const char* const p = m_pos;
+    const qptrdiff left = m_end - p;
+    if (left >= 2 && p[1] == '/') {
+        return scanEndTag();
+    }
+    if (left >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0 && !m_open.isEmpty()) {
+        const char* text = p + 9;
+        for (const char* q = text;
+             (q = static_cast<const char*>(std::memchr(q, ']', size_t(m_end - q)))); ++q) {
+            if (m_end - q >= 3 && q[1] == ']' && q[2] == '>') {
+                m_text = text;
+                m_textSize = int(q - text);
+                m_textHasReference = false;
+                m_pos = q + 3;
+                return CData;
+            }
+        }
+        return Declined;
+    }
+    if (left >= 2 && isNameStart(p[1])) {
+        return scanStartTag();
+    }
+    return Declined; // a document type declaration, a processing instruction, an error
+}
+
+bool DPDictScanner::scanName(Span* span)
+{
+    if (m_pos == m_end || !isNameStart(*m_pos)) {
+        return false;
+    }
+    span->begin = m_pos;
+    while (++m_pos < m_end && isNameChar(*m_pos)) { }
+    span->size = int(m_pos - span->begin);
+    return true;
+}
+
+void DPDictScanner::skipSpace()
+{
+    while (m_pos < m_end && isSpace(*m_pos)) {
+        ++m_pos;
+    }
+}
+
+DPDictScanner::Token DPDictScanner::scanStartTag()
+{
+    if (m_rootClosed || m_open.size() >= maxNestingDepth) {
+        return Declined;
+    }
+    ++m_pos;
+    Span element;
+    scanName(&element);
+    m_attributes.clear();
+    while (true) {
+        const char* const beforeSpace = m_pos;
+        skipSpace();
+        if (m_pos == m_end) {
+            return Declined;
+        }
+        if (*m_pos == '>' || *m_pos == '/') {
+            if (*m_pos == '/' && (++m_pos == m_end || *m_pos != '>')) {
+                return Declined;
+            }
+            m_pendingEnd = m_pos[-1] == '/';
+            ++m_pos;
+            break;
+        }
+        Attribute attribute;
+        if (m_pos == beforeSpace || !scanName(&attribute.name)) {
+            return Declined;
+        }
+        skipSpace();
+        if (m_pos == m_end || *m_pos != '=') {
+            return Declined;
+        }
+        ++m_pos;
+        skipSpace();
+        if (m_pos == m_end || (*m_pos != '"' && *m_pos != '\'')) {
+            return Declined;
+        }
+        const char quote = *m_pos++;
+        const char* close = static_cast<const char*>(std::memchr(m_pos, quote, size_t(m_end - m_pos)));
+        if (!close) {
+            return Declined;
+        }
+        attribute.value = { m_pos, int(close - m_pos) };
+        attribute.hasReference = false;
+        for (const char* q = m_pos; q < close; ++q) {
+            if (*q == '<' || *q == '\t' || *q == '\n' || *q == '\r') {
+                return Declined;
+            }
+            attribute.hasReference = attribute.hasReference || *q == '&';
+        }
+        if (attribute.hasReference && !plainReferences(m_pos, close)) {
+            return Declined;
+        }
+        for (const Attribute& earlier : m_attributes) {
+            if (earlier.name.size == attribute.name.size
+                && std::memcmp(earlier.name.begin, attribute.name.begin,
+                       size_t(attribute.name.size))
+                    == 0) {
+                return Declined;
+            }
+        }
+        m_attributes.append(attribute);
+        m_pos = close + 1;
+    }
+    m_open.append(element);
+    m_name = element.begin;
+    m_nameSize = element.size;
+    return StartElement;
+}
+
+DPDictScanner::Token DPDictScanner::scanEndTag()
+{
+    m_pos += 2;
+    Span element;
+    if (m_open.isEmpty() || !scanName(&element)) {
+        return Declined;
+    }
+    const Span open = m_open.last();
+    if (element.size != open.size
+        || std::memcmp(element.begin, open.begin, size_t(element.size)) != 0) {
+        return Declined;
+    }
+    skipSpace();
+    if (m_pos == m_end || *m_pos != '>') {
+        return Declined;
+    }
+    ++m_pos;
+    m_open.removeLast();
+    m_rootClosed = m_open.isEmpty();
+    m_name = open.begin;
+    m_nameSize = open.size;
+    return EndElement;
+}
+
+// The XML declaration: version 1.0, then optionally an encoding, which must be UTF-8, and
+// standalone.
+bool DPDictScanner::scanDeclaration()
+{
+    m_pos += 5;
+    static const char* const names[] = { "version", "encoding", "standalone" };
+    int next = 0;
+    while (true) {
+        const char* const beforeSpace = m_pos;
+        skipSpace();
+        if (m_end - m_pos >= 2 && m_pos[0] == '?' && m_pos[1] == '>') {
+            m_pos += 2;
+            return next > 0;
+        }
+        Span name;
+        if (m_pos == beforeSpace || !scanName(&name)) {
+            return false;
+        }
+        while (next < 3 && (int(std::strlen(names[next])) != name.size
+                   || std::memcmp(names[next], name.begin, size_t(name.size)) != 0)) {
+            if (next == 0) {
+                return false; // the version comes first
+            }
+            ++next;
+        }
+        if (next == 3) {
+            return false;
+        }
+        skipSpace();
+        if (m_pos == m_end || *m_pos != '=') {
+            return false;
+        }
+        ++m_pos;
+        skipSpace();
+        if (m_pos == m_end || (*m_pos != '"' && *m_pos != '\'')) {
+            return false;
+        }
+        const char quote = *m_pos++;
+        const char* close = static_cast<const char*>(std::memchr(m_pos, quote, size_t(m_end - m_pos)));
+        if (!close) {
+            return false;
+        }
+        const QByteArray value(m_pos, int(close - m_pos));
+        const bool accepted = next == 0 ? value == "1.0"
+            : next == 1                 ? value.compare("UTF-8", Qt::CaseInsensitive) == 0
+                                        : value == "yes" || value == "no";
+        if (!accepted) {
+            return false;
+        }
+        ++next;
+        m_pos = close + 1;
+    }
+}
+
+QString DPDictScanner::attribute(const QString& name) const
+{
+    for (const Attribute& attribute : m_attributes) {
+        if (sameName(attribute.name.begin, attribute.name.size, name)) {
+            if (attribute.value.size == 0) {
+                return QString(QLatin1String(""));
+            }
+            QByteArray value;
+            appendResolved(attribute.value.begin, attribute.value.begin + attribute.value.size,
+                attribute.hasReference, &value);
+            return QString::fromUtf8(value);
+        }
+    }
+    return QString();
+}
+
+bool DPDictScanner::isBlank() const
+{
+    if (m_textHasReference) {
+        QByteArray text;
+        appendText(&text);
+        return QString::fromUtf8(text).trimmed().isEmpty();
+    }
+    bool ascii = true;
+    for (int i = 0; i < m_textSize; ++i) {
+        if (!isSpace(m_text[i])) {
+            if (uchar(m_text[i]) < 0x80) {
+                return false;
+            }
+            ascii = false;
+        }
+    }
+    if (ascii) {
+        return true;
+    }
+    // White space by QChar::isSpace, as the DOM parser judges it.
+    return QString::fromUtf8(m_text, m_textSize).trimmed().isEmpty();
+}
+
+void DPDictScanner::appendText(QByteArray* out) const
+{
+    appendResolved(m_text, m_text + m_textSize, m_textHasReference, out);
+}
+
+} // namespace kivo

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVarLengthArray>
+
+namespace kivo {
+
+/// A pull scanner over the bytes of a dictionary document, for the documents a DOM reading
+/// reads plainly: UTF-8 without a document type declaration, ASCII names, the predefined
+/// entities and character references to characters from the blank up, attribute values without
+/// tabs or line ends, CR only in CR LF, processing instructions only as the XML declaration. It
+/// reports Declined at the first byte outside that set and at every well-formedness error; the
+/// caller then reads the document with the DOM, which gives its own message. Names and texts are
+/// spans of the document, never copied; the document must outlive the scanner.
+class DPDictScanner
+{
+public:
+    enum Token { StartElement, EndElement, Text, CData, EndDocument, Declined };
+
+    explicit DPDictScanner(const QByteArray& content);
+
+    Token next();
+
+    /// The element just started or ended, as a span of the document.
+    const char* name() const { return m_name; }
+    int nameSize() const { return m_nameSize; }
+    /// The depth of that element, the document element being 1.
+    int depth() const { return m_open.size() + (m_token == EndElement ? 1 : 0); }
+    /// The value of the started element's attribute name (Latin-1) as QDomElement::attribute
+    /// gives it: null when missing, otherwise never null.
+    QString attribute(const QString& name) const;
+    /// Whether the text just read is white space only, which a DOM reading drops.
+    bool isBlank() const;
+    /// Appends the text or CDATA just read, references replaced, as UTF-8.
+    void appendText(QByteArray* out) const;
+
+private:
+    struct Span
+    {
+        const char* begin;
+        int size;
+    };
+    struct Attribute
+    {
+        Span name;
+        Span value;
+        bool hasReference;
+    };
+
+    Token scanMarkup();
+    Token scanStartTag();
+    Token scanEndTag();
+    bool scanDeclaration();
+    bool skipComment();
+    bool scanText(const char* end);
+    bool scanName(Span* span);
+    void skipSpace();
+
+    const char* m_pos;
+    const char* const m_begin;
+    const char* const m_end;
+    Token m_token = Declined;
+    bool m_valid;
+    bool m_rootClosed = false;
+    bool m_pendingEnd = false; // an empty-element tag reports its end next
+    const char* m_name = nullptr;
+    int m_nameSize = 0;
+    const char* m_text = nullptr;
+    int m_textSize = 0;
+    bool m_textHasReference = false;
+    QVarLengthArray<Span, 64> m_open;
+    QVarLengthArray<Attribute, 8> m_attributes;
+};
+
+} // namespace kivo
