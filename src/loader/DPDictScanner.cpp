@@ -203,8 +203,8 @@ DPDictScanner::DPDictScanner(const QByteArray& content)
     if (content.startsWith("\xEF\xBB\xBF")) {
         m_pos += 3;
     }
-    m_valid = plainCharacters(reinterpret_cast<const uchar*>(m_pos),
-        reinterpret_cast<const uchar*>(m_end));
+    m_valid = plainCharacters(
+        reinterpret_cast<const uchar*>(m_pos), reinterpret_cast<const uchar*>(m_end));
     if (m_valid && m_end - m_pos >= 5 && std::memcmp(m_pos, "<?xml", 5) == 0) {
         m_valid = scanDeclaration();
     }
@@ -264,8 +264,8 @@ bool DPDictScanner::scanText(const char* end)
         return false;
     }
     // "]]>" may not appear in text.
-    for (const char* p = m_text; (p = static_cast<const char*>(std::memchr(p, '>', size_t(end - p))));
-         ++p) {
+    for (const char* p = m_text;
+         (p = static_cast<const char*>(std::memchr(p, '>', size_t(end - p)))); ++p) {
         if (p - m_text >= 2 && p[-1] == ']' && p[-2] == ']') {
             return false;
         }
@@ -372,7 +372,8 @@ DPDictScanner::Token DPDictScanner::scanStartTag()
             return Declined;
         }
         const char quote = *m_pos++;
-        const char* close = static_cast<const char*>(std::memchr(m_pos, quote, size_t(m_end - m_pos)));
+        const char* close
+            = static_cast<const char*>(std::memchr(m_pos, quote, size_t(m_end - m_pos)));
         if (!close) {
             return Declined;
         }
@@ -389,8 +390,8 @@ DPDictScanner::Token DPDictScanner::scanStartTag()
         }
         for (const Attribute& earlier : m_attributes) {
             if (earlier.name.size == attribute.name.size
-                && std::memcmp(earlier.name.begin, attribute.name.begin,
-                       size_t(attribute.name.size))
+                && std::memcmp(
+                       earlier.name.begin, attribute.name.begin, size_t(attribute.name.size))
                     == 0) {
                 return Declined;
             }
@@ -446,8 +447,9 @@ bool DPDictScanner::scanDeclaration()
         if (m_pos == beforeSpace || !scanName(&name)) {
             return false;
         }
-        while (next < 3 && (int(std::strlen(names[next])) != name.size
-                   || std::memcmp(names[next], name.begin, size_t(name.size)) != 0)) {
+        while (next < 3
+            && (int(std::strlen(names[next])) != name.size
+                || std::memcmp(names[next], name.begin, size_t(name.size)) != 0)) {
             if (next == 0) {
                 return false; // the version comes first
             }
@@ -466,7 +468,8 @@ bool DPDictScanner::scanDeclaration()
             return false;
         }
         const char quote = *m_pos++;
-        const char* close = static_cast<const char*>(std::memchr(m_pos, quote, size_t(m_end - m_pos)));
+        const char* close
+            = static_cast<const char*>(std::memchr(m_pos, quote, size_t(m_end - m_pos)));
         if (!close) {
             return false;
         }

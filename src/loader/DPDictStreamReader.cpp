@@ -253,8 +253,8 @@ bool StreamReader::startElement()
         break;
     case NameRole::DisplayHint:
         if (level > 0) {
-            m_entry.hints.append({ m_scanner.attribute(L::groupIdAttr),
-                m_scanner.attribute(L::rowIdAttr) });
+            m_entry.hints.append(
+                { m_scanner.attribute(L::groupIdAttr), m_scanner.attribute(L::rowIdAttr) });
         }
         break;
     case NameRole::Access:
