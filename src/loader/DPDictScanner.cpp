@@ -9,11 +9,12 @@ namespace kivo {
 
 namespace {
 
-// Whether bytes hold only characters both readings take alike: tab, LF, CR before LF, ASCII
-// from the blank to '~', and well-formed UTF-8 for U+0080 and above without U+FFFE and U+FFFF.
-bool plainCharacters(const uchar* p, const uchar* end)
+// Checks the characters from p that start before limit: tab, LF, CR before LF, ASCII from the
+// blank to '~', and well-formed UTF-8 for U+0080 and above without U+FFFE and U+FFFF, which both
+// readings take alike. Where the check ended; null at any other character.
+const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* end)
 {
-    while (p < end) {
+    while (p < limit) {
         const uchar c = *p;
         if (c >= 0x20 && c < 0x7F) {
             ++p;
@@ -25,7 +26,7 @@ bool plainCharacters(const uchar* p, const uchar* end)
         }
         if (c == '\r') {
             if (p + 1 == end || p[1] != '\n') {
-                return false;
+                return nullptr;
             }
             p += 2;
             continue;
@@ -43,23 +44,27 @@ bool plainCharacters(const uchar* p, const uchar* end)
             low = c == 0xF0 ? 0x90 : 0x80;
             high = c == 0xF4 ? 0x8F : 0xBF;
         } else {
-            return false;
+            return nullptr;
         }
         if (end - p < length || p[1] < low || p[1] > high) {
-            return false;
+            return nullptr;
         }
         for (int i = 2; i < length; ++i) {
             if (p[i] < 0x80 || p[i] > 0xBF) {
-                return false;
+                return nullptr;
             }
         }
         if (c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) {
-            return false;
+            return nullptr;
         }
         p += length;
     }
-    return true;
+    return p;
 }
+
+// The scanner checks characters this far ahead of its position, so that the check reads bytes
+// still in the cache when the scanner reads them again.
+constexpr int checkAhead = 16 * 1024;
 
 bool isSpace(char c)
 {
@@ -203,16 +208,14 @@ DPDictScanner::DPDictScanner(const QByteArray& content)
     if (content.startsWith("\xEF\xBB\xBF")) {
         m_pos += 3;
     }
-    m_valid = plainCharacters(
-        reinterpret_cast<const uchar*>(m_pos), reinterpret_cast<const uchar*>(m_end));
-    if (m_valid && m_end - m_pos >= 5 && std::memcmp(m_pos, "<?xml", 5) == 0) {
-        m_valid = scanDeclaration();
-    }
+    m_checked = m_pos;
+    m_valid = m_end - m_pos < 5 || std::memcmp(m_pos, "<?xml", 5) != 0 || scanDeclaration();
 }
 
 DPDictScanner::Token DPDictScanner::next()
 {
-    if (!m_valid) {
+    if (!m_valid || !checkCharacters(m_pos + checkAhead)) {
+        m_valid = false;
         return m_token = Declined;
     }
     if (m_pendingEnd) {
@@ -246,8 +249,21 @@ DPDictScanner::Token DPDictScanner::next()
             return m_token = Text;
         }
     }
+    const bool complete = m_rootClosed && checkCharacters(m_end);
     m_valid = false; // nothing more to read
-    return m_token = m_rootClosed ? EndDocument : Declined;
+    return m_token = complete ? EndDocument : Declined;
+}
+
+// Checks the characters up to at least limit (or the end) that are not checked yet.
+bool DPDictScanner::checkCharacters(const char* limit)
+{
+    if (m_checked - m_pos >= checkAhead / 2 || m_checked == m_end) {
+        return true;
+    }
+    const auto* checked = plainCharacters(reinterpret_cast<const uchar*>(m_checked),
+        reinterpret_cast<const uchar*>(qMin(limit, m_end)), reinterpret_cast<const uchar*>(m_end));
+    m_checked = reinterpret_cast<const char*>(checked);
+    return checked != nullptr;
 }
 
 // Text from m_pos to end: inside the document element any, outside it white space only.

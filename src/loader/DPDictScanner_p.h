@@ -53,6 +53,7 @@ private:
     Token scanEndTag();
     bool scanDeclaration();
     bool skipComment();
+    bool checkCharacters(const char* limit);
     bool scanText(const char* end);
     bool scanName(Span* span);
     void skipSpace();
@@ -60,6 +61,7 @@ private:
     const char* m_pos;
     const char* const m_begin;
     const char* const m_end;
+    const char* m_checked; // the characters before are checked
     Token m_token = Declined;
     bool m_valid;
     bool m_rootClosed = false;
