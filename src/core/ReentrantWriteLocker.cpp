@@ -21,7 +21,14 @@ struct WriteRecords
     int count;
 };
 
-thread_local WriteRecords t_writeHeld = {};
+// The initial-exec model reaches the record with one instruction instead of a call to
+// __tls_get_addr per function; it takes 132 bytes of the static TLS block, which the C library
+// keeps spare for libraries loaded later, so the library may still be loaded with dlopen.
+#if defined(__GNUC__) && defined(__ELF__)
+__attribute__((tls_model("initial-exec")))
+#endif
+thread_local WriteRecords t_writeHeld
+    = {};
 thread_local QVector<const QReadWriteLock*> t_writeHeldDeeper; // entries past inlineRecords
 
 // The rare paths, out of line, so that the usual ones touch nothing but t_writeHeld.

@@ -45,6 +45,16 @@ inline quint32 nextCount(quint32 count)
 // converts the text to int and compares the numbers, so for an int the comparison is made on
 // the number directly, without building and converting a text variant on every change. Other
 // types compare as Qt 5 compares variants: the text converted to the value's type.
+// Whether value may be a sentinel, without converting it: an int is one only with the three
+// sentinel numbers.
+bool maybeSentinel(const QVariant& value)
+{
+    if (value.userType() != QMetaType::Int)
+        return true;
+    const int number = *static_cast<const int*>(value.constData());
+    return number == -32768 || number == 32768 || number == std::numeric_limits<qint32>::min();
+}
+
 bool isSentinel(const QVariant& value)
 {
     if (value.userType() == QMetaType::Int) {
@@ -225,7 +235,8 @@ void DPointObject::setCurrentValue(QVariant const& value)
         traceCount = m_updateCount;
         previous.swap(m_currentValue);
         const DPointDef* def = getDPointDef();
-        if (!def || !qobject_cast<const DPTypeNumber*>(def->m_type) || !isSentinel(value))
+        if (!def || !maybeSentinel(value) || !qobject_cast<const DPTypeNumber*>(def->m_type)
+            || !isSentinel(value))
             m_currentValue = value;
         m_updateCount = nextCount(m_updateCount);
     }
