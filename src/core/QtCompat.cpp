@@ -20,6 +20,17 @@ namespace QtCompat {
 
 namespace {
 
+// Two ints, the values points hold most, compare without QVariant's general comparison.
+bool bothInts(const QVariant& left, const QVariant& right)
+{
+    return left.userType() == QMetaType::Int && right.userType() == QMetaType::Int;
+}
+
+int intOf(const QVariant& value)
+{
+    return *static_cast<const int*>(value.constData());
+}
+
 bool isFloatingPoint(const QVariant& value)
 {
     return value.userType() == QMetaType::Double || value.userType() == QMetaType::Float;
@@ -249,6 +260,9 @@ bool adoptContent(QDomDocument& document, const QDomDocument& model)
 
 bool variantsEqual(const QVariant& left, const QVariant& right)
 {
+    if (bothInts(left, right)) {
+        return intOf(left) == intOf(right);
+    }
     if (left.metaType() == right.metaType() || (isNumeric(left) && isNumeric(right))) {
         return left == right;
     }
@@ -301,6 +315,9 @@ bool setDomContent(QDomDocument* document, const QByteArray& content, QString* m
 
 bool variantsEqual(const QVariant& left, const QVariant& right)
 {
+    if (bothInts(left, right)) {
+        return intOf(left) == intOf(right);
+    }
     return left == right;
 }
 
