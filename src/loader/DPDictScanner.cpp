@@ -201,7 +201,6 @@ bool sameName(const char* p, int size, const QString& name)
 
 DPDictScanner::DPDictScanner(const QByteArray& content)
     : m_pos(content.constData())
-    , m_begin(content.constData())
     , m_end(content.constData() + content.size())
 {
     // A UTF-8 byte-order mark is no character of the document.
@@ -216,7 +215,7 @@ DPDictScanner::Token DPDictScanner::next()
 {
     if (!m_valid || !checkCharacters(m_pos + checkAhead)) {
         m_valid = false;
-        return m_token = Declined;
+        return Declined;
     }
     if (m_pendingEnd) {
         m_pendingEnd = false;
@@ -225,7 +224,7 @@ DPDictScanner::Token DPDictScanner::next()
         m_rootClosed = m_open.isEmpty();
         m_name = closed.begin;
         m_nameSize = closed.size;
-        return m_token = EndElement;
+        return EndElement;
     }
     while (m_pos < m_end) {
         if (*m_pos == '<') {
@@ -234,24 +233,24 @@ DPDictScanner::Token DPDictScanner::next()
                     continue;
                 }
                 m_valid = false;
-                return m_token = Declined;
+                return Declined;
             }
-            m_token = scanMarkup();
-            m_valid = m_token != Declined;
-            return m_token;
+            const Token token = scanMarkup();
+            m_valid = token != Declined;
+            return token;
         }
         const char* lt = static_cast<const char*>(std::memchr(m_pos, '<', size_t(m_end - m_pos)));
         if (!scanText(lt ? lt : m_end)) {
             m_valid = false;
-            return m_token = Declined;
+            return Declined;
         }
         if (!m_open.isEmpty()) {
-            return m_token = Text;
+            return Text;
         }
     }
     const bool complete = m_rootClosed && checkCharacters(m_end);
     m_valid = false; // nothing more to read
-    return m_token = complete ? EndDocument : Declined;
+    return complete ? EndDocument : Declined;
 }
 
 // Checks the characters up to at least limit (or the end) that are not checked yet.

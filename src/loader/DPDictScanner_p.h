@@ -25,8 +25,6 @@ public:
     /// The element just started or ended, as a span of the document.
     const char* name() const { return m_name; }
     int nameSize() const { return m_nameSize; }
-    /// The depth of that element, the document element being 1.
-    int depth() const { return m_open.size() + (m_token == EndElement ? 1 : 0); }
     /// The value of the started element's attribute name (Latin-1) as QDomElement::attribute
     /// gives it: null when missing, otherwise never null.
     QString attribute(const QString& name) const;
@@ -59,10 +57,8 @@ private:
     void skipSpace();
 
     const char* m_pos;
-    const char* const m_begin;
     const char* const m_end;
     const char* m_checked; // the characters before are checked
-    Token m_token = Declined;
     bool m_valid;
     bool m_rootClosed = false;
     bool m_pendingEnd = false; // an empty-element tag reports its end next
