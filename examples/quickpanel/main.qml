@@ -24,6 +24,7 @@ Rectangle {
     Point { id: supplyTemp; provider: boiler; name: "SupplyTemp" }
     Point { id: setpoint; provider: boiler; name: "SupplySetpoint" }
     Point { id: pumpMode; provider: boiler; name: "PumpMode" }
+    Point { id: boilerTag; provider: boiler; name: "BoilerTag" }
 
     property string message: boiler.status === PointProvider.Ready
         ? boiler.count + " points loaded" : boiler.errorString
@@ -46,11 +47,11 @@ Rectangle {
         onTriggered: {
             if (tick === 0) {
                 var initial = { ReturnTemp: 690, SupplySetpoint: 820, GasPressure: 25,
-                                SupplyVoltage: 2301, BurnerModulation: 64, PrePurgeTime: 30,
+                                SupplyVoltage: 231, BurnerModulation: 64, PrePurgeTime: 30,
                                 PostPumpRun: 5, EfficiencyEstimate: 88.5, O2Trim: 0.4,
                                 BurnerState: 3, PumpMode: 2, FuelSelect: 1, BoilerEnable: 1,
                                 LeadLagRole: 1, BoilerTag: "BLR-1", BurnerHours: 12840,
-                                MakeupFlow: 0, HeatOutput: 41200, HeatOutputFiltered: 1204.5 };
+                                MakeupFlow: 0, HeatOutput: 1204, HeatOutputFiltered: 1204.5 };
                 for (var name in initial)
                     report(name, initial[name]);
             }
@@ -59,7 +60,7 @@ Rectangle {
             report("OutdoorTemp", 52 + (t % 7));
             report("FlueGasTemp", 162 + (t % 5));
             report("SystemPressure", 152 + (t % 3));
-            report("FlowRate", 1180 + 10 * (t % 4));
+            report("FlowRate", 300 + 5 * (t % 4));
             report("FanSpeed", 3200 + 40 * (t % 6));
         }
     }
@@ -137,7 +138,7 @@ Rectangle {
         Text {
             anchors.verticalCenter: parent.verticalCenter
             x: 16
-            text: "Boiler BLR-1"
+            text: "Boiler " + boilerTag.displayText
             color: "white"
             font.pixelSize: 18
             font.bold: true
@@ -159,7 +160,7 @@ Rectangle {
         spacing: 12
 
         Rectangle {
-            width: 236; height: 96; radius: 6; color: "white"; border.color: "#d5d9de"
+            width: 220; height: 96; radius: 6; color: "white"; border.color: "#d5d9de"
             Text { x: 12; y: 10; text: "Supply water"; color: "#52606d"; font.pixelSize: 13 }
             Text {
                 x: 12; y: 34
@@ -170,7 +171,7 @@ Rectangle {
         }
 
         Rectangle {
-            width: 300; height: 96; radius: 6; color: "white"; border.color: "#d5d9de"
+            width: 280; height: 96; radius: 6; color: "white"; border.color: "#d5d9de"
             Text { x: 12; y: 10; text: "Setpoint"; color: "#52606d"; font.pixelSize: 13 }
             Text {
                 x: 12; y: 34
@@ -211,7 +212,7 @@ Rectangle {
         }
 
         Rectangle {
-            width: 188; height: 96; radius: 6; color: "white"; border.color: "#d5d9de"
+            width: 224; height: 96; radius: 6; color: "white"; border.color: "#d5d9de"
             Text { x: 12; y: 10; text: "Pump mode"; color: "#52606d"; font.pixelSize: 13 }
             Text {
                 x: 12; y: 34
@@ -220,12 +221,14 @@ Rectangle {
                 color: stateColor(pumpMode.writeState)
             }
             Text {
-                x: 12; y: 72
+                x: 12; y: 64
                 width: parent.width - 24
                 text: pumpMode.writeState === Point.Refused ? pumpMode.statusText
                                                             : pumpMode.labels.join(" · ")
                 color: pumpMode.writeState === Point.Refused ? "#c62828" : "#7b8794"
                 font.pixelSize: 11
+                wrapMode: Text.WordWrap
+                maximumLineCount: 2
                 elide: Text.ElideRight
             }
         }
