@@ -170,7 +170,7 @@ const kivo::DPointDef* Point::definition() const
 
 bool Point::isValid() const
 {
-    return definition() != nullptr;
+    return !m_point.isNull();
 }
 
 QVariant Point::value() const
