@@ -37,6 +37,18 @@ TestCase {
         var model = createTemporaryQmlObject(
             "import Kivo.Points 1.0; PointModel { provider: device.provider }", testCase);
         compare(model.count, 40);
+        model.worksheet = "Burner";
+        compare(model.count, 10);
+        wait(0);
+        verify(device.reporting.indexOf("fanspeed") < 0, "reported before a view showed it");
+        // A view that shows the rows' display texts reads their points, and only theirs.
+        var view = createTemporaryQmlObject("import QtQuick 2.15; Repeater { "
+                                            + "delegate: Item { property string text: displayText } }",
+                                            testCase);
+        view.model = model;
+        compare(view.count, 10);
+        verify(device.reporting.indexOf("fanspeed") >= 0, "not reported while shown");
+        verify(device.reporting.indexOf("supplytemp") < 0, "another worksheet's point reported");
     }
 
     function test_reportingOnDemand() {
