@@ -16,9 +16,9 @@ public:
     void registerTypes(const char* uri) override
     {
         // 1.0 is the module's only version so far.
-        qmlRegisterType<PointProvider>(uri, 1, 0, "PointProvider");
-        qmlRegisterType<Point>(uri, 1, 0, "Point");
-        qmlRegisterType<PointModel>(uri, 1, 0, "PointModel");
+        qmlRegisterType<kivo::PointProvider>(uri, 1, 0, "PointProvider");
+        qmlRegisterType<kivo::Point>(uri, 1, 0, "Point");
+        qmlRegisterType<kivo::PointModel>(uri, 1, 0, "PointModel");
     }
 };
 

@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kivo {
+
 namespace {
 
 // A limit in display units; undefined where the definition has none (both limits 0 or NaN).
@@ -262,3 +264,5 @@ bool Point::write(const QVariant& displayValue)
     refresh();
     return accepted;
 }
+
+} // namespace kivo

@@ -12,7 +12,6 @@ namespace kivo {
 class DPointDef;
 class DPointObject;
 class DPointTableModel;
-} // namespace kivo
 
 /// The QML type Point: one live point of a provider (a PointProvider or a C++ application's
 /// kivo::DPointProvider) found by name, in display units through kivo::DPointDisplay. Reading or
@@ -114,3 +113,5 @@ private:
     Shown m_shown;
     QString m_error;
 };
+
+} // namespace kivo

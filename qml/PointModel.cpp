@@ -6,6 +6,8 @@
 #include <kivo/models/DPointModelItemData.h>
 #include <kivo/models/DPointTableModel.h>
 
+namespace kivo {
+
 using kivo::DPointTableModel;
 
 PointModel::PointModel(QObject* parent)
@@ -131,3 +133,5 @@ bool PointModel::write(int row, const QVariant& displayValue)
     return m_source->setData(
         m_source->index(m_rows.at(row), DPointTableModel::ValueColumn), displayValue);
 }
+
+} // namespace kivo

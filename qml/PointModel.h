@@ -7,7 +7,6 @@
 
 namespace kivo {
 class DPointTableModel;
-} // namespace kivo
 
 /// The QML type PointModel: a provider's points as a list for ListView and TableView, one row
 /// per point in the device's order, optionally only one worksheet's. A view over a
@@ -69,3 +68,5 @@ private:
     // The source rows shown, in order.
     QVector<int> m_rows;
 };
+
+} // namespace kivo

@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kivo {
+
 PointProvider::PointProvider(QObject* parent)
     : kivo::DPointProvider(parent)
 { }
@@ -189,3 +191,5 @@ bool PointProvider::complete(
         value, code.isEmpty() ? kivo::StatRef() : kivo::StatRef(new kivo::StatBase(code, message)));
     return true;
 }
+
+} // namespace kivo

@@ -14,7 +14,6 @@ namespace kivo {
 class DPointDictionary;
 class DPointObject;
 class MeasurementRegistry;
-} // namespace kivo
 
 /// The QML type PointProvider: a kivo::DPointProvider that loads a measurement file and point
 /// dictionaries and registers one live point per definition, which it owns. Also plays the
@@ -85,3 +84,5 @@ private:
     std::vector<std::unique_ptr<kivo::DPointDictionary>> m_dicts;
     QList<kivo::DPointObject*> m_points;
 };
+
+} // namespace kivo
