@@ -49,6 +49,15 @@ if(KIVO_OTHER_BUILD_DIR)
     if(other_tool MATCHES "=(ON|1|TRUE)$")
         set(tool_built_${other_qt} ON)
     endif()
+    file(STRINGS ${KIVO_OTHER_BUILD_DIR}/CMakeCache.txt other_qml REGEX "^KIVO_BUILD_QML:")
+    set(qml_built_${other_qt} OFF)
+    if(other_qml MATCHES "=(ON|1|TRUE)$")
+        set(qml_built_${other_qt} ON)
+    endif()
+    foreach(entry KIVO_INSTALL_QMLDIR KIVO_QMLTESTRUNNER KIVO_SANITIZE)
+        file(STRINGS ${KIVO_OTHER_BUILD_DIR}/CMakeCache.txt value REGEX "^${entry}:")
+        string(REGEX REPLACE "^[^=]*=" "" ${entry}_${other_qt} "${value}")
+    endforeach()
     run(install-qt${other_qt} ${CMAKE_COMMAND} --install ${KIVO_OTHER_BUILD_DIR} --prefix ${prefix}
         ${config_args})
     list(APPEND qt_versions ${other_qt})
@@ -56,6 +65,10 @@ endif()
 run(install-qt${KIVO_QT_MAJOR_VERSION} ${CMAKE_COMMAND} --install ${KIVO_BUILD_DIR}
     --prefix ${prefix} ${config_args})
 set(tool_built_${KIVO_QT_MAJOR_VERSION} ${KIVO_TOOL_BUILT})
+set(qml_built_${KIVO_QT_MAJOR_VERSION} ${KIVO_QML_BUILT})
+foreach(entry KIVO_INSTALL_QMLDIR KIVO_QMLTESTRUNNER KIVO_SANITIZE)
+    set(${entry}_${KIVO_QT_MAJOR_VERSION} "${${entry}}")
+endforeach()
 list(APPEND qt_versions ${KIVO_QT_MAJOR_VERSION})
 
 # The names a build installs under: the Qt 6 build adds "-qt6" to its package, library and tool
@@ -69,6 +82,50 @@ macro(names_for qt)
     endif()
     set(package kivodpoints${suffix})
 endmacro()
+
+# check_qml_module(<qt>): the QML module Kivo.Points of that build is installed, and a QML test
+# run by that Qt's qmltestrunner imports it through the import path alone and uses it.
+function(check_qml_module qt)
+    set(import_dir ${prefix}/${KIVO_INSTALL_QMLDIR_${qt}})
+    foreach(f qmldir libkivopointsplugin.so)
+        if(NOT EXISTS ${import_dir}/Kivo/Points/${f})
+            message(FATAL_ERROR "not installed: ${import_dir}/Kivo/Points/${f}")
+        endif()
+    endforeach()
+    if(KIVO_SANITIZE_${qt} OR NOT KIVO_QMLTESTRUNNER_${qt})
+        message(STATUS "Qt ${qt}: the installed QML module is not imported (sanitized build, or "
+            "no qmltestrunner)")
+        return()
+    endif()
+    set(test_dir ${KIVO_WORK_DIR}/qml-import-qt${qt})
+    file(WRITE ${test_dir}/tst_installed.qml "import QtQuick 2.15
+import QtTest 1.2
+import Kivo.Points 1.0
+TestCase {
+    name: \"InstalledQt${qt}\"
+    PointProvider {
+        id: provider
+        measurementFile: \"file://${prefix}/share/kivodpoints/measurements.xml\"
+        dictionaries: [\"file://${prefix}/share/kivodpoints/boiler.xml\"]
+    }
+    Point { id: point; provider: provider; name: \"SupplyTemp\" }
+    function test_import() {
+        compare(provider.status, PointProvider.Ready)
+        compare(provider.count, 40)
+        verify(provider.report(\"SupplyTemp\", 235))
+        compare(point.displayText, \"74.3 °F\")
+    }
+}
+")
+    set(import_var QML2_IMPORT_PATH)
+    if(qt EQUAL 6)
+        set(import_var QML_IMPORT_PATH)
+    endif()
+    run(qml-import-qt${qt} ${CMAKE_COMMAND} -E env ${import_var}=${import_dir}
+        QT_QPA_PLATFORM=offscreen ${KIVO_QMLTESTRUNNER_${qt}} -input ${test_dir})
+    check_output("qmltestrunner (Qt ${qt}, installed module)" "${run_output}"
+        "InstalledQt${qt}::test_import()" " 0 failed")
+endfunction()
 
 file(GLOB pc_file ${prefix}/lib*/pkgconfig/kivodpoints*.pc ${prefix}/lib/*/pkgconfig/kivodpoints*.pc)
 if(NOT pc_file)
@@ -106,6 +163,9 @@ foreach(qt IN LISTS qt_versions)
     list(LENGTH libs lib_count)
     if(lib_count LESS 2)
         message(FATAL_ERROR "Qt ${qt} libraries missing in ${libdir}: ${libs}")
+    endif()
+    if(qml_built_${qt} AND NOT KIVO_README)
+        check_qml_module(${qt})
     endif()
 endforeach()
 

@@ -1,0 +1,336 @@
+import QtQuick 2.15
+import Kivo.Points 1.0
+
+// A boiler panel on the bundled samples: two large tiles bound to Point objects, a worksheet
+// filter and a list of every point through PointModel. The device is simulated below: a Timer
+// reports measured values, and every write is answered (PumpMode Off is refused).
+Rectangle {
+    id: root
+    width: 760
+    height: 560
+    color: "#f4f5f7"
+
+    PointProvider {
+        id: boiler
+        measurementFile: samples + "measurements.xml"
+        dictionaries: [samples + "boiler.xml"]
+    }
+
+    PointModel {
+        id: pointModel
+        provider: boiler
+    }
+
+    Point { id: supplyTemp; provider: boiler; name: "SupplyTemp" }
+    Point { id: setpoint; provider: boiler; name: "SupplySetpoint" }
+    Point { id: pumpMode; provider: boiler; name: "PumpMode" }
+    Point { id: boilerTag; provider: boiler; name: "BoilerTag" }
+
+    property string message: boiler.status === PointProvider.Ready
+        ? boiler.count + " points loaded" : boiler.errorString
+
+    // ---- The simulated device ----
+    property var deviceValues: ({})
+
+    function report(name, raw) {
+        deviceValues[name] = raw;
+        boiler.report(name, raw);
+    }
+
+    Timer {
+        id: measurements
+        property int tick: 0
+        interval: 1000
+        running: boiler.status === PointProvider.Ready
+        repeat: true
+        triggeredOnStart: true
+        onTriggered: {
+            if (tick === 0) {
+                var initial = { ReturnTemp: 690, SupplySetpoint: 820, GasPressure: 25,
+                                SupplyVoltage: 231, BurnerModulation: 64, PrePurgeTime: 30,
+                                PostPumpRun: 5, EfficiencyEstimate: 88.5, O2Trim: 0.4,
+                                BurnerState: 3, PumpMode: 2, FuelSelect: 1, BoilerEnable: 1,
+                                LeadLagRole: 1, BoilerTag: "BLR-1", BurnerHours: 12840,
+                                MakeupFlow: 0, HeatOutput: 1204, HeatOutputFiltered: 1204.5 };
+                for (var name in initial)
+                    report(name, initial[name]);
+            }
+            var t = tick++;
+            report("SupplyTemp", 780 + Math.round(20 * Math.sin(t / 4)));
+            report("OutdoorTemp", 52 + (t % 7));
+            report("FlueGasTemp", 162 + (t % 5));
+            report("SystemPressure", 152 + (t % 3));
+            report("FlowRate", 300 + 5 * (t % 4));
+            report("FanSpeed", 3200 + 40 * (t % 6));
+        }
+    }
+
+    Component {
+        id: answer
+        Timer {
+            property string point
+            property bool refuse
+            interval: 1200
+            running: true
+            onTriggered: {
+                if (refuse) {
+                    boiler.complete(point, deviceValues[point], "E42",
+                                      "Pump mode Off is locked by the controller");
+                    root.message = point + ": refused by the device";
+                } else {
+                    boiler.complete(point, undefined, "", "");
+                    root.message = point + ": confirmed by the device";
+                }
+                destroy();
+            }
+        }
+    }
+
+    function answerLater(name, input) {
+        var refuse = name === "PumpMode" && String(input).toLowerCase() === "off";
+        answer.createObject(root, { point: name, refuse: refuse });
+        message = name + ": waiting for the device";
+    }
+
+    function writePoint(point, input) {
+        if (!point.write(input)) {
+            message = point.name + ": " + point.error;
+            return;
+        }
+        answerLater(point.name, input);
+    }
+
+    function writeRow(row, name, input) {
+        if (!pointModel.write(row, input)) {
+            message = name + ": refused";
+            return;
+        }
+        answerLater(name, input);
+    }
+
+    function stateColor(state) {
+        return state === Point.Pending ? "#c77700"
+             : state === Point.Refused ? "#c62828"
+             : state === Point.Confirmed ? "#2e7d32" : "#1f2933";
+    }
+
+    // The screenshot (--screenshot): a refused write, then one still waiting for the device.
+    Timer {
+        running: scripted
+        interval: 400
+        onTriggered: {
+            writePoint(pumpMode, "Off");
+            scriptedSetpoint.start();
+        }
+    }
+    Timer {
+        id: scriptedSetpoint
+        interval: 1200
+        onTriggered: writePoint(setpoint, 185)
+    }
+
+    // ---- The panel ----
+    Rectangle {
+        id: header
+        width: parent.width
+        height: 44
+        color: "#263238"
+        Text {
+            anchors.verticalCenter: parent.verticalCenter
+            x: 16
+            text: "Boiler " + boilerTag.displayText
+            color: "white"
+            font.pixelSize: 18
+            font.bold: true
+        }
+        Text {
+            anchors.verticalCenter: parent.verticalCenter
+            anchors.right: parent.right
+            anchors.rightMargin: 16
+            text: "simulated device"
+            color: "#b0bec5"
+            font.pixelSize: 13
+        }
+    }
+
+    Row {
+        id: tiles
+        y: header.height + 12
+        x: 12
+        spacing: 12
+
+        Rectangle {
+            width: 220; height: 96; radius: 6; color: "white"; border.color: "#d5d9de"
+            Text { x: 12; y: 10; text: "Supply water"; color: "#52606d"; font.pixelSize: 13 }
+            Text {
+                x: 12; y: 34
+                text: supplyTemp.displayText
+                font.pixelSize: 34
+                color: "#1f2933"
+            }
+        }
+
+        Rectangle {
+            width: 280; height: 96; radius: 6; color: "white"; border.color: "#d5d9de"
+            Text { x: 12; y: 10; text: "Setpoint"; color: "#52606d"; font.pixelSize: 13 }
+            Text {
+                x: 12; y: 34
+                text: setpoint.displayText
+                font.pixelSize: 34
+                color: stateColor(setpoint.writeState)
+            }
+            Text {
+                x: 12; y: 76
+                text: setpoint.writeState === Point.Pending ? "waiting for the device"
+                    : setpoint.minimum + " – " + setpoint.maximum + " " + setpoint.units
+                color: "#7b8794"
+                font.pixelSize: 11
+            }
+            Column {
+                anchors.right: parent.right
+                anchors.rightMargin: 10
+                anchors.verticalCenter: parent.verticalCenter
+                spacing: 6
+                Repeater {
+                    model: [1, -1]
+                    Rectangle {
+                        width: 34; height: 34; radius: 17
+                        color: stepArea.pressed ? "#cfd8dc" : "#eceff1"
+                        Text {
+                            anchors.centerIn: parent
+                            text: modelData > 0 ? "+" : "−"
+                            font.pixelSize: 20
+                        }
+                        MouseArea {
+                            id: stepArea
+                            anchors.fill: parent
+                            onClicked: writePoint(setpoint, setpoint.displayValue + modelData)
+                        }
+                    }
+                }
+            }
+        }
+
+        Rectangle {
+            width: 224; height: 96; radius: 6; color: "white"; border.color: "#d5d9de"
+            Text { x: 12; y: 10; text: "Pump mode"; color: "#52606d"; font.pixelSize: 13 }
+            Text {
+                x: 12; y: 34
+                text: pumpMode.displayText
+                font.pixelSize: 26
+                color: stateColor(pumpMode.writeState)
+            }
+            Text {
+                x: 12; y: 64
+                width: parent.width - 24
+                text: pumpMode.writeState === Point.Refused ? pumpMode.statusText
+                                                            : pumpMode.labels.join(" · ")
+                color: pumpMode.writeState === Point.Refused ? "#c62828" : "#7b8794"
+                font.pixelSize: 11
+                wrapMode: Text.WordWrap
+                maximumLineCount: 2
+                elide: Text.ElideRight
+            }
+        }
+    }
+
+    Row {
+        id: worksheets
+        x: 12
+        y: tiles.y + 96 + 12
+        spacing: 6
+        Repeater {
+            model: ["", "Boiler", "Burner", "Hydronics", "System", "Electrical", "Alarms"]
+            Rectangle {
+                width: label.implicitWidth + 20; height: 26; radius: 13
+                color: pointModel.worksheet === modelData ? "#37474f" : "#e4e7eb"
+                Text {
+                    id: label
+                    anchors.centerIn: parent
+                    text: modelData === "" ? "All" : modelData
+                    color: pointModel.worksheet === modelData ? "white" : "#1f2933"
+                    font.pixelSize: 12
+                }
+                MouseArea { anchors.fill: parent; onClicked: pointModel.worksheet = modelData }
+            }
+        }
+    }
+
+    ListView {
+        id: list
+        x: 12
+        y: worksheets.y + 26 + 10
+        width: parent.width - 24
+        height: parent.height - y - 30
+        clip: true
+        model: pointModel
+        delegate: Rectangle {
+            width: list.width
+            height: 28
+            color: index % 2 ? "#ffffff" : "#f9fafb"
+            Text {
+                x: 8; width: 250
+                anchors.verticalCenter: parent.verticalCenter
+                text: externalName
+                elide: Text.ElideRight
+                font.pixelSize: 13
+            }
+            Text {
+                x: 266; width: 190
+                anchors.verticalCenter: parent.verticalCenter
+                text: displayText
+                color: stateColor(writeState)
+                font.pixelSize: 13
+                font.bold: writeState !== Point.Idle
+            }
+            Text {
+                x: 460; width: 80
+                anchors.verticalCenter: parent.verticalCenter
+                text: worksheet
+                color: "#7b8794"
+                font.pixelSize: 11
+            }
+            Rectangle {
+                visible: writable
+                x: 548; width: parent.width - 556; height: 22
+                anchors.verticalCenter: parent.verticalCenter
+                radius: 3
+                border.color: input.activeFocus ? "#37474f" : "#cbd2d9"
+                TextInput {
+                    id: input
+                    anchors.fill: parent
+                    anchors.leftMargin: 6
+                    verticalAlignment: TextInput.AlignVCenter
+                    font.pixelSize: 12
+                    onAccepted: {
+                        writeRow(index, name, text);
+                        text = "";
+                    }
+                }
+                Text {
+                    visible: input.text === "" && !input.activeFocus
+                    anchors.fill: parent
+                    anchors.leftMargin: 6
+                    verticalAlignment: Text.AlignVCenter
+                    text: "new value" + (units ? " (" + units + ")" : "")
+                    color: "#9aa5b1"
+                    font.pixelSize: 12
+                }
+            }
+        }
+    }
+
+    Rectangle {
+        width: parent.width
+        height: 26
+        anchors.bottom: parent.bottom
+        color: "#e4e7eb"
+        Text {
+            x: 12
+            anchors.verticalCenter: parent.verticalCenter
+            text: root.message
+            font.pixelSize: 12
+            color: "#323f4b"
+        }
+    }
+}

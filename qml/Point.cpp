@@ -1,0 +1,268 @@
+#include "Point.h"
+
+#include "PointProvider.h"
+
+#include <kivo/dictionary/DPointDef.h>
+#include <kivo/models/DPointTableModel.h>
+#include <kivo/points/DPointDisplay.h>
+#include <kivo/points/DPointObject.h>
+#include <kivo/points/DPointProvider.h>
+#include <kivo/types/DPTypeEnum.h>
+#include <kivo/types/DPTypeNumber.h>
+#include <kivo/types/DPTypeReal.h>
+
+#include <QMetaMethod>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kivo {
+
+namespace {
+
+// A limit in display units; undefined where the definition has none (both limits 0 or NaN).
+QVariant displayLimit(const kivo::DPointDef* def, bool upper)
+{
+    double min = 0.0;
+    double max = 0.0;
+    const kivo::DPTypeBase* type = def ? def->m_type : nullptr;
+    if (const auto* number = qobject_cast<const kivo::DPTypeNumber*>(type)) {
+        min = number->m_min;
+        max = number->m_max;
+    } else if (const auto* real = qobject_cast<const kivo::DPTypeReal*>(type)) {
+        min = real->m_min;
+        max = real->m_max;
+    }
+    if ((min == 0.0 && max == 0.0) || std::isnan(min) || std::isnan(max))
+        return QVariant();
+    const bool integer = qobject_cast<const kivo::DPTypeNumber*>(type) != nullptr;
+    const double raw = upper ? max : min;
+    return kivo::DPointDisplay::displayValue(def, integer ? QVariant(int(raw)) : QVariant(raw));
+}
+
+} // namespace
+
+Point::Point(QObject* parent)
+    : QObject(parent)
+{ }
+
+Point::~Point() = default;
+
+void Point::setProvider(QObject* provider)
+{
+    if (provider == m_provider)
+        return;
+    if (auto* old = qobject_cast<PointProvider*>(m_provider))
+        disconnect(old, nullptr, this, nullptr);
+    m_provider = provider;
+    // A PointProvider says when it has loaded its points again; a C++ provider registers its
+    // points before it is given to QML.
+    if (auto* loading = qobject_cast<PointProvider*>(provider))
+        connect(loading, &PointProvider::pointsChanged, this, &Point::resolve);
+    Q_EMIT providerChanged();
+    resolve();
+}
+
+void Point::setName(const QString& name)
+{
+    if (name == m_name)
+        return;
+    m_name = name;
+    Q_EMIT nameChanged();
+    resolve();
+}
+
+void Point::resolve()
+{
+    auto* provider = qobject_cast<kivo::DPointProvider*>(m_provider);
+    kivo::DPointObject* point
+        = provider && !m_name.isEmpty() ? provider->getDPointByName(m_name) : nullptr;
+    if (point == m_point)
+        return;
+    m_point = point;
+    m_follower.reset();
+    if (m_following)
+        follow();
+    if (!m_error.isEmpty()) {
+        m_error.clear();
+        Q_EMIT errorChanged();
+    }
+    Q_EMIT definitionChanged();
+    refresh();
+}
+
+void Point::connectNotify(const QMetaMethod& signal)
+{
+    static const QMetaMethod reads[] = { QMetaMethod::fromSignal(&Point::valueChanged),
+        QMetaMethod::fromSignal(&Point::displayTextChanged),
+        QMetaMethod::fromSignal(&Point::displayValueChanged) };
+    static const QMetaMethod follows[] = { QMetaMethod::fromSignal(&Point::availableChanged),
+        QMetaMethod::fromSignal(&Point::writeStateChanged),
+        QMetaMethod::fromSignal(&Point::statusTextChanged) };
+    const bool read = std::find(std::begin(reads), std::end(reads), signal) != std::end(reads);
+    if (!read && std::find(std::begin(follows), std::end(follows), signal) == std::end(follows))
+        return;
+    m_reading = m_reading || read;
+    // Connected while QML evaluates a binding: the point is read and followed right after.
+    if (!m_startQueued) {
+        m_startQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_startQueued = false;
+                m_following = true;
+                follow();
+                refresh();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void Point::follow()
+{
+    if (!m_point)
+        return;
+    if (!m_follower) {
+        m_follower = std::make_unique<kivo::DPointTableModel>();
+        m_follower->addPoint(m_point);
+        connect(m_follower.get(), &QAbstractItemModel::dataChanged, this, &Point::refresh);
+        connect(m_follower.get(), &QAbstractItemModel::rowsRemoved, this, &Point::refresh);
+    }
+    // The first read switches on the point's change reporting.
+    if (m_reading)
+        m_point->getCurrentValue();
+}
+
+Point::Shown Point::shown() const
+{
+    Shown shown;
+    if (m_reading && m_point) {
+        shown.value = value();
+        shown.displayText = displayText();
+        shown.displayValue = displayValue();
+    }
+    shown.available = isAvailable();
+    shown.writeState = writeState();
+    shown.statusText = statusText();
+    return shown;
+}
+
+void Point::refresh()
+{
+    const Shown now = shown();
+    const Shown before = std::exchange(m_shown, now);
+    if (now.value != before.value || now.value.userType() != before.value.userType())
+        Q_EMIT valueChanged();
+    if (now.displayText != before.displayText)
+        Q_EMIT displayTextChanged();
+    if (now.displayValue != before.displayValue)
+        Q_EMIT displayValueChanged();
+    if (now.available != before.available)
+        Q_EMIT availableChanged();
+    if (now.writeState != before.writeState)
+        Q_EMIT writeStateChanged();
+    if (now.statusText != before.statusText)
+        Q_EMIT statusTextChanged();
+}
+
+const kivo::DPointDef* Point::definition() const
+{
+    return m_point ? m_point->getDPointDef() : nullptr;
+}
+
+bool Point::isValid() const
+{
+    return !m_point.isNull();
+}
+
+QVariant Point::value() const
+{
+    return m_point ? m_point->getCurrentValue() : QVariant();
+}
+
+QString Point::displayText() const
+{
+    return m_point ? kivo::DPointDisplay::displayText(definition(), m_point->getCurrentValue())
+                   : QString();
+}
+
+QVariant Point::displayValue() const
+{
+    return m_point ? kivo::DPointDisplay::displayValue(definition(), m_point->getCurrentValue())
+                   : QVariant();
+}
+
+QString Point::units() const
+{
+    return kivo::DPointDisplay::unitsLabel(definition());
+}
+
+QVariant Point::minimum() const
+{
+    return displayLimit(definition(), false);
+}
+
+QVariant Point::maximum() const
+{
+    return displayLimit(definition(), true);
+}
+
+QStringList Point::labels() const
+{
+    const kivo::DPointDef* def = definition();
+    const auto* enumeration = def ? qobject_cast<const kivo::DPTypeEnum*>(def->m_type) : nullptr;
+    if (!enumeration)
+        return QStringList();
+    QList<int> keys = enumeration->m_values.keys();
+    std::sort(keys.begin(), keys.end());
+    QStringList labels;
+    for (int key : qAsConst(keys))
+        labels << enumeration->m_values.value(key);
+    return labels;
+}
+
+bool Point::isWritable() const
+{
+    const kivo::DPointDef* def = definition();
+    return def && def->m_writable;
+}
+
+bool Point::isAvailable() const
+{
+    return m_point && m_point->isAvailable();
+}
+
+Point::WriteState Point::writeState() const
+{
+    if (!m_follower || m_follower->rowCount() == 0)
+        return Idle;
+    return WriteState(m_follower->index(0, 0).data(kivo::DPointTableModel::WriteStateRole).toInt());
+}
+
+QString Point::statusText() const
+{
+    return writeState() == Refused ? kivo::DPointDisplay::statusText(m_point->getUpdateStatus())
+                                   : QString();
+}
+
+bool Point::write(const QVariant& displayValue)
+{
+    QString error;
+    bool accepted = false;
+    if (!isValid()) {
+        error = tr("There is no point named \"%1\"").arg(m_name);
+    } else {
+        follow();
+        accepted = m_follower->setData(
+            m_follower->index(0, kivo::DPointTableModel::ValueColumn), displayValue);
+        error = m_follower->lastInputError();
+    }
+    if (error != m_error) {
+        m_error = error;
+        Q_EMIT errorChanged();
+    }
+    refresh();
+    return accepted;
+}
+
+} // namespace kivo

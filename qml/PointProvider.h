@@ -1,0 +1,88 @@
+#pragma once
+
+#include <kivo/points/DPointProvider.h>
+
+#include <QList>
+#include <QQmlParserStatus>
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+#include <vector>
+
+namespace kivo {
+class DPointDictionary;
+class DPointObject;
+class MeasurementRegistry;
+
+/// The QML type PointProvider: a kivo::DPointProvider that loads a measurement file and point
+/// dictionaries and registers one live point per definition, which it owns. Also plays the
+/// device for simulations and tests (report, complete).
+class PointProvider : public kivo::DPointProvider, public QQmlParserStatus
+{
+    Q_OBJECT
+    Q_INTERFACES(QQmlParserStatus)
+    Q_PROPERTY(QUrl measurementFile READ measurementFile WRITE setMeasurementFile NOTIFY
+            measurementFileChanged)
+    Q_PROPERTY(
+        QList<QUrl> dictionaries READ dictionaries WRITE setDictionaries NOTIFY dictionariesChanged)
+    Q_PROPERTY(Status status READ status NOTIFY statusChanged)
+    Q_PROPERTY(QString errorString READ errorString NOTIFY statusChanged)
+    Q_PROPERTY(int count READ count NOTIFY pointsChanged)
+
+public:
+    enum Status { Null, Ready, Error };
+    Q_ENUM(Status)
+
+    explicit PointProvider(QObject* parent = nullptr);
+    ~PointProvider() override;
+
+    QUrl measurementFile() const { return m_measurementFile; }
+    void setMeasurementFile(const QUrl& url);
+    QList<QUrl> dictionaries() const { return m_dictionaries; }
+    void setDictionaries(const QList<QUrl>& urls);
+    Status status() const { return m_status; }
+    QString errorString() const { return m_errorString; }
+    /// Number of points loaded.
+    int count() const { return int(m_points.size()); }
+
+    /// Sets the current value of the point called name (any case) as the device reports it;
+    /// false when there is no such point or the value does not fit its type.
+    Q_INVOKABLE bool report(const QString& name, const QVariant& rawValue);
+    /// Answers the point's write with rawValue (undefined: the requested value): an empty code
+    /// accepts it, any other refuses it with a status of that code and message.
+    Q_INVOKABLE bool complete(const QString& name, const QVariant& rawValue,
+        const QString& code = QString(), const QString& message = QString());
+
+    void classBegin() override { }
+    void componentComplete() override;
+
+    /// The registered points of provider, dictionary by dictionary in the device's (PXC id)
+    /// order; for any kivo::DPointProvider.
+    static QList<kivo::DPointObject*> pointsOf(kivo::DPointProvider* provider);
+
+Q_SIGNALS:
+    void measurementFileChanged();
+    void dictionariesChanged();
+    void statusChanged();
+    /// The points were loaded again (or dropped).
+    void pointsChanged();
+
+private:
+    void reload();
+    void unload();
+    QString localPath(const QUrl& url) const;
+    kivo::DPointObject* valuePoint(const QString& name, QVariant* value) const;
+
+    QUrl m_measurementFile;
+    QList<QUrl> m_dictionaries;
+    Status m_status = Null;
+    QString m_errorString;
+    bool m_complete = false;
+    // Destroyed in reverse: the points first, then the dictionaries, then the registry.
+    std::unique_ptr<kivo::MeasurementRegistry> m_registry;
+    std::vector<std::unique_ptr<kivo::DPointDictionary>> m_dicts;
+    QList<kivo::DPointObject*> m_points;
+};
+
+} // namespace kivo

@@ -1,0 +1,184 @@
+import QtQuick 2.15
+import QtTest 1.2
+import Kivo.Points 1.0
+
+// Point on the bundled samples (examples/data): display units, enumerations, and the write cycle
+// with a PointProvider playing the device (report, complete).
+TestCase {
+    id: testCase
+    name: "Point"
+
+    PointProvider {
+        id: boiler
+        measurementFile: samples + "measurements.xml"
+        dictionaries: [samples + "boiler.xml"]
+    }
+
+    Component {
+        id: pointComponent
+        Point { provider: boiler }
+    }
+
+    function point(name) {
+        return createTemporaryObject(pointComponent, testCase, { name: name });
+    }
+
+    function test_provider() {
+        compare(boiler.status, PointProvider.Ready);
+        compare(boiler.errorString, "");
+        compare(boiler.count, 40);
+    }
+
+    function test_providerError() {
+        var broken = createTemporaryQmlObject(
+            "import Kivo.Points 1.0; PointProvider { dictionaries: [\"no-such-file.xml\"] }",
+            testCase);
+        compare(broken.status, PointProvider.Error);
+        verify(broken.errorString.indexOf("no-such-file.xml") >= 0, broken.errorString);
+        compare(broken.count, 0);
+        var empty = createTemporaryQmlObject("import Kivo.Points 1.0; PointProvider {}", testCase);
+        compare(empty.status, PointProvider.Null);
+    }
+
+    function test_displayText_data() {
+        return [
+            { tag: "temperature", name: "SupplyTemp", raw: 235, text: "74.3 °F",
+              displayValue: 74.3, units: "°F" },
+            { tag: "names ignore case", name: "supplytemp", raw: -400, text: "-40.0 °F",
+              displayValue: -40, units: "°F" },
+            { tag: "percent", name: "BurnerModulation", raw: 42, text: "42 %", displayValue: 42,
+              units: "%" },
+            { tag: "enumeration", name: "PumpMode", raw: 1, text: "Hand", displayValue: "Hand",
+              units: "" },
+            { tag: "address", name: "BmsGateway", raw: -1062731519, text: "192.168.1.1",
+              displayValue: "192.168.1.1", units: "" },
+            { tag: "text", name: "BoilerTag", raw: "BLR-7", text: "BLR-7", displayValue: "BLR-7",
+              units: "" }
+        ];
+    }
+
+    function test_displayText(data) {
+        var p = point(data.name);
+        verify(p.valid);
+        var spy = createTemporaryQmlObject("import QtTest 1.2; SignalSpy { signalName: \"displayTextChanged\" }",
+                                           testCase);
+        spy.target = p;
+        verify(boiler.report(data.name, data.raw));
+        tryVerify(function() { return spy.count > 0; });
+        compare(p.displayText, data.text);
+        compare(p.displayValue, data.displayValue);
+        compare(p.units, data.units);
+        verify(p.available);
+    }
+
+    function test_definition_data() {
+        return [
+            { tag: "integer", name: "SupplySetpoint", minimum: 86, maximum: 203, labels: [],
+              writable: true },
+            { tag: "read-only", name: "SupplyTemp", minimum: 32, maximum: 248, labels: [],
+              writable: false },
+            { tag: "enumeration", name: "BurnerState", minimum: undefined, maximum: undefined,
+              labels: ["Standby", "Pre-purge", "Ignition", "Low fire", "High fire",
+                       "Post-purge", "Lockout"], writable: false },
+            { tag: "two labels", name: "BoilerEnable", minimum: undefined, maximum: undefined,
+              labels: ["Off", "On"], writable: true }
+        ];
+    }
+
+    function test_definition(data) {
+        var p = point(data.name);
+        compare(p.minimum, data.minimum);
+        compare(p.maximum, data.maximum);
+        compare(p.labels, data.labels);
+        compare(p.writable, data.writable);
+    }
+
+    function test_unknownName() {
+        var p = point("NoSuchPoint");
+        verify(!p.valid);
+        compare(p.displayText, "");
+        verify(!p.write(1));
+        verify(p.error.indexOf("NoSuchPoint") >= 0, p.error);
+        p.name = "SupplyTemp";
+        verify(p.valid);
+        compare(p.error, "");
+    }
+
+    function test_writeAccepted_data() {
+        return [
+            { tag: "display units", name: "SupplySetpoint", input: 185, raw: 850,
+              text: "185.0 °F" },
+            { tag: "text with units", name: "SupplySetpoint", input: "176.0 °F", raw: 800,
+              text: "176.0 °F" },
+            { tag: "label", name: "PumpMode", input: "hand", raw: 1, text: "Hand" }
+        ];
+    }
+
+    function test_writeAccepted(data) {
+        var p = point(data.name);
+        boiler.report(data.name, 0);
+        compare(p.writeState, Point.Idle);
+        verify(p.write(data.input), p.error);
+        compare(p.error, "");
+        compare(p.writeState, Point.Pending);
+        verify(boiler.complete(data.name, undefined, "", ""));
+        compare(p.writeState, Point.Confirmed);
+        compare(p.statusText, "");
+        compare(p.value, data.raw);
+        compare(p.displayText, data.text);
+    }
+
+    function test_writeRefusedInput_data() {
+        return [
+            { tag: "above the limit", name: "SupplySetpoint", input: 210,
+              error: "Above the upper limit 203.0 °F" },
+            { tag: "below the limit", name: "SupplySetpoint", input: "20 °F",
+              error: "Below the lower limit 86.0 °F" },
+            { tag: "read-only", name: "SupplyTemp", input: 100,
+              error: "The point is read-only" },
+            { tag: "read-only enumeration", name: "BurnerState", input: "Ignition",
+              error: "The point is read-only" },
+            { tag: "unknown label", name: "PumpMode", input: "Sometimes", error: undefined },
+            { tag: "text too long", name: "BoilerTag", input: "A boiler tag of many letters",
+              error: "Longer than 16 characters" }
+        ];
+    }
+
+    function test_writeRefusedInput(data) {
+        var p = point(data.name);
+        var before = p.value;
+        verify(!p.write(data.input));
+        if (data.error !== undefined)
+            compare(p.error, data.error);
+        else
+            verify(p.error !== "");
+        compare(p.writeState, Point.Idle);
+        compare(p.value, before);
+    }
+
+    function test_writeRefusedByDevice() {
+        var p = point("PumpMode");
+        boiler.report("PumpMode", 2);
+        verify(p.write("Off"));
+        compare(p.writeState, Point.Pending);
+        verify(boiler.complete("PumpMode", 2, "E42", "Device refused the value"));
+        compare(p.writeState, Point.Refused);
+        compare(p.statusText, "Device refused the value");
+        compare(p.displayText, "Auto");
+        // A later value from the device ends the refusal's display.
+        boiler.report("PumpMode", 1);
+        compare(p.writeState, Point.Idle);
+        compare(p.statusText, "");
+    }
+
+    function test_reload() {
+        var p = point("SupplyTemp");
+        verify(p.valid);
+        boiler.dictionaries = [];
+        verify(!p.valid);
+        compare(boiler.count, 0);
+        boiler.dictionaries = [samples + "boiler.xml"];
+        verify(p.valid);
+        compare(boiler.count, 40);
+    }
+}
