@@ -10,8 +10,8 @@ namespace kivo {
 namespace {
 
 // Checks the characters from p that start before limit: tab, LF, CR before LF, ASCII from the
-// blank to '~', and well-formed UTF-8 for U+0080 and above without U+FFFE and U+FFFF, which both
-// readings take alike. Where the check ended; null at any other character.
+// blank to '~', and well-formed UTF-8 for U+0080 and above without U+FEFF, U+FFFE and U+FFFF,
+// which both readings take alike. Where the check ended; null at any other character.
 const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* end)
 {
     while (p < limit) {
@@ -54,7 +54,8 @@ const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* en
                 return nullptr;
             }
         }
-        if (c == 0xEF && p[1] == 0xBF && p[2] >= 0xBE) {
+        // U+FFFE and U+FFFF are no XML characters; the DOM reading drops U+FEFF.
+        if (c == 0xEF && ((p[1] == 0xBF && p[2] >= 0xBE) || (p[1] == 0xBB && p[2] == 0xBF))) {
             return nullptr;
         }
         p += length;
