@@ -14,7 +14,19 @@ namespace {
 // which both readings take alike. Where the check ended; null at any other character.
 const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* end)
 {
+    constexpr quint64 ones = 0x0101010101010101u;
+    constexpr quint64 highs = 0x8080808080808080u;
     while (p < limit) {
+        // Eight bytes at a time while they are all from the blank to '~'.
+        if (limit - p >= 8) {
+            quint64 w;
+            std::memcpy(&w, p, sizeof w);
+            const quint64 del = w ^ (0x7F * ones);
+            if (((w | ((w - 0x20 * ones) & ~w) | ((del - ones) & ~del)) & highs) == 0) {
+                p += 8;
+                continue;
+            }
+        }
         const uchar c = *p;
         if (c >= 0x20 && c < 0x7F) {
             ++p;
