@@ -18,6 +18,9 @@ private Q_SLOTS:
         QDomDocument document;
         int line = 0;
         QVERIFY(!kivo::DPDictLoader::readDocument(expand("%D/B"), &document, &m_xmlError, &line));
+        QString absent;
+        QVERIFY(!kivo::DPDictLoader::readDocument(expand("%D/-"), &document, &absent, &line));
+        QCOMPARE(absent, "Could not open '" + expand("%D/-") + "'");
     }
 
     void run_data()
