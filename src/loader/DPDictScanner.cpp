@@ -356,6 +356,28 @@ bool DPDictScanner::scanName(Span* span)
     return true;
 }
 
+// "=" and a quoted value, blanks around the "=" allowed; value spans the text between the quotes.
+bool DPDictScanner::scanValue(Span* value)
+{
+    skipSpace();
+    if (m_pos == m_end || *m_pos != '=') {
+        return false;
+    }
+    ++m_pos;
+    skipSpace();
+    if (m_pos == m_end || (*m_pos != '"' && *m_pos != '\'')) {
+        return false;
+    }
+    const char quote = *m_pos++;
+    const char* close = static_cast<const char*>(std::memchr(m_pos, quote, size_t(m_end - m_pos)));
+    if (!close) {
+        return false;
+    }
+    *value = { m_pos, int(close - m_pos) };
+    m_pos = close + 1;
+    return true;
+}
+
 void DPDictScanner::skipSpace()
 {
     while (m_pos < m_end && isSpace(*m_pos)) {
@@ -390,30 +412,18 @@ DPDictScanner::Token DPDictScanner::scanStartTag()
         if (m_pos == beforeSpace || !scanName(&attribute.name)) {
             return Declined;
         }
-        skipSpace();
-        if (m_pos == m_end || *m_pos != '=') {
+        if (!scanValue(&attribute.value)) {
             return Declined;
         }
-        ++m_pos;
-        skipSpace();
-        if (m_pos == m_end || (*m_pos != '"' && *m_pos != '\'')) {
-            return Declined;
-        }
-        const char quote = *m_pos++;
-        const char* close
-            = static_cast<const char*>(std::memchr(m_pos, quote, size_t(m_end - m_pos)));
-        if (!close) {
-            return Declined;
-        }
-        attribute.value = { m_pos, int(close - m_pos) };
+        const char* const close = attribute.value.begin + attribute.value.size;
         attribute.hasReference = false;
-        for (const char* q = m_pos; q < close; ++q) {
+        for (const char* q = attribute.value.begin; q < close; ++q) {
             if (*q == '<' || *q == '\t' || *q == '\n' || *q == '\r') {
                 return Declined;
             }
             attribute.hasReference = attribute.hasReference || *q == '&';
         }
-        if (attribute.hasReference && !plainReferences(m_pos, close)) {
+        if (attribute.hasReference && !plainReferences(attribute.value.begin, close)) {
             return Declined;
         }
         for (const Attribute& earlier : m_attributes) {
@@ -425,7 +435,6 @@ DPDictScanner::Token DPDictScanner::scanStartTag()
             }
         }
         m_attributes.append(attribute);
-        m_pos = close + 1;
     }
     m_open.append(element);
     m_name = element.begin;
@@ -486,22 +495,11 @@ bool DPDictScanner::scanDeclaration()
         if (next == 3) {
             return false;
         }
-        skipSpace();
-        if (m_pos == m_end || *m_pos != '=') {
+        Span span;
+        if (!scanValue(&span)) {
             return false;
         }
-        ++m_pos;
-        skipSpace();
-        if (m_pos == m_end || (*m_pos != '"' && *m_pos != '\'')) {
-            return false;
-        }
-        const char quote = *m_pos++;
-        const char* close
-            = static_cast<const char*>(std::memchr(m_pos, quote, size_t(m_end - m_pos)));
-        if (!close) {
-            return false;
-        }
-        const QByteArray value(m_pos, int(close - m_pos));
+        const QByteArray value(span.begin, span.size);
         const bool accepted = next == 0 ? value == "1.0"
             : next == 1                 ? value.compare("UTF-8", Qt::CaseInsensitive) == 0
                                         : value == "yes" || value == "no";
@@ -509,7 +507,6 @@ bool DPDictScanner::scanDeclaration()
             return false;
         }
         ++next;
-        m_pos = close + 1;
     }
 }
 

@@ -54,6 +54,7 @@ private:
     bool checkCharacters(const char* limit);
     bool scanText(const char* end);
     bool scanName(Span* span);
+    bool scanValue(Span* value);
     void skipSpace();
 
     const char* m_pos;
