@@ -4,6 +4,9 @@
 #include <kivo/core/ReentrantWriteLocker.h>
 #include <kivo/dictionary/DPointDef.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace kivo {
 
 DPointDictionary::DPointDictionary(QObject* parent)
@@ -24,6 +27,70 @@ void DPointDictionary::addDef(DPointDef* def)
     ReentrantWriteLocker locker(&m_lock);
     m_defs.insert(def->objectName(), def);
     def->setParent(this);
+}
+
+namespace {
+
+// A definition to file, with the first 16 UTF-16 code units of its name packed so that comparing
+// the words compares the names; most comparisons then never read the name's own memory.
+struct SortKey
+{
+    quint64 words[4] = {};
+    int size;
+    DPointDef* def;
+    QString name;
+
+    SortKey(DPointDef* d, const QString& n)
+        : size(int(n.size()))
+        , def(d)
+        , name(n)
+    {
+        for (int i = 0; i < qMin(size, 16); ++i)
+            words[i / 4] |= quint64(n.at(i).unicode()) << (48 - 16 * (i % 4));
+    }
+
+    bool operator<(const SortKey& other) const
+    {
+        for (int i = 0; i < 4; ++i) {
+            if (words[i] != other.words[i])
+                return words[i] < other.words[i];
+        }
+        // The first 16 code units are equal: a name that ends there is the lesser.
+        if (size <= 16 || other.size <= 16)
+            return size < other.size;
+        return name < other.name;
+    }
+};
+
+} // namespace
+
+void DPointDictionary::addDefs(const QList<DPointDef*>& defs)
+{
+    std::vector<SortKey> keys;
+    keys.reserve(size_t(defs.size()));
+    for (DPointDef* def : defs) {
+        if (!def)
+            continue;
+        if (def->parent() != this && def->parent())
+            def->setParent(nullptr);
+        keys.emplace_back(def, def->objectName());
+    }
+    // Equal names stay in the given order, so that the last of them is the one filed.
+    std::stable_sort(keys.begin(), keys.end());
+    ReentrantWriteLocker locker(&m_lock);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (i + 1 < keys.size() && !(keys[i] < keys[i + 1]))
+            continue; // a later definition of the same name replaces this one
+        // Ascending names go in at the end: no look-up through the index.
+        if (m_defs.isEmpty() || m_defs.lastKey() < keys[i].name)
+            m_defs.insert(m_defs.constEnd(), keys[i].name, keys[i].def);
+        else
+            m_defs.insert(keys[i].name, keys[i].def);
+    }
+    for (DPointDef* def : defs) {
+        if (def)
+            def->setParent(this);
+    }
 }
 
 int DPointDictionary::removeDef(QString name)

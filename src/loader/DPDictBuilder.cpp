@@ -91,7 +91,10 @@ void DPDictBuilder::addEntry(const DPDictEntry& entry)
         m_dictionary = new DPointDictionary(nullptr);
     }
     if (DPTypeBase* type = createType(entry)) {
-        m_dictionary->addDef(createDefinition(entry, *type));
+        // Adopted now, filed by name once all are read.
+        DPointDef* def = createDefinition(entry, *type);
+        def->setParent(m_dictionary);
+        m_defs.append(def);
     }
 }
 
@@ -119,6 +122,8 @@ DPointDictionary* DPDictBuilder::takeDictionary(const QString& dictName)
 
     DPointDictionary* dictionary = m_dictionary ? m_dictionary : new DPointDictionary(nullptr);
     m_dictionary = nullptr;
+    dictionary->addDefs(m_defs);
+    m_defs.clear();
     dictionary->setObjectName(dictName);
     return dictionary;
 }

@@ -2,6 +2,7 @@
 
 #include <kivo/kivodpoints_export.h>
 
+#include <QList>
 #include <QPair>
 #include <QSet>
 #include <QString>
@@ -115,6 +116,7 @@ private:
 
     MeasurementRegistry* m_registry;
     DPointDictionary* m_dictionary = nullptr;
+    QList<DPointDef*> m_defs; // children of m_dictionary, to be filed in it
     // Texts shared between definitions.
     QSet<QString> m_texts;
     // Enumeration types, filled in once every EnumDef is known: one may follow its points.

@@ -27,6 +27,7 @@ class TstDictionary : public QObject
 
 private Q_SLOTS:
     void typeJson();
+    void filing_data();
     void filing();
     void concurrentLookupsWhileFilling();
 };
@@ -44,20 +45,36 @@ void TstDictionary::typeJson()
     QCOMPARE(def.objectName(), QStringLiteral("lookup"));
 }
 
+// One at a time, all at once, or all at once after the first.
+void TstDictionary::filing_data()
+{
+    QTest::addColumn<int>("singly");
+    QTest::newRow("addDef") << 8;
+    QTest::newRow("addDefs") << 0;
+    QTest::newRow("addDef, then addDefs") << 1;
+}
+
 void TstDictionary::filing()
 {
+    QFETCH(int, singly);
     auto* dictionary = new DPointDictionary;
     QSignalSpy inventory(dictionary, &Namespaceable::namespaceInventoryChanged);
     QPointer<DPointDef> first = makeDef("Temp", "first");
     QPointer<DPointDef> second = makeDef("Temp", "second");
-    for (DPointDef* def : { makeDef("b"), first.data(), makeDef("a"), second.data(), makeDef("C") })
+    const QList<DPointDef*> defs { makeDef("b"), first.data(), makeDef("boiler_supply_temp_2"),
+        makeDef("a"), nullptr, second.data(), makeDef("boiler_supply_temp_10"), makeDef("C") };
+    for (DPointDef* def : defs.mid(0, singly))
         dictionary->addDef(def);
-    dictionary->addDef(nullptr);
+    dictionary->addDefs(defs.mid(singly));
     QStringList names;
     for (const DPointDef* def : dictionary->getAllDefs())
         names << def->objectName() + def->m_externalName;
-    QCOMPARE(names, QStringList({ "C", "Tempsecond", "a", "b" })); // by UTF-16 code units
-    QCOMPARE(dictionary->getNamespaceNames(), QStringList({ "b", "Temp", "a", "Temp", "C" }));
+    QCOMPARE(names,
+        QStringList({ "C", "Tempsecond", "a", "b", "boiler_supply_temp_10",
+            "boiler_supply_temp_2" })); // by UTF-16 code units
+    QCOMPARE(dictionary->getNamespaceNames(),
+        QStringList(
+            { "b", "Temp", "boiler_supply_temp_2", "a", "Temp", "boiler_supply_temp_10", "C" }));
     QCOMPARE(first->parent(), dictionary);
     QVERIFY(!dictionary->getDPointDefByName("temp"));
     QVERIFY(!dictionary->getNamespaceItem("C")); // namespace look-ups lowercase the request
@@ -66,7 +83,7 @@ void TstDictionary::filing()
     QCOMPARE(dictionary->removeDef("Temp"), 0);
     QVERIFY(!dictionary->getDPointDefByName("Temp"));
     QCOMPARE(second->parent(), dictionary); // unfiled, still a child
-    QCOMPARE(dictionary->getNamespaceSize(), 5);
+    QCOMPARE(dictionary->getNamespaceSize(), 7);
     QCOMPARE(inventory.count(), 0);
     DictRefSP(new DictRef(dictionary)).clear(); // a handle never deletes its dictionary
     QVERIFY(!second.isNull());

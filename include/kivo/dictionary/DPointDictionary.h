@@ -23,6 +23,10 @@ public:
     /// Files def under its object name (replacing the entry, not the object) and adopts it;
     /// a null def changes nothing.
     void addDef(DPointDef* def);
+    /// Files and adopts each of defs as addDef does, in order (of equal names the last is
+    /// filed). Many definitions go in at a fraction of the cost of one addDef each: they are
+    /// sorted once instead of each looked up in the index.
+    void addDefs(const QList<DPointDef*>& defs);
     /// Unfiles the definition named exactly name; returns the number removed (0 or 1).
     /// The definition stays a child.
     int removeDef(QString name);
