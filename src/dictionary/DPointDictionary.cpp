@@ -75,17 +75,16 @@ void DPointDictionary::addDefs(const QList<DPointDef*>& defs)
             def->setParent(nullptr);
         keys.emplace_back(def, def->objectName());
     }
-    // Equal names stay in the given order, so that the last of them is the one filed.
+    // Equal names stay in the given order, so that the last of them is filed.
     std::stable_sort(keys.begin(), keys.end());
     ReentrantWriteLocker locker(&m_lock);
-    for (size_t i = 0; i < keys.size(); ++i) {
-        if (i + 1 < keys.size() && !(keys[i] < keys[i + 1]))
-            continue; // a later definition of the same name replaces this one
-        // Ascending names go in at the end: no look-up through the index.
-        if (m_defs.isEmpty() || m_defs.lastKey() < keys[i].name)
-            m_defs.insert(m_defs.constEnd(), keys[i].name, keys[i].def);
+    for (const SortKey& key : keys) {
+        // Ascending names go in at the end without a look-up through the index; an equal one
+        // replaces the entry.
+        if (m_defs.isEmpty() || m_defs.lastKey() < key.name)
+            m_defs.insert(m_defs.constEnd(), key.name, key.def);
         else
-            m_defs.insert(keys[i].name, keys[i].def);
+            m_defs.insert(key.name, key.def);
     }
     for (DPointDef* def : defs) {
         if (def)
