@@ -79,6 +79,9 @@ const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* en
 // still in the cache when the scanner reads them again.
 constexpr int checkAhead = 16 * 1024;
 
+// More attributes on one element than the dictionary format ever has go to the DOM reading.
+constexpr int maxAttributes = 64;
+
 bool isSpace(char c)
 {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
@@ -424,6 +427,10 @@ DPDictScanner::Token DPDictScanner::scanStartTag()
             attribute.hasReference = attribute.hasReference || *q == '&';
         }
         if (attribute.hasReference && !plainReferences(attribute.value.begin, close)) {
+            return Declined;
+        }
+        // The duplicate check compares with every earlier attribute: a bound keeps it linear.
+        if (m_attributes.size() == maxAttributes) {
             return Declined;
         }
         for (const Attribute& earlier : m_attributes) {

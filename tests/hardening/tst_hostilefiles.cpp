@@ -183,6 +183,10 @@ void TstHostileFiles::refused_data()
                 levels == 1024 ? QString() : deep + '1');
         }
     }
+    QByteArray attributes;
+    for (int i = 0; i < 20000; ++i)
+        attributes += " a" + QByteArray::number(i) + "=''";
+    row("20,000 attributes on one element", "<D><E" + attributes + "/>" + bottom + "</D>", {});
     row("unclosed root", "<D>\n<E/>\n", failed + "unexpected end of file, errLine: 3");
     row("tag mismatch on line 12, CR LF",
         "<D>\r\n" + QByteArray("<E/>\r\n").repeated(10) + "<V></D>\r\n",
