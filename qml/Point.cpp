@@ -52,13 +52,8 @@ void Point::setProvider(QObject* provider)
 {
     if (provider == m_provider)
         return;
-    if (auto* old = qobject_cast<PointProvider*>(m_provider))
-        disconnect(old, nullptr, this, nullptr);
+    PointProvider::follow(m_provider, provider, this, &Point::resolve);
     m_provider = provider;
-    // A PointProvider says when it has loaded its points again; a C++ provider registers its
-    // points before it is given to QML.
-    if (auto* loading = qobject_cast<PointProvider*>(provider))
-        connect(loading, &PointProvider::pointsChanged, this, &Point::resolve);
     Q_EMIT providerChanged();
     resolve();
 }

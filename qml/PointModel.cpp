@@ -25,11 +25,8 @@ void PointModel::setProvider(QObject* provider)
 {
     if (provider == m_provider)
         return;
-    if (auto* old = qobject_cast<PointProvider*>(m_provider))
-        disconnect(old, nullptr, this, nullptr);
+    PointProvider::follow(m_provider, provider, this, &PointModel::reload);
     m_provider = provider;
-    if (auto* loading = qobject_cast<PointProvider*>(provider))
-        connect(loading, &PointProvider::pointsChanged, this, &PointModel::reload);
     Q_EMIT providerChanged();
     reload();
 }

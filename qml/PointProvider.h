@@ -54,6 +54,19 @@ public:
     Q_INVOKABLE bool complete(const QString& name, const QVariant& rawValue,
         const QString& code = QString(), const QString& message = QString());
 
+    /// Moves receiver's following from old to provider: when provider is a PointProvider,
+    /// reload runs whenever it has loaded its points again. (A C++ application's provider
+    /// registers its points before it is given to QML.)
+    template<typename Receiver>
+    static void follow(
+        QObject* old, QObject* provider, Receiver* receiver, void (Receiver::*reload)())
+    {
+        if (auto* loading = qobject_cast<PointProvider*>(old))
+            disconnect(loading, nullptr, receiver, nullptr);
+        if (auto* loading = qobject_cast<PointProvider*>(provider))
+            connect(loading, &PointProvider::pointsChanged, receiver, reload);
+    }
+
     void classBegin() override { }
     void componentComplete() override;
 
