@@ -1,7 +1,8 @@
 // Fuzz target: the streaming and the DOM reading of the input bytes agree. Whenever the stream
 // reader takes a document, the guarded DOM parse takes it too and the two loads are equal in
-// every observable part (tests/loader/LoadDescription.h); DPDictLoader::load succeeds exactly
-// when the guarded DOM parse does.
+// every observable part (tests/loader/LoadDescription.h); the same bytes read through a small
+// window, whose size the input's length picks, give the same load; DPDictLoader::load succeeds
+// exactly when the guarded DOM parse does.
 
 #include "FuzzSupport.h"
 #include "LoadDescription.h"
@@ -13,6 +14,7 @@
 #include <kivo/measurement/MeasurementLoader.h>
 #include <kivo/measurement/MeasurementRegistry.h>
 
+#include <QBuffer>
 #include <QDomDocument>
 
 #include <memory>
@@ -37,14 +39,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (parsed) {
         readDomDocument(document, dom);
     }
+    QBuffer buffer;
+    buffer.setData(content);
+    buffer.open(QIODevice::ReadOnly);
+    DPDictBuilder windowed(registry.get());
+    if (readStream(&buffer, windowed, 1 + int(size % 61)) != streamed)
+        fuzz::fail("the reading through a window and the whole reading disagree on success");
     if (streamed) {
         if (!parsed)
             fuzz::fail("the stream reader took a document the DOM parser refuses");
         const std::unique_ptr<DPointDictionary> a(stream.takeDictionary(QStringLiteral("d")));
         const std::unique_ptr<DPointDictionary> b(dom.takeDictionary(QStringLiteral("d")));
-        if (test::describeLoad(a.get(), stream.enumDefs())
-            != test::describeLoad(b.get(), dom.enumDefs()))
+        const std::unique_ptr<DPointDictionary> c(windowed.takeDictionary(QStringLiteral("d")));
+        const QString description = test::describeLoad(a.get(), stream.enumDefs());
+        if (description != test::describeLoad(b.get(), dom.enumDefs()))
             fuzz::fail("the streaming and the DOM reading differ");
+        if (description != test::describeLoad(c.get(), windowed.enumDefs()))
+            fuzz::fail("the reading through a window and the whole reading differ");
     }
 
     DPDictLoader loader(nullptr, nullptr, registry.get());

@@ -22,15 +22,24 @@ const QString enumElementName = QStringLiteral("Enum");
 const QString idAttrName = QStringLiteral("id");
 const QString valueAttrName = QStringLiteral("value");
 
-// The bytes of a file as they are, read once: a text-mode read would drop every CR byte, which
-// breaks UTF-16 text. A pipe is read to its end.
+// The file for reading its bytes as they are: a text-mode read would drop every CR byte, which
+// breaks UTF-16 text.
+bool openFile(QFile* file)
+{
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return false;
+    }
+    file->setTextModeEnabled(false);
+    return true;
+}
+
+// The bytes of a file, read once; a pipe is read to its end.
 bool readFile(const QString& fileName, QByteArray* content)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!openFile(&file)) {
         return false;
     }
-    file.setTextModeEnabled(false);
     *content = file.readAll();
     return true;
 }
@@ -57,15 +66,28 @@ DPDictLoader::~DPDictLoader()
 
 DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dictName)
 {
-    QByteArray content;
-    if (!readFile(fileName, &content)) {
+    QFile file(fileName);
+    if (!openFile(&file)) {
         Q_EMIT error(openFailure(fileName));
         return nullptr;
     }
-    // Ordinary files are read as they stream past; the DOM reads the others, and reports what
-    // is not well-formed.
+    // Ordinary documents are read as they stream past, a regular file through a small window;
+    // the DOM reads the others, and reports what is not well-formed. The DOM reading reads the
+    // bytes once more as a whole, and its guard checks the very bytes it parses.
     auto builder = std::make_unique<DPDictBuilder>(m_registry);
-    if (!readStream(content, *builder)) {
+    QByteArray content;
+    bool streamed;
+    if (file.isSequential()) {
+        content = file.readAll();
+        streamed = readStream(content, *builder);
+    } else {
+        streamed = readStream(&file, *builder);
+        if (!streamed) {
+            content = file.seek(0) ? file.readAll() : QByteArray();
+        }
+    }
+    file.close();
+    if (!streamed) {
         builder = std::make_unique<DPDictBuilder>(m_registry);
         QDomDocument document;
         QString parseError;

@@ -2,6 +2,8 @@
 
 #include "core/NestingGuard_p.h"
 
+#include <QIODevice>
+
 #include <algorithm>
 #include <cstring>
 
@@ -78,6 +80,9 @@ const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* en
 // The scanner checks characters this far ahead of its position, so that the check reads bytes
 // still in the cache when the scanner reads them again.
 constexpr int checkAhead = 16 * 1024;
+
+// A window never grows beyond this; a longer token goes to the DOM reading.
+constexpr int maxWindowSize = 1 << 30;
 
 // More attributes on one element than the dictionary format ever has go to the DOM reading.
 constexpr int maxAttributes = 64;
@@ -218,16 +223,87 @@ bool sameName(const char* p, int size, const QString& name)
 DPDictScanner::DPDictScanner(const QByteArray& content)
     : m_pos(content.constData())
     , m_end(content.constData() + content.size())
+{ }
+
+DPDictScanner::DPDictScanner(QIODevice* device, int windowSize)
+    : m_device(device)
+    , m_windowSize(qMax(windowSize, 1))
+    , m_atEnd(false)
+{ }
+
+DPDictScanner::Token DPDictScanner::next()
 {
-    // A UTF-8 byte-order mark is no character of the document.
-    if (content.startsWith("\xEF\xBB\xBF")) {
+    while (!m_started && m_valid) {
+        const char* const start = m_pos;
+        if (startDocument()) {
+            break;
+        }
+        if (!refill(start)) {
+            m_valid = false;
+            return Declined;
+        }
+    }
+    while (true) {
+        const char* const tokenStart = m_pos;
+        const Token token = scan();
+        // A token the window cut short declines; so does a real error, which the next reads
+        // then carry to the device's end.
+        if (token != Declined || !refill(tokenStart)) {
+            return token;
+        }
+        m_valid = true;
+    }
+}
+
+// Moves the bytes from keep on (from the first unchecked one, if earlier) to the window's start
+// and reads more after them; the window grows when they fill it. False when the device has
+// nothing more.
+bool DPDictScanner::refill(const char* keep)
+{
+    if (m_atEnd) {
+        return false;
+    }
+    const char* const from = m_checked && m_checked < keep ? m_checked : keep;
+    const int kept = int(m_end - from);
+    if (kept >= m_windowSize) {
+        if (kept >= maxWindowSize) {
+            return false; // the DOM reading reports what it makes of such a token
+        }
+        m_windowSize = qMin(kept * 2, maxWindowSize);
+    }
+    if (from != m_window.constData() && kept > 0) {
+        std::memmove(m_window.data(), from, size_t(kept));
+    }
+    if (m_window.size() < m_windowSize) {
+        m_window.resize(m_windowSize);
+    }
+    char* const data = m_window.data();
+    const qint64 read = m_device->read(data + kept, m_windowSize - kept);
+    m_atEnd = read <= 0;
+    m_pos = data + (keep - from);
+    m_checked = m_checked ? data + (m_checked - from) : data;
+    m_end = data + kept + qMax<qint64>(read, 0);
+    return true;
+}
+
+// A UTF-8 byte-order mark is no character of the document; an XML declaration must be plain.
+bool DPDictScanner::startDocument()
+{
+    if (m_end - m_pos < 8 && !m_atEnd) {
+        return false;
+    }
+    if (m_end - m_pos >= 3 && std::memcmp(m_pos, "\xEF\xBB\xBF", 3) == 0) {
         m_pos += 3;
     }
     m_checked = m_pos;
-    m_valid = m_end - m_pos < 5 || std::memcmp(m_pos, "<?xml", 5) != 0 || scanDeclaration();
+    if (m_end - m_pos >= 5 && std::memcmp(m_pos, "<?xml", 5) == 0 && !scanDeclaration()) {
+        return false;
+    }
+    m_started = true;
+    return true;
 }
 
-DPDictScanner::Token DPDictScanner::next()
+DPDictScanner::Token DPDictScanner::scan()
 {
     if (!m_valid || !checkCharacters(m_pos + checkAhead)) {
         m_valid = false;
@@ -235,10 +311,11 @@ DPDictScanner::Token DPDictScanner::next()
     }
     if (m_pendingEnd) {
         m_pendingEnd = false;
-        const Span closed = m_open.last();
+        const OpenName closed = m_open.last();
         m_open.removeLast();
+        m_openNames.resize(closed.offset); // the name stays readable until the next start
         m_rootClosed = m_open.isEmpty();
-        m_name = closed.begin;
+        m_name = m_openNames.constData() + closed.offset;
         m_nameSize = closed.size;
         return EndElement;
     }
@@ -256,7 +333,8 @@ DPDictScanner::Token DPDictScanner::next()
             return token;
         }
         const char* lt = static_cast<const char*>(std::memchr(m_pos, '<', size_t(m_end - m_pos)));
-        if (!scanText(lt ? lt : m_end)) {
+        // A text ends at the next markup; the window may end before it.
+        if ((!lt && !m_atEnd) || !scanText(lt ? lt : m_end)) {
             m_valid = false;
             return Declined;
         }
@@ -264,7 +342,7 @@ DPDictScanner::Token DPDictScanner::next()
             return Text;
         }
     }
-    const bool complete = m_rootClosed && checkCharacters(m_end);
+    const bool complete = m_atEnd && m_rootClosed && checkCharacters(m_end);
     m_valid = false; // nothing more to read
     return complete ? EndDocument : Declined;
 }
@@ -277,8 +355,11 @@ bool DPDictScanner::checkCharacters(const char* limit)
     }
     const auto* checked = plainCharacters(reinterpret_cast<const uchar*>(m_checked),
         reinterpret_cast<const uchar*>(qMin(limit, m_end)), reinterpret_cast<const uchar*>(m_end));
+    if (!checked) {
+        return false;
+    }
     m_checked = reinterpret_cast<const char*>(checked);
-    return checked != nullptr;
+    return true;
 }
 
 // Text from m_pos to end: inside the document element any, outside it white space only.
@@ -443,7 +524,8 @@ DPDictScanner::Token DPDictScanner::scanStartTag()
         }
         m_attributes.append(attribute);
     }
-    m_open.append(element);
+    m_open.append({ m_openNames.size(), element.size });
+    m_openNames.append(element.begin, element.size);
     m_name = element.begin;
     m_nameSize = element.size;
     return StartElement;
@@ -456,9 +538,10 @@ DPDictScanner::Token DPDictScanner::scanEndTag()
     if (m_open.isEmpty() || !scanName(&element)) {
         return Declined;
     }
-    const Span open = m_open.last();
+    const OpenName open = m_open.last();
     if (element.size != open.size
-        || std::memcmp(element.begin, open.begin, size_t(element.size)) != 0) {
+        || std::memcmp(element.begin, m_openNames.constData() + open.offset, size_t(element.size))
+            != 0) {
         return Declined;
     }
     skipSpace();
@@ -467,9 +550,10 @@ DPDictScanner::Token DPDictScanner::scanEndTag()
     }
     ++m_pos;
     m_open.removeLast();
+    m_openNames.resize(open.offset);
     m_rootClosed = m_open.isEmpty();
-    m_name = open.begin;
-    m_nameSize = open.size;
+    m_name = element.begin;
+    m_nameSize = element.size;
     return EndElement;
 }
 

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVarLengthArray>
 
+class QIODevice;
+
 namespace kivo {
 
 /// A pull scanner over the bytes of a dictionary document, for the documents a DOM reading
@@ -11,14 +13,20 @@ namespace kivo {
 /// entities and character references to characters from the blank up, attribute values without
 /// tabs or line ends, CR only in CR LF, processing instructions only as the XML declaration. It
 /// reports Declined at the first byte outside that set and at every well-formedness error; the
-/// caller then reads the document with the DOM, which gives its own message. Names and texts are
-/// spans of the document, never copied; the document must outlive the scanner.
+/// caller then reads the document with the DOM, which gives its own message.
+///
+/// It reads either a whole document in memory, which must outlive the scanner, or a device
+/// through a window that it reuses: a token that reaches the window's end is scanned again once
+/// the window holds more, so that names, attributes and texts are spans valid until the next
+/// call of next(), and a large file never sits in memory whole.
 class DPDictScanner
 {
 public:
     enum Token { StartElement, EndElement, Text, CData, EndDocument, Declined };
 
     explicit DPDictScanner(const QByteArray& content);
+    /// Reads device from its position on, windowSize bytes at a time (more for a longer token).
+    DPDictScanner(QIODevice* device, int windowSize);
 
     Token next();
 
@@ -46,6 +54,9 @@ private:
         bool hasReference;
     };
 
+    Token scan();
+    bool startDocument();
+    bool refill(const char* keep);
     Token scanMarkup();
     Token scanStartTag();
     Token scanEndTag();
@@ -57,10 +68,23 @@ private:
     bool scanValue(Span* value);
     void skipSpace();
 
-    const char* m_pos;
-    const char* const m_end;
-    const char* m_checked; // the characters before are checked
-    bool m_valid;
+    // The element names of the open elements, one after another.
+    struct OpenName
+    {
+        int offset;
+        int size;
+    };
+
+    QIODevice* const m_device = nullptr;
+    QByteArray m_window; // what the device gave and the scanner has not passed, from the
+                         // start of the current token
+    int m_windowSize = 0;
+    bool m_atEnd = true; // nothing more to read beyond m_end
+    bool m_started = false; // the byte-order mark and the XML declaration are passed
+    const char* m_pos = nullptr;
+    const char* m_end = nullptr;
+    const char* m_checked = nullptr; // the characters before are checked
+    bool m_valid = true;
     bool m_rootClosed = false;
     bool m_pendingEnd = false; // an empty-element tag reports its end next
     const char* m_name = nullptr;
@@ -68,7 +92,8 @@ private:
     const char* m_text = nullptr;
     int m_textSize = 0;
     bool m_textHasReference = false;
-    QVarLengthArray<Span, 64> m_open;
+    QVarLengthArray<OpenName, 64> m_open;
+    QVarLengthArray<char, 1024> m_openNames;
     QVarLengthArray<Attribute, 8> m_attributes;
 };
 

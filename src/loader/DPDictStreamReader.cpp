@@ -111,6 +111,11 @@ public:
         , m_builder(builder)
     { }
 
+    StreamReader(QIODevice* device, int windowSize, DPDictBuilder& builder)
+        : m_scanner(device, windowSize)
+        , m_builder(builder)
+    { }
+
     bool read();
 
 private:
@@ -336,6 +341,11 @@ void StreamReader::endElement()
 bool readStream(const QByteArray& content, DPDictBuilder& builder)
 {
     return StreamReader(content, builder).read();
+}
+
+bool readStream(QIODevice* device, DPDictBuilder& builder, int windowSize)
+{
+    return StreamReader(device, windowSize, builder).read();
 }
 
 } // namespace kivo

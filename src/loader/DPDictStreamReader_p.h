@@ -5,6 +5,7 @@
 #include <kivo/kivodpoints_export.h>
 
 class QByteArray;
+class QIODevice;
 
 namespace kivo {
 
@@ -14,5 +15,11 @@ namespace kivo {
 /// well-formedness error, whose message the DOM parser gives, or a construct outside the plain
 /// set it reads), and for nested VariableDefs or EnumDefs.
 KIVODPOINTS_EXPORT bool readStream(const QByteArray& content, DPDictBuilder& builder);
+
+/// The same for the bytes of device from its position on, read windowSize bytes at a time into
+/// one reused window, so that a large file is never held whole. On false the device's position
+/// is anywhere after where it was.
+KIVODPOINTS_EXPORT bool readStream(
+    QIODevice* device, DPDictBuilder& builder, int windowSize = 256 * 1024);
 
 } // namespace kivo

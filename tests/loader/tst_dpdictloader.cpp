@@ -14,6 +14,7 @@
 #include <kivo/measurement/MeasurementLoader.h>
 #include <kivo/measurement/MeasurementRegistry.h>
 
+#include <QBuffer>
 #include <QDirIterator>
 #include <QDomDocument>
 #include <QSignalSpy>
@@ -141,12 +142,25 @@ void TstDPDictLoader::identity()
     const bool parsed = parseGuarded(content, &document, &message, &line);
     if (parsed)
         readDomDocument(document, dom);
+    QString streamDescription;
     if (streamed) {
         QVERIFY2(parsed, qPrintable(message));
         const Dictionary streamDictionary(stream.takeDictionary("d"));
         const Dictionary domDictionary(dom.takeDictionary("d"));
-        QCOMPARE(test::describeLoad(streamDictionary.get(), stream.enumDefs()),
-            test::describeLoad(domDictionary.get(), dom.enumDefs()));
+        streamDescription = test::describeLoad(streamDictionary.get(), stream.enumDefs());
+        QCOMPARE(streamDescription, test::describeLoad(domDictionary.get(), dom.enumDefs()));
+    }
+    // Through a window this small every token is cut off and read again, once it grows.
+    for (const int window : { 1, 7, 300 }) {
+        QBuffer buffer;
+        buffer.setData(content);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        DPDictBuilder windowed(m_registry.get());
+        QCOMPARE(readStream(&buffer, windowed, window), streamed);
+        if (streamed) {
+            const Dictionary dictionary(windowed.takeDictionary("d"));
+            QCOMPARE(test::describeLoad(dictionary.get(), windowed.enumDefs()), streamDescription);
+        }
     }
     DPDictLoader loader(nullptr, nullptr, m_registry.get());
     QCOMPARE(bool(Dictionary(loader.load(path, QStringLiteral("d")))), parsed);
