@@ -32,7 +32,9 @@ public:
     /// A new dictionary named dictName, without parent, holding one definition per usable
     /// VariableDef of fileName; null after emitting error when the file cannot be opened or
     /// parsed (a document nested deeper than 1024 levels, entities expanded, is refused as
-    /// unparsable).
+    /// unparsable). A plain UTF-8 document in a regular file is read a few hundred kilobytes at
+    /// a time, so that loading holds the definitions but never the whole file; any other is
+    /// read whole and parsed as readDocument parses it.
     DPointDictionary* load(const QString& fileName, const QString& dictName);
     /// Parses fileName into document as load reads a file it does not stream: its bytes read
     /// once, refused when nested deeper than 1024 levels, parsed as Qt 5's QDomDocument parses
