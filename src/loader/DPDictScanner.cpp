@@ -476,7 +476,9 @@ DPDictScanner::Token DPDictScanner::scanStartTag()
     }
     ++m_pos;
     Span element;
-    scanName(&element);
+    if (!scanName(&element)) {
+        return Declined;
+    }
     m_attributes.clear();
     while (true) {
         const char* const beforeSpace = m_pos;
