@@ -526,7 +526,7 @@ DPDictScanner::Token DPDictScanner::scanStartTag()
         }
         m_attributes.append(attribute);
     }
-    m_open.append({ m_openNames.size(), element.size });
+    m_open.append({ int(m_openNames.size()), element.size });
     m_openNames.append(element.begin, element.size);
     m_name = element.begin;
     m_nameSize = element.size;
