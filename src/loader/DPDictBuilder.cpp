@@ -94,7 +94,7 @@ void DPDictBuilder::addEntry(const DPDictEntry& entry)
         // Adopted now, filed by name once all are read.
         DPointDef* def = createDefinition(entry, *type);
         def->setParent(m_dictionary);
-        m_defs.append(def);
+        m_filing.add(def, def->m_variableName); // its object name, still in the cache
     }
 }
 
@@ -122,8 +122,7 @@ DPointDictionary* DPDictBuilder::takeDictionary(const QString& dictName)
 
     DPointDictionary* dictionary = m_dictionary ? m_dictionary : new DPointDictionary(nullptr);
     m_dictionary = nullptr;
-    dictionary->addDefs(m_defs);
-    m_defs.clear();
+    m_filing.fileInto(dictionary);
     dictionary->setObjectName(dictName);
     return dictionary;
 }

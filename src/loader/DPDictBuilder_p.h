@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dictionary/DPointDefFiling_p.h"
+
 #include <kivo/kivodpoints_export.h>
 
 #include <QList>
@@ -116,7 +118,7 @@ private:
 
     MeasurementRegistry* m_registry;
     DPointDictionary* m_dictionary = nullptr;
-    QList<DPointDef*> m_defs; // children of m_dictionary, to be filed in it
+    DPointDefFiling m_filing; // children of m_dictionary, to be filed in it
     // Texts shared between definitions.
     QSet<QString> m_texts;
     // Enumeration types, filled in once every EnumDef is known: one may follow its points.

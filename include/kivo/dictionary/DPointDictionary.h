@@ -36,6 +36,8 @@ public:
     QList<DPointDef*> getAllDefs();
 
 private:
+    friend class DPointDefFiling;
+
     QMap<QString, DPointDef*> m_defs;
     mutable QReadWriteLock m_lock { QReadWriteLock::Recursive };
 };
