@@ -49,7 +49,7 @@ void TstDictionary::typeJson()
 void TstDictionary::filing_data()
 {
     QTest::addColumn<int>("singly");
-    QTest::newRow("addDef") << 8;
+    QTest::newRow("addDef") << 11;
     QTest::newRow("addDefs") << 0;
     QTest::newRow("addDef, then addDefs") << 1;
 }
@@ -61,8 +61,11 @@ void TstDictionary::filing()
     QSignalSpy inventory(dictionary, &Namespaceable::namespaceInventoryChanged);
     QPointer<DPointDef> first = makeDef("Temp", "first");
     QPointer<DPointDef> second = makeDef("Temp", "second");
+    // Long names share their first 24 code units, and one of them is those 24 alone.
     const QList<DPointDef*> defs { makeDef("b"), first.data(), makeDef("boiler_supply_temp_2"),
-        makeDef("a"), nullptr, second.data(), makeDef("boiler_supply_temp_10"), makeDef("C") };
+        makeDef("boiler_supply_temperature_2"), makeDef("a"), nullptr, second.data(),
+        makeDef("boiler_supply_temperatur"), makeDef("boiler_supply_temp_10"),
+        makeDef("boiler_supply_temperature_10"), makeDef("C") };
     for (DPointDef* def : defs.mid(0, singly))
         dictionary->addDef(def);
     dictionary->addDefs(defs.mid(singly));
@@ -70,11 +73,13 @@ void TstDictionary::filing()
     for (const DPointDef* def : dictionary->getAllDefs())
         names << def->objectName() + def->m_externalName;
     QCOMPARE(names,
-        QStringList({ "C", "Tempsecond", "a", "b", "boiler_supply_temp_10",
-            "boiler_supply_temp_2" })); // by UTF-16 code units
+        QStringList({ "C", "Tempsecond", "a", "b", "boiler_supply_temp_10", "boiler_supply_temp_2",
+            "boiler_supply_temperatur", "boiler_supply_temperature_10",
+            "boiler_supply_temperature_2" })); // by UTF-16 code units
     QCOMPARE(dictionary->getNamespaceNames(),
-        QStringList(
-            { "b", "Temp", "boiler_supply_temp_2", "a", "Temp", "boiler_supply_temp_10", "C" }));
+        QStringList({ "b", "Temp", "boiler_supply_temp_2", "boiler_supply_temperature_2", "a",
+            "Temp", "boiler_supply_temperatur", "boiler_supply_temp_10",
+            "boiler_supply_temperature_10", "C" }));
     QCOMPARE(first->parent(), dictionary);
     QVERIFY(!dictionary->getDPointDefByName("temp"));
     QVERIFY(!dictionary->getNamespaceItem("C")); // namespace look-ups lowercase the request
@@ -83,7 +88,7 @@ void TstDictionary::filing()
     QCOMPARE(dictionary->removeDef("Temp"), 0);
     QVERIFY(!dictionary->getDPointDefByName("Temp"));
     QCOMPARE(second->parent(), dictionary); // unfiled, still a child
-    QCOMPARE(dictionary->getNamespaceSize(), 7);
+    QCOMPARE(dictionary->getNamespaceSize(), 10);
     QCOMPARE(inventory.count(), 0);
     DictRefSP(new DictRef(dictionary)).clear(); // a handle never deletes its dictionary
     QVERIFY(!second.isNull());
