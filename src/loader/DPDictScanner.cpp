@@ -271,6 +271,16 @@ bool DPDictScanner::refill(const char* keep)
         }
         m_windowSize = qMin(kept * 2, maxWindowSize);
     }
+    // The names of open elements that the window drops, or that were kept aside before, are
+    // kept aside; the others move with the window.
+    QList<QByteArray> savedNames;
+    for (Span& open : m_open) {
+        if (open.begin < from || open.begin >= m_end) {
+            savedNames.append(QByteArray(open.begin, open.size));
+            open.begin = savedNames.last().constData();
+        }
+    }
+    m_savedNames.swap(savedNames);
     if (from != m_window.constData() && kept > 0) {
         std::memmove(m_window.data(), from, size_t(kept));
     }
@@ -278,6 +288,11 @@ bool DPDictScanner::refill(const char* keep)
         m_window.resize(m_windowSize);
     }
     char* const data = m_window.data();
+    for (Span& open : m_open) {
+        if (open.begin >= from && open.begin < m_end) {
+            open.begin = data + (open.begin - from);
+        }
+    }
     const qint64 read = m_device->read(data + kept, m_windowSize - kept);
     m_atEnd = read <= 0;
     m_pos = data + (keep - from);
@@ -311,11 +326,10 @@ DPDictScanner::Token DPDictScanner::scan()
     }
     if (m_pendingEnd) {
         m_pendingEnd = false;
-        const OpenName closed = m_open.last();
+        const Span closed = m_open.last();
         m_open.removeLast();
-        m_openNames.resize(closed.offset); // the name stays readable until the next start
         m_rootClosed = m_open.isEmpty();
-        m_name = m_openNames.constData() + closed.offset;
+        m_name = closed.begin;
         m_nameSize = closed.size;
         return EndElement;
     }
@@ -526,8 +540,7 @@ DPDictScanner::Token DPDictScanner::scanStartTag()
         }
         m_attributes.append(attribute);
     }
-    m_open.append({ int(m_openNames.size()), element.size });
-    m_openNames.append(element.begin, element.size);
+    m_open.append(element);
     m_name = element.begin;
     m_nameSize = element.size;
     return StartElement;
@@ -540,10 +553,9 @@ DPDictScanner::Token DPDictScanner::scanEndTag()
     if (m_open.isEmpty() || !scanName(&element)) {
         return Declined;
     }
-    const OpenName open = m_open.last();
+    const Span open = m_open.last();
     if (element.size != open.size
-        || std::memcmp(element.begin, m_openNames.constData() + open.offset, size_t(element.size))
-            != 0) {
+        || std::memcmp(element.begin, open.begin, size_t(element.size)) != 0) {
         return Declined;
     }
     skipSpace();
@@ -552,7 +564,6 @@ DPDictScanner::Token DPDictScanner::scanEndTag()
     }
     ++m_pos;
     m_open.removeLast();
-    m_openNames.resize(open.offset);
     m_rootClosed = m_open.isEmpty();
     m_name = element.begin;
     m_nameSize = element.size;

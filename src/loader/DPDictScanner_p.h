@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QVarLengthArray>
 
@@ -54,7 +55,7 @@ private:
         bool hasReference;
     };
 
-    Token scan();
+    Q_ALWAYS_INLINE Token scan();
     bool startDocument();
     bool refill(const char* keep);
     Token scanMarkup();
@@ -67,13 +68,6 @@ private:
     bool scanName(Span* span);
     bool scanValue(Span* value);
     void skipSpace();
-
-    // The element names of the open elements, one after another.
-    struct OpenName
-    {
-        int offset;
-        int size;
-    };
 
     QIODevice* const m_device = nullptr;
     QByteArray m_window; // what the device gave and the scanner has not passed, from the
@@ -92,8 +86,8 @@ private:
     const char* m_text = nullptr;
     int m_textSize = 0;
     bool m_textHasReference = false;
-    QVarLengthArray<OpenName, 64> m_open;
-    QVarLengthArray<char, 1024> m_openNames;
+    QVarLengthArray<Span, 64> m_open; // the names of the open elements
+    QList<QByteArray> m_savedNames; // of open elements, the names the window no longer holds
     QVarLengthArray<Attribute, 8> m_attributes;
 };
 
