@@ -38,13 +38,13 @@ void DPointDefFiling::fileInto(DPointDictionary* dictionary)
     ReentrantWriteLocker locker(&dictionary->m_lock);
     QMap<QString, DPointDef*>& index = dictionary->m_defs;
     // The key filed last, while the keys go in at the index's end without a look-up.
-    const Key* last = nullptr;
+    Key* last = nullptr;
     const size_t count = m_keys.size();
     for (size_t i = 0; i < count; ++i) {
         // The index takes its own reference to each name: the name's block is asked for ahead.
         if (i + 8 < count)
             prefetchText(m_keys[i + 8].name);
-        const Key& key = m_keys[i];
+        Key& key = m_keys[i];
         if (last && !(*last < key)) {
             (--index.end()).value() = key.def; // the same name again
         } else if (last || index.isEmpty() || index.lastKey() < key.name) {
@@ -55,7 +55,7 @@ void DPointDefFiling::fileInto(DPointDictionary* dictionary)
         }
         // Released while the name's block is still in the cache.
         if (last)
-            const_cast<Key*>(last)->name = QString();
+            last->name = QString();
         last = &key;
     }
     m_keys.clear();
