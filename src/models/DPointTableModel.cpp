@@ -220,21 +220,11 @@ bool DPointTableModel::requestWrite(Row& row, QVariant const& value, QString* re
 {
     DPointObject* point = row.guard.data();
     const DPointDef* def = point ? point->getDPointDef() : nullptr;
-    if (!def) {
-        *reason = tr("The point is not available");
-        return false;
-    }
-    if (!def->m_writable) {
-        *reason = tr("The point is read-only");
-        return false;
-    }
-    const QVariant raw = checkDPointType(DPointDisplay::rawValue(def, value, reason), *point);
-    if (!raw.isValid()) {
-        if (reason->isEmpty())
-            *reason = tr("The value does not fit the point's type");
-        return false;
-    }
-    *reason = DPointDisplay::checkLimits(def, raw);
+    QVariant raw;
+    if (def && def->m_writable)
+        raw = checkDPointType(DPointDisplay::rawValue(def, value, reason), *point);
+    if (reason->isEmpty())
+        *reason = DPointDisplay::checkWrite(def, raw);
     if (!reason->isEmpty())
         return false;
     const QVariant current = point->getCurrentValue();

@@ -451,6 +451,17 @@ QString DPointDisplay::checkLimits(const DPointDef* def, const QVariant& raw)
     return QString();
 }
 
+QString DPointDisplay::checkWrite(const DPointDef* def, const QVariant& raw)
+{
+    if (!def)
+        return tr("The point is not available");
+    if (!def->m_writable)
+        return tr("The point is read-only");
+    if (!raw.isValid())
+        return tr("The value does not fit the point's type");
+    return checkLimits(def, raw);
+}
+
 QString DPointDisplay::statusText(const StatRef& status)
 {
     QStringList texts;

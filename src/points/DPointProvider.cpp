@@ -131,6 +131,12 @@ QList<DPointDictionary*> DPointProvider::getAllDicts()
     return m_dicts.values();
 }
 
+QList<DPointObject*> DPointProvider::getAllPoints()
+{
+    ReentrantReadLocker locker(&m_lock);
+    return m_points.values();
+}
+
 void DPointProvider::setConnectStatus(bool connected)
 {
     if (connected == m_connected)

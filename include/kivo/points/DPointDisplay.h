@@ -57,6 +57,10 @@ public:
     /// a text's maximum length, or has characters a text does not allow; empty when it fits.
     static QString checkLimits(const DPointDef* def, const QVariant& raw);
 
+    /// Why a write of raw to a point of def must be refused: "The point is not available" (no
+    /// definition), "The point is read-only", "The value does not fit the point's type" (raw
+    /// invalid), or checkLimits' reason; empty when the write may be requested.
+    static QString checkWrite(const DPointDef* def, const QVariant& raw);
     /// The messages of a status chain, link by link, joined by "; " (a link without message
     /// gives its code); empty for an empty (successful) status.
     static QString statusText(const StatRef& status);

@@ -42,6 +42,8 @@ public:
     DPointDictionary* getDictByName(const QString& name);
     /// Every registered dictionary, in ascending order of the lower-cased names.
     QList<DPointDictionary*> getAllDicts();
+    /// Every registered point, in ascending order of the lower-cased names.
+    QList<DPointObject*> getAllPoints();
 
     /// Stores the connection state and emits connectStatusChanged when it changes.
     void setConnectStatus(bool connected);
