@@ -18,5 +18,32 @@ int runLint(const QString& measurementsPath, const QStringList& dictionaryPaths)
 /// The display text and label of raw values of unit, one line per value.
 int runConvert(const QString& measurementsPath, const QString& unit, const QStringList& values);
 
+/// How the remote commands reach the broker and the device.
+struct RemoteOptions
+{
+    QString broker;
+    QString device;
+    QString prefix;
+    QString user;
+    QString password;
+    QString caFile;
+    QString certFile;
+    QString keyFile;
+    QString clientId;
+    int keepAlive = 0;
+    int timeoutMs = 0;
+    int count = 0;
+    bool simulate = false;
+    QStringList refused;
+};
+
+/// Shares the files' points on the broker as options.device until interrupted.
+int runPublish(const RemoteOptions& options, const QString& measurementsPath,
+    const QStringList& dictionaryPaths);
+/// Prints every change of the named points (all without names) of options.device.
+int runWatch(const RemoteOptions& options, const QStringList& pointNames);
+/// Writes value (display units) to a point of options.device and prints the device's answer.
+int runWrite(const RemoteOptions& options, const QString& pointName, const QString& value);
+
 } // namespace tool
 } // namespace kivo

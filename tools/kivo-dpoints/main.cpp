@@ -37,8 +37,14 @@ QStringList separatePositionals(const QStringList& arguments)
         if (argument.size() > 1 && argument.startsWith(QLatin1Char('-'))
             && !looksLikeNumber(argument)) {
             options.append(argument);
-            const bool takesValue = argument == QLatin1Char('-') + measurementsShort
-                || argument == QLatin1String("--") + measurementsLong;
+            static const QStringList withValue { QStringLiteral("-m"),
+                QStringLiteral("--measurements"), QStringLiteral("--broker"),
+                QStringLiteral("--device"), QStringLiteral("--prefix"), QStringLiteral("--user"),
+                QStringLiteral("--password"), QStringLiteral("--ca-file"), QStringLiteral("--cert"),
+                QStringLiteral("--key"), QStringLiteral("--client-id"),
+                QStringLiteral("--keepalive"), QStringLiteral("--timeout"),
+                QStringLiteral("--refuse"), QStringLiteral("--count") };
+            const bool takesValue = withValue.contains(argument);
             if (takesValue && i + 1 < arguments.size()) {
                 options.append(arguments.at(++i));
             }
@@ -79,6 +85,11 @@ const char generalHelp[]
       "  json [DICTIONARY...]    one JSON array with every point's JSON description\n"
       "  lint [DICTIONARY...]    warnings for skipped entries and silent surprises\n"
       "  convert UNIT VALUE...   display text and label of raw values of UNIT\n"
+#ifdef KIVO_TOOL_REMOTE
+      "  publish [DICTIONARY...] share the points on an MQTT broker as a device\n"
+      "  watch DEVICE [POINT...] print every change of a remote device's points\n"
+      "  write DEVICE POINT VALUE  write to a remote device's point, print its answer\n"
+#endif
       "'kivo-dpoints COMMAND --help' describes one command. Without a dictionary, the\n"
       "bundled sample dictionary is used.\n";
 
@@ -87,6 +98,14 @@ const char optionsHelp[]
       "Options:\n"
       "  -m, --measurements FILE  the measurement file (units and conversions); without it,\n"
       "                           the bundled one\n"
+#ifdef KIVO_TOOL_REMOTE
+      "  --broker URL             (publish, watch, write) mqtt://HOST[:PORT], mqtts://HOST[:PORT]\n"
+      "                           or the path of the broker's local socket\n"
+      "  --user NAME, --password TEXT  credentials (the password also from KIVO_MQTT_PASSWORD)\n"
+      "  --ca-file FILE, --cert FILE, --key FILE  TLS: the broker's CA, the client's own\n"
+      "  --prefix TEXT            first topic level (default kivo)\n"
+      "  --client-id TEXT, --keepalive SECONDS\n"
+#endif
       "  -h, --help               this help\n"
       "  -v, --version            the version\n";
 
@@ -116,6 +135,25 @@ const CommandHelp commandHelps[] = {
         "Exit status: 0 converted, 1 the unit is unknown or has no display conversion (the\n"
         "values are printed unconverted), 2 a value is not a number or a file cannot be "
         "loaded.\n" },
+#ifdef KIVO_TOOL_REMOTE
+    { "publish", "publish --broker URL --device NAME [options] [DICTIONARY...]",
+        "Shares the points of the dictionaries (and the files themselves) on the broker under\n"
+        "PREFIX/NAME/ until interrupted, then says \"offline\". With --simulate it also plays\n"
+        "the device: measurements move within their limits, writes are confirmed after 0.3 s,\n"
+        "and refused (code E42) for each point named with --refuse POINT.\n"
+        "Exit status: 0 stopped, 2 a file cannot be loaded or the options are wrong.\n" },
+    { "watch", "watch --broker URL [options] DEVICE [POINT...]",
+        "Prints \"NAME: TEXT\" for the value of each named point of DEVICE (every point without\n"
+        "names), in display units, and again at every change, a line each, until interrupted\n"
+        "(--count N: after N lines).\n"
+        "Exit status: 0 stopped, 2 unknown point, files that do not load, or wrong options.\n" },
+    { "write", "write --broker URL [options] DEVICE POINT VALUE",
+        "Writes VALUE (display units, as show and watch print it: 185.0, \"185.0 °F\", a label)\n"
+        "to POINT of DEVICE and prints the answer: \"confirmed: TEXT\" or \"refused: CODE\n"
+        "MESSAGE (holds TEXT)\". --timeout MS: how long to wait for the device (10000).\n"
+        "Exit status: 0 confirmed, 1 refused, 2 no answer (timeout, device offline, no broker)\n"
+        "or an error.\n" },
+#endif
 };
 
 const CommandHelp* findCommand(const QString& name)
@@ -171,6 +209,28 @@ int main(int argc, char* argv[])
     const QCommandLineOption measurementsOption(
         QStringList { measurementsShort, measurementsLong }, QString(), QStringLiteral("FILE"));
     parser.addOption(measurementsOption);
+#ifdef KIVO_TOOL_REMOTE
+    const auto valueOption = [&parser](const char* name) {
+        const QCommandLineOption option(QLatin1String(name), QString(), QStringLiteral("VALUE"));
+        parser.addOption(option);
+        return option;
+    };
+    const QCommandLineOption brokerOption = valueOption("broker");
+    const QCommandLineOption deviceOption = valueOption("device");
+    const QCommandLineOption prefixOption = valueOption("prefix");
+    const QCommandLineOption userOption = valueOption("user");
+    const QCommandLineOption passwordOption = valueOption("password");
+    const QCommandLineOption caFileOption = valueOption("ca-file");
+    const QCommandLineOption certOption = valueOption("cert");
+    const QCommandLineOption keyOption = valueOption("key");
+    const QCommandLineOption clientIdOption = valueOption("client-id");
+    const QCommandLineOption keepAliveOption = valueOption("keepalive");
+    const QCommandLineOption timeoutOption = valueOption("timeout");
+    const QCommandLineOption refuseOption = valueOption("refuse");
+    const QCommandLineOption countOption = valueOption("count");
+    const QCommandLineOption simulateOption(QStringLiteral("simulate"));
+    parser.addOption(simulateOption);
+#endif
 
     const QStringList arguments = separatePositionals(QCoreApplication::arguments());
     if (!parser.parse(arguments)) {
@@ -192,8 +252,11 @@ int main(int argc, char* argv[])
             printError(
                 QStringLiteral("unknown command '") + positionals.first() + QLatin1Char('\''));
             err() << usageLine(generalUsage)
-                  << QStringLiteral("Commands: show (the default), json, lint, convert. See ")
-                  << programName << QStringLiteral(" --help.\n");
+                  << QStringLiteral("Commands: show (the default), json, lint, convert")
+#ifdef KIVO_TOOL_REMOTE
+                  << QStringLiteral(", publish, watch, write")
+#endif
+                  << QStringLiteral(". See ") << programName << QStringLiteral(" --help.\n");
             return finish(ExitFailure);
         }
     }
@@ -203,6 +266,48 @@ int main(int argc, char* argv[])
     }
 
     const QString name = command ? QLatin1String(command->name) : QStringLiteral("show");
+#ifdef KIVO_TOOL_REMOTE
+    if (name == QLatin1String("publish") || name == QLatin1String("watch")
+        || name == QLatin1String("write")) {
+        RemoteOptions options;
+        options.broker = parser.value(brokerOption);
+        options.device = parser.value(deviceOption);
+        options.prefix = parser.value(prefixOption);
+        options.user = parser.value(userOption);
+        options.password = parser.value(passwordOption);
+        options.caFile = parser.value(caFileOption);
+        options.certFile = parser.value(certOption);
+        options.keyFile = parser.value(keyOption);
+        options.clientId = parser.value(clientIdOption);
+        options.keepAlive = parser.value(keepAliveOption).toInt();
+        options.timeoutMs = parser.value(timeoutOption).toInt();
+        options.count = parser.value(countOption).toInt();
+        options.simulate = parser.isSet(simulateOption);
+        options.refused = parser.values(refuseOption);
+        if (options.broker.isEmpty()) {
+            printError(name + QStringLiteral(" needs --broker URL. See ") + programName
+                + QLatin1Char(' ') + name + QStringLiteral(" --help."));
+            return finish(ExitFailure);
+        }
+        if (name == QLatin1String("publish")) {
+            if (options.device.isEmpty()) {
+                printError(QStringLiteral("publish needs --device NAME. See --help."));
+                return finish(ExitFailure);
+            }
+            return finish(runPublish(options, measurements, positionals));
+        }
+        if (positionals.isEmpty() || (name == QLatin1String("write") && positionals.size() != 3)) {
+            printError(name == QLatin1String("write")
+                    ? QStringLiteral("write needs DEVICE POINT VALUE. See --help.")
+                    : QStringLiteral("watch needs a DEVICE. See --help."));
+            return finish(ExitFailure);
+        }
+        options.device = positionals.takeFirst();
+        if (name == QLatin1String("watch"))
+            return finish(runWatch(options, positionals));
+        return finish(runWrite(options, positionals.at(0), positionals.at(1)));
+    }
+#endif
     if (name == QLatin1String("json")) {
         return finish(runJson(measurements, positionals));
     }
