@@ -54,7 +54,7 @@ class MqttConnectionPrivate
 public:
     struct Event
     {
-        enum Kind { Connected, Disconnected, Message, Published, Error } kind;
+        enum Kind { StateChanged, Connected, Disconnected, Message, Published, Error } kind;
         MqttMessage message;
         int id = 0;
         int code = 0;
@@ -68,7 +68,10 @@ public:
         misc.setInterval(1000);
         QObject::connect(&misc, &QTimer::timeout, q, [this] { onMiscTimer(); });
         retry.setSingleShot(true);
-        QObject::connect(&retry, &QTimer::timeout, q, [this] { attempt(); });
+        QObject::connect(&retry, &QTimer::timeout, q, [this] {
+            attempt();
+            dispatch();
+        });
     }
 
     ~MqttConnectionPrivate()
@@ -227,6 +230,9 @@ void MqttConnectionPrivate::connectionLost(const QString& reason)
 {
     const bool wasConnected = state == MqttConnection::Connected;
     error = reason;
+    // libmosquitto would send what it still queues (a write request the panel has given up
+    // on, say) after reconnecting: the next attempt starts with a fresh client instead.
+    settingsChanged = true;
     if (wasConnected || !opened)
         events.append({ Event::Disconnected, {}, 0, 0, reason });
     else
@@ -239,8 +245,7 @@ void MqttConnectionPrivate::setState(MqttConnection::State newState)
     if (state == newState)
         return;
     state = newState;
-    QPointer<MqttConnection> guard(q);
-    Q_EMIT q->stateChanged(newState);
+    events.append({ Event::StateChanged, {}, 0, int(newState), {} });
 }
 
 void MqttConnectionPrivate::createNotifiers()
@@ -324,6 +329,9 @@ void MqttConnectionPrivate::dispatch()
     while (guard && !events.isEmpty()) {
         const Event event = events.takeFirst();
         switch (event.kind) {
+        case Event::StateChanged:
+            Q_EMIT q->stateChanged(MqttConnection::State(event.code));
+            break;
         case Event::Connected:
             Q_EMIT q->connected();
             break;

@@ -88,7 +88,8 @@ const char generalHelp[]
 #ifdef KIVO_TOOL_REMOTE
       "  publish [DICTIONARY...] share the points on an MQTT broker as a device\n"
       "  watch DEVICE [POINT...] print every change of a remote device's points\n"
-      "  write DEVICE POINT VALUE  write to a remote device's point, print its answer\n"
+      "  write DEVICE POINT VALUE\n"
+      "                          write to a remote device's point and print its answer\n"
 #endif
       "'kivo-dpoints COMMAND --help' describes one command. Without a dictionary, the\n"
       "bundled sample dictionary is used.\n";
@@ -98,16 +99,21 @@ const char optionsHelp[]
       "Options:\n"
       "  -m, --measurements FILE  the measurement file (units and conversions); without it,\n"
       "                           the bundled one\n"
-#ifdef KIVO_TOOL_REMOTE
-      "  --broker URL             (publish, watch, write) mqtt://HOST[:PORT], mqtts://HOST[:PORT]\n"
-      "                           or the path of the broker's local socket\n"
-      "  --user NAME, --password TEXT  credentials (the password also from KIVO_MQTT_PASSWORD)\n"
-      "  --ca-file FILE, --cert FILE, --key FILE  TLS: the broker's CA, the client's own\n"
-      "  --prefix TEXT            first topic level (default kivo)\n"
-      "  --client-id TEXT, --keepalive SECONDS\n"
-#endif
       "  -h, --help               this help\n"
       "  -v, --version            the version\n";
+
+#ifdef KIVO_TOOL_REMOTE
+const char remoteOptionsHelp[]
+    = "  --broker URL             (publish, watch, write) mqtt://HOST[:PORT],\n"
+      "                           mqtts://HOST[:PORT] or the path of the broker's local socket\n"
+      "  --user NAME              the user name on the broker\n"
+      "  --password TEXT          its password (or the environment variable KIVO_MQTT_PASSWORD)\n"
+      "  --ca-file FILE           TLS: the certificate authorities of the broker (PEM)\n"
+      "  --cert FILE, --key FILE  TLS: the client's own certificate and key (PEM)\n"
+      "  --prefix TEXT            the first topic level (default kivo)\n"
+      "  --client-id TEXT         the MQTT client identifier (default: a unique one)\n"
+      "  --keepalive SECONDS      the keep-alive interval (default 30)\n";
+#endif
 
 const CommandHelp commandHelps[] = {
     { "show", "show [options] [DICTIONARY...]",
@@ -181,6 +187,12 @@ void printHelp(const CommandHelp* command)
         out() << usageLine(generalUsage) << QString::fromUtf8(generalHelp);
     }
     out() << QString::fromUtf8(optionsHelp);
+#ifdef KIVO_TOOL_REMOTE
+    const bool remote = !command || !qstrcmp(command->name, "publish")
+        || !qstrcmp(command->name, "watch") || !qstrcmp(command->name, "write");
+    if (remote)
+        out() << QString::fromUtf8(remoteOptionsHelp);
+#endif
 }
 
 // A first argument that is no command but could be a file is a dictionary for "show".
@@ -285,8 +297,7 @@ int main(int argc, char* argv[])
         options.simulate = parser.isSet(simulateOption);
         options.refused = parser.values(refuseOption);
         if (options.broker.isEmpty()) {
-            printError(name + QStringLiteral(" needs --broker URL. See ") + programName
-                + QLatin1Char(' ') + name + QStringLiteral(" --help."));
+            printError(name + QStringLiteral(" needs --broker URL. See --help."));
             return finish(ExitFailure);
         }
         if (name == QLatin1String("publish")) {
