@@ -1,5 +1,6 @@
 #include <kivo/remote/DPointPublisher.h>
 
+#include "remote/HomeAssistantDiscovery_p.h"
 #include "remote/RemotePayload_p.h"
 
 #include <kivo/core/StatBase.h>
@@ -18,6 +19,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace kivo {
@@ -76,6 +78,7 @@ public:
     QString device;
     QString prefix { QStringLiteral("kivo") };
     QString base;
+    QString discoveryPrefix;
     QByteArray units;
     QMap<QString, QByteArray> dictionaries;
     bool started = false;
@@ -138,6 +141,13 @@ void DPointPublisherPrivate::onConnected()
     for (auto it = points.constBegin(); it != points.constEnd(); ++it) {
         it.key()->getCurrentValue();
         publishValue(it.key());
+    }
+    if (!discoveryPrefix.isEmpty()) {
+        QList<DPointObject*> published = points.keys();
+        std::sort(published.begin(), published.end(),
+            [](DPointObject* a, DPointObject* b) { return a->objectName() < b->objectName(); });
+        connection->publish(HomeAssistantDiscovery::configTopic(discoveryPrefix, prefix, device),
+            HomeAssistantDiscovery::config(base, prefix, device, published), 1, true);
     }
     connection->publish(base + QStringLiteral("$state"), QByteArrayLiteral("online"), 1, true);
 }
@@ -334,6 +344,16 @@ void DPointPublisher::addDictionaryFile(const QString& name, const QByteArray& c
     d->dictionaries.insert(name, contents);
 }
 
+void DPointPublisher::setHomeAssistantDiscovery(const QString& discoveryPrefix)
+{
+    d->discoveryPrefix = discoveryPrefix;
+}
+
+QString DPointPublisher::homeAssistantDiscovery() const
+{
+    return d->discoveryPrefix;
+}
+
 bool DPointPublisher::start()
 {
     if (d->started)
@@ -389,6 +409,10 @@ void DPointPublisher::stop(bool clearRetained)
                     topic(QStringLiteral("$dict/") + it.key()), QByteArray(), 1, true);
             for (auto it = d->points.constBegin(); it != d->points.constEnd(); ++it)
                 d->connection->publish(it.value()->topic, QByteArray(), 1, true);
+            if (!d->discoveryPrefix.isEmpty())
+                d->connection->publish(
+                    HomeAssistantDiscovery::configTopic(d->discoveryPrefix, d->prefix, d->device),
+                    QByteArray(), 1, true);
         }
         d->connection->publish(
             topic(QStringLiteral("$state")), QByteArrayLiteral("offline"), 1, true);

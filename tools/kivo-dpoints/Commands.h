@@ -33,6 +33,8 @@ struct RemoteOptions
     int keepAlive = 0;
     int timeoutMs = 0;
     int count = 0;
+    QString homeAssistant; ///< discovery prefix; empty: no discovery
+    bool clearRetained = false;
     bool simulate = false;
     QStringList refused;
 };

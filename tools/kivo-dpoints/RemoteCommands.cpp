@@ -211,6 +211,7 @@ int runPublish(const RemoteOptions& options, const QString& measurementsPath,
     DPointPublisher publisher(&connection, &provider, options.device);
     if (!options.prefix.isEmpty())
         publisher.setPrefix(options.prefix);
+    publisher.setHomeAssistantDiscovery(options.homeAssistant);
     QObject::connect(&publisher, &DPointPublisher::warning,
         [](const QString& text) { printError(QStringLiteral("warning: ") + text); });
 
@@ -247,7 +248,7 @@ int runPublish(const RemoteOptions& options, const QString& measurementsPath,
     if (!publisher.start())
         return ExitFailure;
     QCoreApplication::exec();
-    publisher.stop();
+    publisher.stop(options.clearRetained);
     out() << "offline\n";
     return ExitOk;
 }

@@ -36,7 +36,10 @@ QStringList separatePositionals(const QStringList& arguments)
         }
         if (argument.size() > 1 && argument.startsWith(QLatin1Char('-'))
             && !looksLikeNumber(argument)) {
-            options.append(argument);
+            // An option whose value is optional: alone, it takes its default.
+            options.append(argument == QLatin1String("--homeassistant")
+                    ? QStringLiteral("--homeassistant=homeassistant")
+                    : argument);
             static const QStringList withValue { QStringLiteral("-m"),
                 QStringLiteral("--measurements"), QStringLiteral("--broker"),
                 QStringLiteral("--device"), QStringLiteral("--prefix"), QStringLiteral("--user"),
@@ -147,6 +150,9 @@ const CommandHelp commandHelps[] = {
         "PREFIX/NAME/ until interrupted, then says \"offline\". With --simulate it also plays\n"
         "the device: measurements move within their limits, writes are confirmed after 0.3 s,\n"
         "and refused (code E42) for each point named with --refuse POINT.\n"
+        "--homeassistant[=PREFIX] also publishes Home Assistant MQTT discovery for the points\n"
+        "(PREFIX default homeassistant); --clear-retained removes everything retained (files,\n"
+        "values, discovery) when it stops.\n"
         "Exit status: 0 stopped, 2 a file cannot be loaded or the options are wrong.\n" },
     { "watch", "watch --broker URL [options] DEVICE [POINT...]",
         "Prints \"NAME: TEXT\" for the value of each named point of DEVICE (every point without\n"
@@ -242,6 +248,12 @@ int main(int argc, char* argv[])
     const QCommandLineOption countOption = valueOption("count");
     const QCommandLineOption simulateOption(QStringLiteral("simulate"));
     parser.addOption(simulateOption);
+    const QCommandLineOption clearOption(QStringLiteral("clear-retained"));
+    parser.addOption(clearOption);
+    // --homeassistant alone takes Home Assistant's default discovery prefix.
+    const QCommandLineOption homeAssistantOption(
+        QStringLiteral("homeassistant"), QString(), QStringLiteral("PREFIX"));
+    parser.addOption(homeAssistantOption);
 #endif
 
     const QStringList arguments = separatePositionals(QCoreApplication::arguments());
@@ -295,6 +307,12 @@ int main(int argc, char* argv[])
         options.timeoutMs = parser.value(timeoutOption).toInt();
         options.count = parser.value(countOption).toInt();
         options.simulate = parser.isSet(simulateOption);
+        options.clearRetained = parser.isSet(clearOption);
+        if (parser.isSet(homeAssistantOption)) {
+            options.homeAssistant = parser.value(homeAssistantOption);
+            if (options.homeAssistant.isEmpty())
+                options.homeAssistant = QStringLiteral("homeassistant");
+        }
         options.refused = parser.values(refuseOption);
         if (options.broker.isEmpty()) {
             printError(name + QStringLiteral(" needs --broker URL. See --help."));

@@ -46,6 +46,15 @@ public:
     /// The bytes published as "$dict/<name>": the file a provider's dictionary was loaded from.
     void addDictionaryFile(const QString& name, const QByteArray& contents);
 
+    /// Publishes Home Assistant MQTT device discovery under discoveryPrefix (Home Assistant's
+    /// default is "homeassistant"; empty, the default, publishes none): one retained
+    /// configuration "<discoveryPrefix>/device/<prefix>_<device>/config" with a component per
+    /// point (sensor, number, select, text or binary sensor by type and access) that reads the
+    /// value payloads and writes by display text. Takes effect at start().
+    void setHomeAssistantDiscovery(const QString& discoveryPrefix);
+    /// The discovery prefix; empty when no discovery is published.
+    QString homeAssistantDiscovery() const;
+
     /// Sets the connection's will ("offline" on "$state"), opens it when it is not, and from
     /// then on, at every connection: publishes the files, every point of the provider that has
     /// a value (points registered later are published at the next connection), "online", and
@@ -53,7 +62,8 @@ public:
     /// be opened (the reason goes to warning).
     bool start();
     /// Publishes "offline", stops taking requests and closes the connection in order. With
-    /// clearRetained, removes the retained files and values from the broker first.
+    /// clearRetained, removes the retained files, values and Home Assistant discovery from the
+    /// broker first.
     void stop(bool clearRetained = false);
     /// Whether start() succeeded and stop() has not been called since.
     bool isStarted() const;
