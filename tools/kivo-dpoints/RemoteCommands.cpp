@@ -379,8 +379,7 @@ int runWrite(const RemoteOptions& options, const QString& pointName, const QStri
             out() << '\n';
             static const QStringList noAnswer { QStringLiteral("TIMEOUT"),
                 QStringLiteral("OFFLINE"), QStringLiteral("DISCONNECTED"),
-                QStringLiteral("NO_DEVICE"), QStringLiteral("BAD_ANSWER"),
-                QStringLiteral("BROKER") };
+                QStringLiteral("NO_DEVICE"), QStringLiteral("BAD_ANSWER") };
             finish(noAnswer.contains(code) ? ExitFailure : ExitWarnings);
         });
         point->setUpdatePending(raw, false);
