@@ -189,6 +189,25 @@ private:
     QTimer m_timer;
 };
 
+// The panel side of watch and write: a connection and a mirror filling a provider.
+struct MirrorSession
+{
+    explicit MirrorSession(const RemoteOptions& options)
+        : mirror(&connection, &provider, options.device)
+    {
+        if (!options.prefix.isEmpty())
+            mirror.setPrefix(options.prefix);
+        QObject::connect(&mirror, &DPointMirror::warning,
+            [](const QString& text) { printError(QStringLiteral("warning: ") + text); });
+        configured = validDevice(options.device) && configure(&connection, options);
+    }
+
+    MqttConnection connection;
+    DPointProvider provider;
+    DPointMirror mirror;
+    bool configured = false;
+};
+
 } // namespace
 
 int runPublish(const RemoteOptions& options, const QString& measurementsPath,
@@ -255,17 +274,11 @@ int runPublish(const RemoteOptions& options, const QString& measurementsPath,
 
 int runWatch(const RemoteOptions& options, const QStringList& pointNames)
 {
-    if (!validDevice(options.device))
+    MirrorSession session(options);
+    if (!session.configured)
         return ExitFailure;
-    MqttConnection connection;
-    if (!configure(&connection, options))
-        return ExitFailure;
-    DPointProvider provider;
-    DPointMirror mirror(&connection, &provider, options.device);
-    if (!options.prefix.isEmpty())
-        mirror.setPrefix(options.prefix);
-    QObject::connect(&mirror, &DPointMirror::warning,
-        [](const QString& text) { printError(QStringLiteral("warning: ") + text); });
+    DPointProvider& provider = session.provider;
+    DPointMirror& mirror = session.mirror;
     QObject::connect(&mirror, &DPointMirror::deviceOnlineChanged, [&options](bool online) {
         printError(options.device
             + (online ? QStringLiteral(" is online") : QStringLiteral(" is offline")));
@@ -324,19 +337,14 @@ int runWatch(const RemoteOptions& options, const QStringList& pointNames)
 
 int runWrite(const RemoteOptions& options, const QString& pointName, const QString& value)
 {
-    if (!validDevice(options.device))
+    MirrorSession session(options);
+    if (!session.configured)
         return ExitFailure;
-    MqttConnection connection;
-    if (!configure(&connection, options))
-        return ExitFailure;
-    DPointProvider provider;
-    DPointMirror mirror(&connection, &provider, options.device);
-    if (!options.prefix.isEmpty())
-        mirror.setPrefix(options.prefix);
+    DPointProvider& provider = session.provider;
+    DPointMirror& mirror = session.mirror;
+    MqttConnection& connection = session.connection;
     if (options.timeoutMs > 0)
         mirror.setWriteTimeout(options.timeoutMs);
-    QObject::connect(&mirror, &DPointMirror::warning,
-        [](const QString& text) { printError(QStringLiteral("warning: ") + text); });
 
     int status = ExitFailure;
     DPointObject* point = nullptr;
