@@ -500,6 +500,29 @@ private Q_SLOTS:
         QCOMPARE(why.isEmpty() ? DPointDisplay::checkLimits(def, raw) : why, row[4]);
     }
 
+    void displaySystemSwitch_data() { addRows("systems.txt", 1); }
+
+    // A live switch from msys.us to msys.si and back: the same definitions show, limit, render
+    // and read input in the units of the system of the moment.
+    void displaySystemSwitch()
+    {
+        QFETCH(QStringList, row);
+        const DPointDef* def = m_dict->getDPointDefByName(row[1]);
+        QVERIFY(def && def->m_registry == m_registry.get());
+        const QVariant raw = value(row[2]);
+        QSignalSpy changes(m_registry.get(), &MeasurementRegistry::displaySystemIdChanged);
+        for (const char* system : { "msys.us", "msys.si", "msys.us" }) {
+            m_registry->setDisplaySystemId(system);
+            const QStringList expected = row.mid(qstrcmp(system, "msys.si") ? 3 : 8, 5);
+            QCOMPARE(DPointDisplay::displayText(def, raw), expected[0]);
+            QCOMPARE(DPointDisplay::limitsText(def), expected[1]);
+            const auto* real = qobject_cast<const DPTypeReal*>(def->m_type);
+            QCOMPARE(real ? real->toJson(m_registry.get()) : def->getTypeJson(), expected[2]);
+            QCOMPARE(text(DPointDisplay::rawValue(def, value(expected[3]))), expected[4]);
+        }
+        QCOMPARE(changes.count(), 2);
+    }
+
     // Limits of 0 and 0 are how an entry without limits loads: every value passes.
     void numberWithoutLimits()
     {
