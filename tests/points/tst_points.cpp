@@ -315,6 +315,27 @@ private Q_SLOTS:
         QVERIFY(!a && !b);
     }
 
+    // One call files a dictionary and a live point for each of its definitions.
+    void pointsForDictionary()
+    {
+        DPointProvider provider;
+        QVERIFY(provider.addPointsForDict(nullptr).isEmpty());
+        QTest::ignoreMessage(
+            QtDebugMsg, "Duplicate point name detected.  Point overwritten:  \"pumpmode\"");
+        QPointer<DPointObject> earlier = named("PumpMode");
+        provider.addPoint(earlier);
+        const QList<DPointObject*> points = provider.addPointsForDict(m_dict.get());
+        QCOMPARE(provider.getDictByName("BOILER"), m_dict.get());
+        const QList<DPointDef*> defs = m_dict->getAllDefs();
+        QCOMPARE(points.size(), defs.size());
+        for (int i = 0; i < points.size(); ++i) {
+            QCOMPARE(points[i]->getDPointDef(), defs[i]);
+            QCOMPARE(provider.getDPointByName(defs[i]->objectName()), points[i]);
+            QCOMPARE(points[i]->parent(), &provider);
+        }
+        QVERIFY(earlier); // replaced as a namesake, still owned by the provider
+    }
+
     void connectStatus()
     {
         DPointProvider provider;

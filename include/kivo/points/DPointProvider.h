@@ -36,6 +36,10 @@ public:
     void addDict(DPointDictionary* dict);
     /// Unregisters the dictionary registered under name (any case); returns 1, or 0 when none was.
     int removeDict(QString const& name);
+    /// Registers dict (as addDict) and, for each of its definitions, a new point named after the
+    /// definition and assigned it (as addPoint, replacing namesakes); returns the new points in
+    /// the dictionary's name order, empty for a null dict.
+    QList<DPointObject*> addPointsForDict(DPointDictionary* dict);
     /// The point registered under name (any case); null when there is none.
     DPointObject* getDPointByName(QString const& name);
     /// The dictionary registered under name (any case); null when there is none.
