@@ -14,6 +14,7 @@ namespace {
 
 const QString measurementsShort = QStringLiteral("m");
 const QString measurementsLong = QStringLiteral("measurements");
+const QString displaySystemLong = QStringLiteral("display-system");
 
 bool looksLikeNumber(const QString& argument)
 {
@@ -38,7 +39,8 @@ QStringList separatePositionals(const QStringList& arguments)
             && !looksLikeNumber(argument)) {
             options.append(argument);
             const bool takesValue = argument == QLatin1Char('-') + measurementsShort
-                || argument == QLatin1String("--") + measurementsLong;
+                || argument == QLatin1String("--") + measurementsLong
+                || argument == QLatin1String("--") + displaySystemLong;
             if (takesValue && i + 1 < arguments.size()) {
                 options.append(arguments.at(++i));
             }
@@ -60,13 +62,18 @@ int finish(int status)
     return status;
 }
 
-// One command: its usage after the program name and its help text.
+// One command: its usage after the program name, its help text and the options only it takes.
 struct CommandHelp
 {
     const char* name;
     const char* usage;
     const char* text;
+    const char* options = nullptr;
 };
+
+const char displaySystemHelp[]
+    = "  --display-system ID      the display system (an MSystemDef id such as msys.si);\n"
+      "                           without it, msys.us\n";
 
 const char generalUsage[] = "[options] [command] [arguments...]";
 
@@ -96,7 +103,9 @@ const CommandHelp commandHelps[] = {
         "resolution and units label (integer points in display units, as their JSON gives\n"
         "them), and notes (labels, event settings, epoch keyword); then a summary line.\n"
         "Without a dictionary, the bundled sample dictionary is shown.\n"
-        "Exit status: 0 shown, 2 a file cannot be loaded.\n" },
+        "Exit status: 0 shown, 1 the display system is not declared in the measurement file,\n"
+        "2 a file cannot be loaded.\n",
+        displaySystemHelp },
     { "json", "json [options] [DICTIONARY...]",
         "Prints one JSON array: per dictionary its name and the JSON text of every definition,\n"
         "in name order, as the library gives it. A definition text that is not valid JSON (a\n"
@@ -112,10 +121,12 @@ const CommandHelp commandHelps[] = {
         "Exit status: 0 clean, 1 warnings, 2 a file cannot be loaded.\n" },
     { "convert", "convert [options] UNIT VALUE...",
         "Prints the display text and label of each raw VALUE of UNIT (a MUnitDef id), converted\n"
-        "into the display system \"msys.us\" at its display resolution.\n"
+        "into the display system (\"msys.us\" unless --display-system names another) at its\n"
+        "display resolution.\n"
         "Exit status: 0 converted, 1 the unit is unknown or has no display conversion (the\n"
-        "values are printed unconverted), 2 a value is not a number or a file cannot be "
-        "loaded.\n" },
+        "values are printed unconverted) or the display system is not declared, 2 a value is\n"
+        "not a number or a file cannot be loaded.\n",
+        displaySystemHelp },
 };
 
 const CommandHelp* findCommand(const QString& name)
@@ -143,6 +154,9 @@ void printHelp(const CommandHelp* command)
         out() << usageLine(generalUsage) << QString::fromUtf8(generalHelp);
     }
     out() << QString::fromUtf8(optionsHelp);
+    if (command && command->options) {
+        out() << QString::fromUtf8(command->options);
+    }
 }
 
 // A first argument that is no command but could be a file is a dictionary for "show".
@@ -171,6 +185,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption measurementsOption(
         QStringList { measurementsShort, measurementsLong }, QString(), QStringLiteral("FILE"));
     parser.addOption(measurementsOption);
+    const QCommandLineOption displaySystemOption(
+        displaySystemLong, QString(), QStringLiteral("ID"));
+    parser.addOption(displaySystemOption);
 
     const QStringList arguments = separatePositionals(QCoreApplication::arguments());
     if (!parser.parse(arguments)) {
@@ -203,6 +220,13 @@ int main(int argc, char* argv[])
     }
 
     const QString name = command ? QLatin1String(command->name) : QStringLiteral("show");
+    const QString displaySystem = parser.value(displaySystemOption);
+    if (parser.isSet(displaySystemOption) && name != QLatin1String("show")
+        && name != QLatin1String("convert")) {
+        printError(
+            QStringLiteral("--display-system applies to show and convert only. See --help."));
+        return finish(ExitFailure);
+    }
     if (name == QLatin1String("json")) {
         return finish(runJson(measurements, positionals));
     }
@@ -215,7 +239,7 @@ int main(int argc, char* argv[])
             return finish(ExitFailure);
         }
         const QString unit = positionals.takeFirst();
-        return finish(runConvert(measurements, unit, positionals));
+        return finish(runConvert(measurements, unit, positionals, displaySystem));
     }
-    return finish(runShow(measurements, positionals));
+    return finish(runShow(measurements, positionals, displaySystem));
 }
