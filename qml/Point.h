@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <qqml.h>
 
 #include <memory>
 
@@ -26,6 +27,7 @@ class DPointTableModel;
 class Point : public QObject, public QQmlParserStatus
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_INTERFACES(QQmlParserStatus)
     Q_PROPERTY(QObject* provider READ provider WRITE setProvider NOTIFY providerChanged)
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)

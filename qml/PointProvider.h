@@ -6,6 +6,7 @@
 #include <QQmlParserStatus>
 #include <QString>
 #include <QUrl>
+#include <qqml.h>
 
 #include <memory>
 #include <vector>
@@ -21,6 +22,7 @@ class MeasurementRegistry;
 class PointProvider : public kivo::DPointProvider, public QQmlParserStatus
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_INTERFACES(QQmlParserStatus)
     Q_PROPERTY(QUrl measurementFile READ measurementFile WRITE setMeasurementFile NOTIFY
             measurementFileChanged)
