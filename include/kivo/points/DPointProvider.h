@@ -15,7 +15,8 @@ class DPointObject;
 /// Registry of an application's live points and point dictionaries, keyed by lower-cased name,
 /// and holder of the connection state. Owns every point ever registered (as QObject children);
 /// does not own the dictionaries. Subclasses start data acquisition in start().
-class KIVODPOINTS_EXPORT DPointProvider : public Namespaceable
+// The base is named in full: Qt 6's QML type registrar resolves it by the name written here.
+class KIVODPOINTS_EXPORT DPointProvider : public kivo::Namespaceable
 {
     Q_OBJECT
 public:
