@@ -23,11 +23,10 @@ class DPointObject;
 /// A point's valueChanged, updatePending and updateCompleted emit dataChanged for its whole row
 /// in the model's thread (queued when the point reports from another thread); a change of the
 /// display system of a definition's registry emits it for the value, units and limits columns
-/// of the rows using that registry. A destroyed
-/// point's row is removed at once when the point dies in the model's thread, on the model's next
-/// event-loop pass otherwise; meanwhile a QPointer guard makes the row read invalid and refuse
-/// edits, so the dead point is never used. A point must not be deleted while the model's thread
-/// is reading it.
+/// of the rows using that registry. A destroyed point's row is removed at once when the point
+/// dies in the model's thread, on the model's next event-loop pass otherwise; meanwhile a
+/// QPointer guard makes the row read invalid and refuse edits, so the dead point is never used.
+/// A point must not be deleted while the model's thread is reading it.
 class KIVODPOINTS_EXPORT DPointTableModel : public QAbstractTableModel
 {
     Q_OBJECT
