@@ -2,7 +2,7 @@
 // folder (samples), the README's QML snippet (readmeQml) and a device (device): a C++
 // application's own kivo::DPointProvider (device.provider) holding the sample points, and the
 // names of the points it has been asked to report (device.reporting), which shows the
-// demand-driven reporting.
+// demand-driven reporting; device.setDisplaySystem switches its registry's display system.
 
 #include <kivo/kivodpoints.h>
 
@@ -46,6 +46,7 @@ public:
     {
         m_provider.getDPointByName(name)->setCurrentValue(value);
     }
+    Q_INVOKABLE void setDisplaySystem(const QString& id) { m_registry->setDisplaySystemId(id); }
 
 public Q_SLOTS:
     void qmlEngineAvailable(QQmlEngine* engine)
