@@ -3,6 +3,7 @@
 #include "PointProvider.h"
 
 #include <kivo/dictionary/DPointDef.h>
+#include <kivo/measurement/MeasurementRegistry.h>
 #include <kivo/models/DPointTableModel.h>
 #include <kivo/points/DPointDisplay.h>
 #include <kivo/points/DPointObject.h>
@@ -12,6 +13,8 @@
 #include <kivo/types/DPTypeReal.h>
 
 #include <QMetaMethod>
+#include <QQmlInfo>
+#include <QVector>
 
 #include <algorithm>
 #include <cmath>
@@ -38,6 +41,44 @@ QVariant displayLimit(const kivo::DPointDef* def, bool upper)
     const bool integer = qobject_cast<const kivo::DPTypeNumber*>(type) != nullptr;
     const double raw = upper ? max : min;
     return kivo::DPointDisplay::displayValue(def, integer ? QVariant(int(raw)) : QVariant(raw));
+}
+
+// Edits (insertions, deletions, substitutions) that turn a into b, letter case ignored.
+int editDistance(const QString& a, const QString& b)
+{
+    const QString from = a.toCaseFolded();
+    const QString to = b.toCaseFolded();
+    QVector<int> row(to.size() + 1);
+    for (int j = 0; j <= to.size(); ++j)
+        row[j] = j;
+    for (int i = 1; i <= from.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = i;
+        for (int j = 1; j <= to.size(); ++j) {
+            const int substituted = diagonal + (from.at(i - 1) == to.at(j - 1) ? 0 : 1);
+            diagonal = row[j];
+            row[j] = std::min({ row[j] + 1, row[j - 1] + 1, substituted });
+        }
+    }
+    return row[to.size()];
+}
+
+// The name of provider's point nearest to name, the first in the device's order of those
+// equally near; empty when it has no points.
+QString nearestName(kivo::DPointProvider* provider, const QString& name)
+{
+    QString nearest;
+    int best = -1;
+    for (const kivo::DPointObject* point : PointProvider::pointsOf(provider)) {
+        const kivo::DPointDef* def = point->getDPointDef();
+        const QString candidate = def ? def->objectName() : point->objectName();
+        const int distance = editDistance(name, candidate);
+        if (best < 0 || distance < best) {
+            best = distance;
+            nearest = candidate;
+        }
+    }
+    return nearest;
 }
 
 } // namespace
@@ -72,10 +113,19 @@ void Point::resolve()
     auto* provider = qobject_cast<kivo::DPointProvider*>(m_provider);
     kivo::DPointObject* point
         = provider && !m_name.isEmpty() ? provider->getDPointByName(m_name) : nullptr;
-    if (point == m_point)
+    if (point == m_point) {
+        warnIfUnknown();
         return;
+    }
     m_point = point;
     m_follower.reset();
+    disconnect(m_unitsConnection);
+    const kivo::DPointDef* def = definition();
+    if (def && def->m_registry) {
+        m_unitsConnection
+            = connect(def->m_registry, &kivo::MeasurementRegistry::displaySystemIdChanged, this,
+                &Point::onDisplaySystemChanged);
+    }
     if (m_following)
         follow();
     if (!m_error.isEmpty()) {
@@ -83,6 +133,41 @@ void Point::resolve()
         Q_EMIT errorChanged();
     }
     Q_EMIT definitionChanged();
+    Q_EMIT displayUnitsChanged();
+    refresh();
+    warnIfUnknown();
+}
+
+void Point::componentComplete()
+{
+    m_complete = true;
+    warnIfUnknown();
+}
+
+void Point::warnIfUnknown()
+{
+    auto* provider = qobject_cast<kivo::DPointProvider*>(m_provider);
+    if (m_point || !m_complete || !provider || m_name.isEmpty()) {
+        m_warnedName.clear();
+        return;
+    }
+    // A PointProvider that has not loaded (or could not) has no names to compare with.
+    const auto* loading = qobject_cast<const PointProvider*>(provider);
+    if ((loading && loading->status() != PointProvider::Ready)
+        || m_name.compare(m_warnedName, Qt::CaseInsensitive) == 0)
+        return;
+    // Without points (none loaded yet, or all dropped) there is nothing to be near.
+    const QString nearest = nearestName(provider, m_name);
+    if (nearest.isEmpty())
+        return;
+    m_warnedName = m_name;
+    qmlWarning(this) << tr("No point named \"%1\" in the provider; the nearest name is \"%2\"")
+                            .arg(m_name, nearest);
+}
+
+void Point::onDisplaySystemChanged()
+{
+    Q_EMIT displayUnitsChanged();
     refresh();
 }
 
@@ -170,6 +255,12 @@ bool Point::isValid() const
     return !m_point.isNull();
 }
 
+QString Point::externalName() const
+{
+    const kivo::DPointDef* def = definition();
+    return def ? def->m_externalName : QString();
+}
+
 QVariant Point::value() const
 {
     return m_point ? m_point->getCurrentValue() : QVariant();
@@ -200,6 +291,11 @@ QVariant Point::minimum() const
 QVariant Point::maximum() const
 {
     return displayLimit(definition(), true);
+}
+
+QString Point::limitsText() const
+{
+    return kivo::DPointDisplay::limitsText(definition());
 }
 
 QStringList Point::labels() const

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QMetaObject>
 #include <QObject>
 #include <QPointer>
+#include <QQmlParserStatus>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <qqml.h>
 
 #include <memory>
 
@@ -18,18 +21,25 @@ class DPointTableModel;
 /// binding value, displayText or displayValue reads the point, which switches on its change
 /// reporting; until something listens the wrapper does not follow the point at all. Writes go
 /// through a one-row kivo::DPointTableModel, whose write cycle and write states it shows.
-class Point : public QObject
+///
+/// Once the component is complete, a name that none of the provider's points has is reported
+/// on the QML console, once, with the nearest name it has.
+class Point : public QObject, public QQmlParserStatus
 {
     Q_OBJECT
+    QML_ELEMENT
+    Q_INTERFACES(QQmlParserStatus)
     Q_PROPERTY(QObject* provider READ provider WRITE setProvider NOTIFY providerChanged)
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY nameChanged)
     Q_PROPERTY(bool valid READ isValid NOTIFY definitionChanged)
+    Q_PROPERTY(QString externalName READ externalName NOTIFY definitionChanged)
     Q_PROPERTY(QVariant value READ value NOTIFY valueChanged)
     Q_PROPERTY(QString displayText READ displayText NOTIFY displayTextChanged)
     Q_PROPERTY(QVariant displayValue READ displayValue NOTIFY displayValueChanged)
-    Q_PROPERTY(QString units READ units NOTIFY definitionChanged)
-    Q_PROPERTY(QVariant minimum READ minimum NOTIFY definitionChanged)
-    Q_PROPERTY(QVariant maximum READ maximum NOTIFY definitionChanged)
+    Q_PROPERTY(QString units READ units NOTIFY displayUnitsChanged)
+    Q_PROPERTY(QVariant minimum READ minimum NOTIFY displayUnitsChanged)
+    Q_PROPERTY(QVariant maximum READ maximum NOTIFY displayUnitsChanged)
+    Q_PROPERTY(QString limitsText READ limitsText NOTIFY displayUnitsChanged)
     Q_PROPERTY(QStringList labels READ labels NOTIFY definitionChanged)
     Q_PROPERTY(bool writable READ isWritable NOTIFY definitionChanged)
     Q_PROPERTY(bool available READ isAvailable NOTIFY availableChanged)
@@ -51,12 +61,15 @@ public:
     void setName(const QString& name);
 
     bool isValid() const;
+    QString externalName() const;
     QVariant value() const;
     QString displayText() const;
     QVariant displayValue() const;
     QString units() const;
     QVariant minimum() const;
     QVariant maximum() const;
+    /// The limits in display units as kivo::DPointDisplay::limitsText gives them.
+    QString limitsText() const;
     QStringList labels() const;
     bool isWritable() const;
     bool isAvailable() const;
@@ -67,6 +80,9 @@ public:
     /// Requests a write of displayValue (a number in display units, a label, or text as
     /// displayText shows it); false, with the reason in error, when it is refused.
     Q_INVOKABLE bool write(const QVariant& displayValue);
+
+    void classBegin() override { }
+    void componentComplete() override;
 
 Q_SIGNALS:
     void providerChanged();
@@ -79,6 +95,9 @@ Q_SIGNALS:
     void writeStateChanged();
     void statusTextChanged();
     void errorChanged();
+    /// units, minimum, maximum or limitsText may show other figures: another definition, or
+    /// another display system.
+    void displayUnitsChanged();
 
 protected:
     void connectNotify(const QMetaMethod& signal) override;
@@ -99,6 +118,8 @@ private:
     };
 
     void follow();
+    void warnIfUnknown();
+    void onDisplaySystemChanged();
     Shown shown() const;
     const kivo::DPointDef* definition() const;
 
@@ -110,6 +131,9 @@ private:
     bool m_reading = false; // value, displayText or displayValue is listened to
     bool m_following = false; // a property that changes with the point is listened to
     bool m_startQueued = false;
+    bool m_complete = false;
+    QString m_warnedName; // the unknown name last reported, so that it is reported once
+    QMetaObject::Connection m_unitsConnection; // the definition's registry's display system
     Shown m_shown;
     QString m_error;
 };

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 #include <QVector>
+#include <qqml.h>
 
 namespace kivo {
 class DPointTableModel;
@@ -16,6 +17,7 @@ class DPointTableModel;
 class PointModel : public QAbstractListModel
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(QObject* provider READ provider WRITE setProvider NOTIFY providerChanged)
     Q_PROPERTY(QString worksheet READ worksheet WRITE setWorksheet NOTIFY worksheetChanged)
     Q_PROPERTY(int count READ count NOTIFY countChanged)

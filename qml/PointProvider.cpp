@@ -49,6 +49,22 @@ void PointProvider::setDictionaries(const QList<QUrl>& urls)
         reload();
 }
 
+QString PointProvider::displaySystem() const
+{
+    return m_displaySystem.isEmpty() ? kivo::MeasurementRegistry::displaySystemId : m_displaySystem;
+}
+
+void PointProvider::setDisplaySystem(const QString& id)
+{
+    const QString before = displaySystem();
+    m_displaySystem = id;
+    // The registry tells every Point and PointModel showing its definitions.
+    if (m_registry)
+        m_registry->setDisplaySystemId(id);
+    if (displaySystem() != before)
+        Q_EMIT displaySystemChanged();
+}
+
 void PointProvider::componentComplete()
 {
     m_complete = true;
@@ -87,7 +103,9 @@ void PointProvider::reload()
         const QString path = localPath(m_measurementFile);
         m_registry.reset(
             path.isEmpty() ? nullptr : kivo::MeasurementLoader::loadMeasurementRegistry(path));
-        if (!m_registry)
+        if (m_registry)
+            m_registry->setDisplaySystemId(m_displaySystem);
+        else
             error = tr("Cannot load the measurement file %1").arg(m_measurementFile.toString());
     }
     for (int i = 0; error.isEmpty() && i < m_dictionaries.size(); ++i) {
@@ -104,19 +122,12 @@ void PointProvider::reload()
                 error += QStringLiteral(": ") + loaderError;
             break;
         }
-        addDict(dict.get());
         m_dicts.push_back(std::move(dict));
     }
     if (error.isEmpty()) {
         // One live point per definition; every dictionary is registered, so pointsOf lists them.
-        for (const auto& dict : m_dicts) {
-            for (kivo::DPointDef* def : dict->getAllDefs()) {
-                auto* point = new kivo::DPointObject;
-                point->setObjectName(def->objectName());
-                point->setDPointDef(def);
-                addPoint(point);
-            }
-        }
+        for (const auto& dict : m_dicts)
+            addPointsForDict(dict.get());
         m_points = pointsOf(this);
     } else {
         unload();

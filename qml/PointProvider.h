@@ -6,6 +6,7 @@
 #include <QQmlParserStatus>
 #include <QString>
 #include <QUrl>
+#include <qqml.h>
 
 #include <memory>
 #include <vector>
@@ -21,6 +22,7 @@ class MeasurementRegistry;
 class PointProvider : public kivo::DPointProvider, public QQmlParserStatus
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_INTERFACES(QQmlParserStatus)
     Q_PROPERTY(QUrl measurementFile READ measurementFile WRITE setMeasurementFile NOTIFY
             measurementFileChanged)
@@ -29,6 +31,8 @@ class PointProvider : public kivo::DPointProvider, public QQmlParserStatus
     Q_PROPERTY(Status status READ status NOTIFY statusChanged)
     Q_PROPERTY(QString errorString READ errorString NOTIFY statusChanged)
     Q_PROPERTY(int count READ count NOTIFY pointsChanged)
+    Q_PROPERTY(
+        QString displaySystem READ displaySystem WRITE setDisplaySystem NOTIFY displaySystemChanged)
 
 public:
     enum Status { Null, Ready, Error };
@@ -45,6 +49,10 @@ public:
     QString errorString() const { return m_errorString; }
     /// Number of points loaded.
     int count() const { return int(m_points.size()); }
+    /// The measurement system the points are shown in ("msys.us" unless chosen); kept across
+    /// reloads.
+    QString displaySystem() const;
+    void setDisplaySystem(const QString& id);
 
     /// Sets the current value of the point called name (any case) as the device reports it;
     /// false when there is no such point or the value does not fit its type.
@@ -80,6 +88,7 @@ Q_SIGNALS:
     void statusChanged();
     /// The points were loaded again (or dropped).
     void pointsChanged();
+    void displaySystemChanged();
 
 private:
     void reload();
@@ -89,6 +98,7 @@ private:
 
     QUrl m_measurementFile;
     QList<QUrl> m_dictionaries;
+    QString m_displaySystem;
     Status m_status = Null;
     QString m_errorString;
     bool m_complete = false;

@@ -14,7 +14,6 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
-#include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickView>
 #include <QQuickWindow>
@@ -51,9 +50,11 @@ int main(int argc, char* argv[])
     QQuickView view;
     // Appended: an import path given in the environment comes first.
     view.engine()->addImportPath(QStringLiteral(KIVO_QML_IMPORT_DIR));
-    view.rootContext()->setContextProperty(QStringLiteral("samples"),
-        QUrl::fromLocalFile(QDir(parser.value(samplesOption)).absolutePath() + QLatin1Char('/')));
-    view.rootContext()->setContextProperty(QStringLiteral("scripted"), !screenshot.isEmpty());
+    view.setInitialProperties(
+        { { QStringLiteral("samples"),
+              QUrl::fromLocalFile(
+                  QDir(parser.value(samplesOption)).absolutePath() + QLatin1Char('/')) },
+            { QStringLiteral("scripted"), !screenshot.isEmpty() } });
     view.setResizeMode(QQuickView::SizeRootObjectToView);
     view.setSource(QUrl(QStringLiteral("qrc:/main.qml")));
     if (view.status() != QQuickView::Ready)

@@ -1,19 +1,30 @@
 import QtQuick 2.15
+import QtQml 2.15
 import Kivo.Points 1.0
 
-// A boiler panel on the bundled samples: two large tiles bound to Point objects, a worksheet
-// filter and a list of every point through PointModel. The device is simulated below: a Timer
-// reports measured values, and every write is answered (PumpMode Off is refused).
+// A boiler panel on the bundled samples: two large tiles bound to Point objects, a °C/°F
+// switch, a worksheet filter and a list of every point through PointModel. The device is
+// simulated below: a Timer reports measured values, and every write is answered (PumpMode Off
+// is refused).
 Rectangle {
     id: root
     width: 760
     height: 560
     color: "#f4f5f7"
 
+    // Given by main.cpp: the folder of the samples, and whether the panel plays a script of
+    // its own (for the screenshot).
+    //
+    // Delegates and the answer component below use the panel's ids. Qt 6's qmllint accepts
+    // that only under "pragma ComponentBehavior: Bound", which Qt 5 cannot read, so those
+    // parts are marked "qmllint disable unqualified".
+    required property url samples
+    required property bool scripted
+
     PointProvider {
         id: boiler
-        measurementFile: samples + "measurements.xml"
-        dictionaries: [samples + "boiler.xml"]
+        measurementFile: root.samples + "measurements.xml"
+        dictionaries: [root.samples + "boiler.xml"]
     }
 
     PointModel {
@@ -33,7 +44,7 @@ Rectangle {
     property var deviceValues: ({})
 
     function report(name, raw) {
-        deviceValues[name] = raw;
+        root.deviceValues[name] = raw;
         boiler.report(name, raw);
     }
 
@@ -53,59 +64,62 @@ Rectangle {
                                 LeadLagRole: 1, BoilerTag: "BLR-1", BurnerHours: 12840,
                                 MakeupFlow: 0, HeatOutput: 1204, HeatOutputFiltered: 1204.5 };
                 for (var name in initial)
-                    report(name, initial[name]);
+                    root.report(name, initial[name]);
             }
             var t = tick++;
-            report("SupplyTemp", 780 + Math.round(20 * Math.sin(t / 4)));
-            report("OutdoorTemp", 52 + (t % 7));
-            report("FlueGasTemp", 162 + (t % 5));
-            report("SystemPressure", 152 + (t % 3));
-            report("FlowRate", 300 + 5 * (t % 4));
-            report("FanSpeed", 3200 + 40 * (t % 6));
+            root.report("SupplyTemp", 780 + Math.round(20 * Math.sin(t / 4)));
+            root.report("OutdoorTemp", 52 + (t % 7));
+            root.report("FlueGasTemp", 162 + (t % 5));
+            root.report("SystemPressure", 152 + (t % 3));
+            root.report("FlowRate", 300 + 5 * (t % 4));
+            root.report("FanSpeed", 3200 + 40 * (t % 6));
         }
     }
 
+    // qmllint disable unqualified
     Component {
         id: answer
         Timer {
+            id: pending
             property string point
             property bool refuse
             interval: 1200
             running: true
             onTriggered: {
                 if (refuse) {
-                    boiler.complete(point, deviceValues[point], "E42",
+                    boiler.complete(point, root.deviceValues[point], "E42",
                                       "Pump mode Off is locked by the controller");
                     root.message = point + ": refused by the device";
                 } else {
                     boiler.complete(point, undefined, "", "");
                     root.message = point + ": confirmed by the device";
                 }
-                destroy();
+                pending.destroy();
             }
         }
     }
+    // qmllint enable unqualified
 
     function answerLater(name, input) {
         var refuse = name === "PumpMode" && String(input).toLowerCase() === "off";
         answer.createObject(root, { point: name, refuse: refuse });
-        message = name + ": waiting for the device";
+        root.message = name + ": waiting for the device";
     }
 
     function writePoint(point, input) {
         if (!point.write(input)) {
-            message = point.name + ": " + point.error;
+            root.message = point.name + ": " + point.error;
             return;
         }
-        answerLater(point.name, input);
+        root.answerLater(point.name, input);
     }
 
     function writeRow(row, name, input) {
         if (!pointModel.write(row, input)) {
-            message = name + ": refused";
+            root.message = name + ": refused";
             return;
         }
-        answerLater(name, input);
+        root.answerLater(name, input);
     }
 
     function stateColor(state) {
@@ -114,19 +128,21 @@ Rectangle {
              : state === Point.Confirmed ? "#2e7d32" : "#1f2933";
     }
 
-    // The screenshot (--screenshot): a refused write, then one still waiting for the device.
+    // The screenshot (--screenshot): in °C, a refused write, then one still waiting for the
+    // device.
     Timer {
-        running: scripted
+        running: root.scripted
         interval: 400
         onTriggered: {
-            writePoint(pumpMode, "Off");
+            boiler.displaySystem = "msys.si";
+            root.writePoint(pumpMode, "Off");
             scriptedSetpoint.start();
         }
     }
     Timer {
         id: scriptedSetpoint
         interval: 1200
-        onTriggered: writePoint(setpoint, 185)
+        onTriggered: root.writePoint(setpoint, 85)
     }
 
     // ---- The panel ----
@@ -143,7 +159,38 @@ Rectangle {
             font.pixelSize: 18
             font.bold: true
         }
+        // The display system: every Point and the list follow the provider's choice at once.
+        Row {
+            id: unitSwitch
+            anchors.verticalCenter: parent.verticalCenter
+            anchors.right: simulated.left
+            anchors.rightMargin: 16
+            // qmllint disable unqualified
+            Repeater {
+                model: ["msys.si", "msys.us"]
+                Rectangle {
+                    id: unitButton
+                    required property string modelData
+                    readonly property bool chosen: boiler.displaySystem === modelData
+                    width: 40; height: 24; radius: 4
+                    color: chosen ? "#eceff1" : "#37474f"
+                    Text {
+                        anchors.centerIn: parent
+                        text: unitButton.modelData === "msys.si" ? "°C" : "°F"
+                        color: unitButton.chosen ? "#263238" : "#cfd8dc"
+                        font.pixelSize: 13
+                        font.bold: unitButton.chosen
+                    }
+                    MouseArea {
+                        anchors.fill: parent
+                        onClicked: boiler.displaySystem = unitButton.modelData
+                    }
+                }
+            }
+            // qmllint enable unqualified
+        }
         Text {
+            id: simulated
             anchors.verticalCenter: parent.verticalCenter
             anchors.right: parent.right
             anchors.rightMargin: 16
@@ -161,7 +208,7 @@ Rectangle {
 
         Rectangle {
             width: 220; height: 96; radius: 6; color: "white"; border.color: "#d5d9de"
-            Text { x: 12; y: 10; text: "Supply water"; color: "#52606d"; font.pixelSize: 13 }
+            Text { x: 12; y: 10; text: supplyTemp.externalName; color: "#52606d"; font.pixelSize: 13 }
             Text {
                 x: 12; y: 34
                 text: supplyTemp.displayText
@@ -177,12 +224,12 @@ Rectangle {
                 x: 12; y: 34
                 text: setpoint.displayText
                 font.pixelSize: 34
-                color: stateColor(setpoint.writeState)
+                color: root.stateColor(setpoint.writeState)
             }
             Text {
                 x: 12; y: 76
                 text: setpoint.writeState === Point.Pending ? "waiting for the device"
-                    : setpoint.minimum + " – " + setpoint.maximum + " " + setpoint.units
+                    : setpoint.limitsText + " " + setpoint.units
                 color: "#7b8794"
                 font.pixelSize: 11
             }
@@ -191,23 +238,28 @@ Rectangle {
                 anchors.rightMargin: 10
                 anchors.verticalCenter: parent.verticalCenter
                 spacing: 6
+                // qmllint disable unqualified
                 Repeater {
                     model: [1, -1]
                     Rectangle {
+                        id: stepButton
+                        required property int modelData
                         width: 34; height: 34; radius: 17
                         color: stepArea.pressed ? "#cfd8dc" : "#eceff1"
                         Text {
                             anchors.centerIn: parent
-                            text: modelData > 0 ? "+" : "−"
+                            text: stepButton.modelData > 0 ? "+" : "−"
                             font.pixelSize: 20
                         }
                         MouseArea {
                             id: stepArea
                             anchors.fill: parent
-                            onClicked: writePoint(setpoint, setpoint.displayValue + modelData)
+                            onClicked: root.writePoint(setpoint,
+                                                       setpoint.displayValue + stepButton.modelData)
                         }
                     }
                 }
+                // qmllint enable unqualified
             }
         }
 
@@ -218,13 +270,13 @@ Rectangle {
                 x: 12; y: 34
                 text: pumpMode.displayText
                 font.pixelSize: 26
-                color: stateColor(pumpMode.writeState)
+                color: root.stateColor(pumpMode.writeState)
             }
             Text {
                 x: 12; y: 64
                 width: parent.width - 24
                 text: pumpMode.writeState === Point.Refused ? pumpMode.statusText
-                                                            : pumpMode.labels.join(" · ")
+                                                            : pumpMode.limitsText
                 color: pumpMode.writeState === Point.Refused ? "#c62828" : "#7b8794"
                 font.pixelSize: 11
                 wrapMode: Text.WordWrap
@@ -239,21 +291,28 @@ Rectangle {
         x: 12
         y: tiles.y + 96 + 12
         spacing: 6
+        // qmllint disable unqualified
         Repeater {
             model: ["", "Boiler", "Burner", "Hydronics", "System", "Electrical", "Alarms"]
             Rectangle {
+                id: sheetButton
+                required property string modelData
                 width: label.implicitWidth + 20; height: 26; radius: 13
                 color: pointModel.worksheet === modelData ? "#37474f" : "#e4e7eb"
                 Text {
                     id: label
                     anchors.centerIn: parent
-                    text: modelData === "" ? "All" : modelData
-                    color: pointModel.worksheet === modelData ? "white" : "#1f2933"
+                    text: sheetButton.modelData === "" ? "All" : sheetButton.modelData
+                    color: pointModel.worksheet === sheetButton.modelData ? "white" : "#1f2933"
                     font.pixelSize: 12
                 }
-                MouseArea { anchors.fill: parent; onClicked: pointModel.worksheet = modelData }
+                MouseArea {
+                    anchors.fill: parent
+                    onClicked: pointModel.worksheet = sheetButton.modelData
+                }
             }
         }
+        // qmllint enable unqualified
     }
 
     ListView {
@@ -264,34 +323,44 @@ Rectangle {
         height: parent.height - y - 30
         clip: true
         model: pointModel
+        // qmllint disable unqualified
         delegate: Rectangle {
+            id: row
+            required property int index
+            required property string name
+            required property string externalName
+            required property string displayText
+            required property string units
+            required property bool writable
+            required property int writeState
+            required property string worksheet
             width: list.width
             height: 28
             color: index % 2 ? "#ffffff" : "#f9fafb"
             Text {
                 x: 8; width: 250
                 anchors.verticalCenter: parent.verticalCenter
-                text: externalName
+                text: row.externalName
                 elide: Text.ElideRight
                 font.pixelSize: 13
             }
             Text {
                 x: 266; width: 190
                 anchors.verticalCenter: parent.verticalCenter
-                text: displayText
-                color: stateColor(writeState)
+                text: row.displayText
+                color: root.stateColor(row.writeState)
                 font.pixelSize: 13
-                font.bold: writeState !== Point.Idle
+                font.bold: row.writeState !== Point.Idle
             }
             Text {
                 x: 460; width: 80
                 anchors.verticalCenter: parent.verticalCenter
-                text: worksheet
+                text: row.worksheet
                 color: "#7b8794"
                 font.pixelSize: 11
             }
             Rectangle {
-                visible: writable
+                visible: row.writable
                 x: 548; width: parent.width - 556; height: 22
                 anchors.verticalCenter: parent.verticalCenter
                 radius: 3
@@ -303,7 +372,7 @@ Rectangle {
                     verticalAlignment: TextInput.AlignVCenter
                     font.pixelSize: 12
                     onAccepted: {
-                        writeRow(index, name, text);
+                        root.writeRow(row.index, row.name, text);
                         text = "";
                     }
                 }
@@ -312,12 +381,13 @@ Rectangle {
                     anchors.fill: parent
                     anchors.leftMargin: 6
                     verticalAlignment: Text.AlignVCenter
-                    text: "new value" + (units ? " (" + units + ")" : "")
+                    text: "new value" + (row.units ? " (" + row.units + ")" : "")
                     color: "#9aa5b1"
                     font.pixelSize: 12
                 }
             }
         }
+        // qmllint enable unqualified
     }
 
     Rectangle {

@@ -29,11 +29,14 @@ template<typename T> void fileUnderId(QMap<QString, T*>& map, T* object, QObject
 
 MeasurementRegistry::MeasurementRegistry(QObject* parent)
     : QObject(parent)
+    , m_displayConverters(&m_converters[displaySystemId])
+    , m_displaySystemId(displaySystemId)
 { }
 
 MeasurementRegistry::~MeasurementRegistry()
 {
-    qDeleteAll(m_converters);
+    for (const auto& system : m_converters)
+        qDeleteAll(system.second);
 }
 
 void MeasurementRegistry::addSystem(const QString& id, const QString& label)
@@ -81,15 +84,17 @@ MeasurementConversion* MeasurementRegistry::getConversionById(const QString& id)
 
 MeasurementConverter* MeasurementRegistry::getConverter(const QString& unitId)
 {
+    QString systemId;
     {
         MutexLocker locker(&m_convertersMutex);
-        if (MeasurementConverter* cached = m_converters.value(unitId, nullptr))
+        if (MeasurementConverter* cached = m_displayConverters->value(unitId, nullptr))
             return cached;
+        systemId = m_displaySystemId;
     }
 
     // Built without holding m_convertersMutex: getConversion takes m_lock, and the two locks
     // are never held together. Concurrent first requests may build twice; the first stored wins.
-    MeasurementConversion* conversion = getConversion(unitId, displaySystemId);
+    MeasurementConversion* conversion = getConversion(unitId, systemId);
     double unitScale = 1.0;
     double unitResolution = 1.0;
     {
@@ -106,7 +111,7 @@ MeasurementConverter* MeasurementRegistry::getConverter(const QString& unitId)
     } else {
         double resolution = 0.0;
         for (const MeasurementConversion::ApplicableDef& def : conversion->m_applicableDefs) {
-            if (def.srcUnitId == unitId && def.dstUnitId == displaySystemId) {
+            if (def.srcUnitId == unitId && def.dstUnitId == systemId) {
                 resolution = def.resolution;
                 break;
             }
@@ -115,10 +120,11 @@ MeasurementConverter* MeasurementRegistry::getConverter(const QString& unitId)
             unitScale, conversion->m_scale, conversion->m_offset, resolution, conversion->m_label);
     }
 
+    // Filed under the system it was built for, which a change meanwhile leaves untouched.
     MeasurementConverter* stored = nullptr;
     {
         MutexLocker locker(&m_convertersMutex);
-        MeasurementConverter*& slot = m_converters[unitId];
+        MeasurementConverter*& slot = m_converters[systemId][unitId];
         if (!slot)
             slot = built;
         stored = slot;
@@ -126,6 +132,25 @@ MeasurementConverter* MeasurementRegistry::getConverter(const QString& unitId)
     if (stored != built)
         delete built;
     return stored;
+}
+
+QString MeasurementRegistry::getDisplaySystemId() const
+{
+    MutexLocker locker(&m_convertersMutex);
+    return m_displaySystemId;
+}
+
+void MeasurementRegistry::setDisplaySystemId(const QString& id)
+{
+    const QString systemId = id.isEmpty() ? displaySystemId : id;
+    {
+        MutexLocker locker(&m_convertersMutex);
+        if (systemId == m_displaySystemId)
+            return;
+        m_displaySystemId = systemId;
+        m_displayConverters = &m_converters[systemId];
+    }
+    Q_EMIT displaySystemIdChanged(systemId);
 }
 
 MeasurementUnits* MeasurementRegistry::getUnits(const QString& unitId) const

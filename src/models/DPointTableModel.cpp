@@ -3,6 +3,7 @@
 #include "core/QtCompat_p.h"
 
 #include <kivo/dictionary/DPointDef.h>
+#include <kivo/measurement/MeasurementRegistry.h>
 #include <kivo/models/DPointModelItemData.h>
 #include <kivo/points/DPointDisplay.h>
 #include <kivo/points/DPointObject.h>
@@ -325,6 +326,12 @@ DPointTableModel::Row DPointTableModel::makeRow(DPointModelItemData* item)
     connect(point, &DPointObject::updateCompleted, this,
         [this, key](bool success) { onUpdateCompleted(key, success); });
     connect(point, &QObject::destroyed, this, &DPointTableModel::onPointDestroyed);
+    // One connection per registry, however many rows use it.
+    const DPointDef* def = item->getDPointDef();
+    if (def && def->m_registry) {
+        connect(def->m_registry, &MeasurementRegistry::displaySystemIdChanged, this,
+            &DPointTableModel::onDisplaySystemChanged, Qt::UniqueConnection);
+    }
     return row;
 }
 
@@ -400,6 +407,23 @@ void DPointTableModel::onPointDestroyed(QObject* object)
         if (m_rows.at(r).point == object && m_rows.at(r).guard.isNull())
             removeRows(r, 1);
     }
+}
+
+void DPointTableModel::onDisplaySystemChanged()
+{
+    const QObject* registry = sender();
+    int first = -1;
+    int last = -1;
+    for (int r = 0; r < m_rows.size(); ++r) {
+        const DPointDef* def = m_rows.at(r).guard ? m_rows.at(r).item->getDPointDef() : nullptr;
+        if (def && def->m_registry == registry) {
+            first = first < 0 ? r : first;
+            last = r;
+        }
+    }
+    // The header titles name no units, so only the cells change.
+    if (first >= 0)
+        Q_EMIT dataChanged(index(first, ValueColumn), index(last, LimitsColumn));
 }
 
 void DPointTableModel::releaseRow(Row const& row)

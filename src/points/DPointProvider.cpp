@@ -2,6 +2,7 @@
 
 #include <kivo/core/ReentrantReadLocker.h>
 #include <kivo/core/ReentrantWriteLocker.h>
+#include <kivo/dictionary/DPointDef.h>
 #include <kivo/dictionary/DPointDictionary.h>
 #include <kivo/points/DPointObject.h>
 
@@ -110,6 +111,24 @@ int DPointProvider::removeDict(QString const& name)
 {
     ReentrantWriteLocker locker(&m_lock);
     return m_dicts.remove(name.toLower());
+}
+
+QList<DPointObject*> DPointProvider::addPointsForDict(DPointDictionary* dict)
+{
+    QList<DPointObject*> points;
+    if (!dict)
+        return points;
+    addDict(dict);
+    const QList<DPointDef*> defs = dict->getAllDefs();
+    points.reserve(defs.size());
+    for (DPointDef* def : defs) {
+        auto* point = new DPointObject;
+        point->setObjectName(def->objectName());
+        point->setDPointDef(def);
+        addPoint(point);
+        points.append(point);
+    }
+    return points;
 }
 
 DPointObject* DPointProvider::getDPointByName(QString const& name)

@@ -87,7 +87,7 @@ endmacro()
 # run by that Qt's qmltestrunner imports it through the import path alone and uses it.
 function(check_qml_module qt)
     set(import_dir ${prefix}/${KIVO_INSTALL_QMLDIR_${qt}})
-    foreach(f qmldir libkivopointsplugin.so)
+    foreach(f qmldir plugins.qmltypes libkivopointsplugin.so)
         if(NOT EXISTS ${import_dir}/Kivo/Points/${f})
             message(FATAL_ERROR "not installed: ${import_dir}/Kivo/Points/${f}")
         endif()

@@ -240,23 +240,117 @@ private Q_SLOTS:
         QCOMPARE(MeasurementLoader::loadMeasurementRegistry(path), nullptr);
     }
 
+    // Every unit of the bundled sample in each display system it serves, raw 235 (-400 for
+    // tenths of a degree).
+    void bundledSample_data()
+    {
+        QTest::addColumn<QString>("system");
+        QTest::addColumn<QString>("texts");
+        QTest::newRow("US customary units by default")
+            << QString() // the registry as loaded
+            << "bar_x100:34.1 psi@0.1, degC:455 \u00b0F@1, degC_x10:-40.0 \u00b0F@0.1, hours:235 "
+               "h@1, "
+               "kPa:34.1 psi@0.1, kW:801.9 kBtu/h@0.1, lps_x10:372.5 gpm@0.1, m3h:1035 gpm@1, "
+               "minutes:235 min@1, percent:235 %@1, rpm:235 rpm@1, seconds:235 s@1, volts:235.0 "
+               "V@0.1";
+        QTest::newRow("SI units once chosen")
+            << "msys.si"
+            << "bar_x100:2.35 bar@0.01, degC:235 \u00b0C@1, degC_x10:-40.0 \u00b0C@0.1, "
+               "hours:235 h@1, kPa:2.35 bar@0.01, kW:235.0 kW@0.1, lps_x10:1410 l/min@1, "
+               "m3h:235.0 m\u00b3/h@0.1, minutes:235 min@1, percent:235 %@1, rpm:235 rpm@1, "
+               "seconds:235 s@1, volts:235.0 V@0.1";
+    }
+
     void bundledSample()
     {
+        QFETCH(QString, system);
+        QFETCH(QString, texts);
         int messages = -1;
         std::unique_ptr<MeasurementRegistry> registry(
             load(KIVO_SAMPLE_DATA_DIR "/measurements.xml", &messages));
         QVERIFY(registry && messages == 0);
-        QStringList texts;
+        if (!system.isEmpty())
+            registry->setDisplaySystemId(system);
+        QStringList shown;
         for (const QString& unit : registry->getUnitIds()) {
             const MeasurementConverter* c = registry->getConverter(unit);
-            texts << unit + ':' + c->toString(unit == "degC_x10" ? -400 : 235) + ' ' + c->m_label
+            shown << unit + ':' + c->toString(unit == "degC_x10" ? -400 : 235) + ' ' + c->m_label
                     + '@' + QString::number(c->m_resolution);
         }
-        QCOMPARE(texts.join(", "),
-            "bar_x100:34.1 psi@0.1, degC:455 \u00b0F@1, degC_x10:-40.0 \u00b0F@0.1, hours:235 h@1, "
-            "kPa:34.1 psi@0.1, kW:801.9 kBtu/h@0.1, lps_x10:372.5 gpm@0.1, m3h:1035 gpm@1, "
-            "minutes:235 min@1, percent:235 %@1, rpm:235 rpm@1, seconds:235 s@1, volts:235.0 "
-            "V@0.1");
+        QCOMPARE(shown.join(", "), texts);
+    }
+
+    void displaySystemSwitch()
+    {
+        MeasurementRegistry registry;
+        registry.addUnits(units("U", 0.1, 0.5));
+        registry.addConversion(conversion("C1:U>msys.us@0.1"));
+        registry.addConversion(conversion("C2:U>msys.si@0.01"));
+        QSignalSpy changes(&registry, &MeasurementRegistry::displaySystemIdChanged);
+        QCOMPARE(registry.getDisplaySystemId(), "msys.us");
+        MeasurementConverter* us = registry.getConverter("U");
+        QCOMPARE(describe(us), "0.1*2+7 @0.1 label C1");
+
+        registry.setDisplaySystemId("msys.si");
+        registry.setDisplaySystemId("msys.si"); // no change, no signal
+        QCOMPARE(registry.getDisplaySystemId(), "msys.si");
+        MeasurementConverter* si = registry.getConverter("U");
+        QCOMPARE(describe(si), "0.1*2+7 @0.01 label C2");
+        // Converters handed out earlier stay valid and keep converting into their system.
+        QCOMPARE(describe(us), "0.1*2+7 @0.1 label C1");
+
+        registry.setDisplaySystemId("msys.none"); // no conversion: the unit's own scale
+        QCOMPARE(describe(registry.getConverter("U")), "0.1*1+0 @0.5 ");
+        registry.setDisplaySystemId(QString()); // back to the default, the same converter
+        QCOMPARE(registry.getConverter("U"), us);
+        registry.setDisplaySystemId("msys.si");
+        QCOMPARE(registry.getConverter("U"), si);
+
+        QCOMPARE(changes.size(), 4);
+        QStringList ids;
+        for (const QList<QVariant>& change : qAsConst(changes))
+            ids << change.at(0).toString();
+        QCOMPARE(ids.join(' '), "msys.si msys.none msys.us msys.si");
+    }
+
+    // Converters asked for while another thread switches back and forth: each one converts
+    // into one of the two systems, completely, and the last switch decides what follows.
+    void concurrentDisplaySystemSwitch()
+    {
+        MeasurementRegistry registry;
+        for (int i = 0; i < 40; ++i) {
+            registry.addConversion(conversion(QString("A%1:%1>msys.us@0.5").arg(i)));
+            registry.addConversion(conversion(QString("B%1:%1>msys.si@0.25").arg(i)));
+        }
+        std::atomic<bool> done { false };
+        std::thread switcher([&] {
+            for (int i = 0; i < 2000; ++i)
+                registry.setDisplaySystemId(i % 2 ? "msys.us" : "msys.si");
+            done = true;
+        });
+        std::vector<std::thread> readers;
+        std::atomic<int> wrong { 0 };
+        for (int t = 0; t < 4; ++t) {
+            readers.emplace_back([&] {
+                while (!done) {
+                    for (int k = 0; k < 40; ++k) {
+                        const MeasurementConverter* c = registry.getConverter(QString::number(k));
+                        const bool us = c->m_resolution == 0.5 && c->m_label.startsWith("label A");
+                        const bool si = c->m_resolution == 0.25 && c->m_label.startsWith("label B");
+                        if (!us && !si)
+                            ++wrong;
+                    }
+                }
+            });
+        }
+        switcher.join();
+        for (std::thread& reader : readers)
+            reader.join();
+        QCOMPARE(wrong.load(), 0);
+        QCOMPARE(registry.getDisplaySystemId(), "msys.us");
+        for (int k = 0; k < 40; ++k)
+            QCOMPARE(
+                registry.getConverter(QString::number(k))->m_label, "label A" + QString::number(k));
     }
 };
 

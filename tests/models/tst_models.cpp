@@ -194,6 +194,39 @@ private Q_SLOTS:
         QCOMPARE(writeState(), QString("0 "));
     }
 
+    // A change of display system shows every row of the registry's definitions again in the
+    // new units, and edits are read in them, at once.
+    void tableFollowsDisplaySystem()
+    {
+        QSignalSpy changed(m_model.get(), &QAbstractItemModel::dataChanged);
+        const auto row = [this](int r) {
+            QStringList cells;
+            for (int column = 1; column <= DPointTableModel::LimitsColumn; ++column)
+                cells << m_model->index(r, column).data().toString();
+            return cells.join('|');
+        };
+        m_registry->setDisplaySystemId("msys.si");
+        QCOMPARE(changed.size(), 1); // the two numeric rows; the enumeration has no units
+        QCOMPARE(changed[0][0].toModelIndex(), m_model->index(0, DPointTableModel::ValueColumn));
+        QCOMPARE(changed[0][1].toModelIndex(), m_model->index(1, DPointTableModel::LimitsColumn));
+        QCOMPARE(row(0), QString("82.0 \u00b0C|\u00b0C|30.0 \u2013 95.0"));
+        QCOMPARE(row(1), QString("82.0 \u00b0C|\u00b0C|0.0 \u2013 120.0"));
+        QCOMPARE(row(2), QString("Auto||Off, Hand, Auto"));
+        QVERIFY(!m_model->setData(m_model->index(0, 1), "96"));
+        QCOMPARE(m_model->lastInputError(), QString("Above the upper limit 95.0 \u00b0C"));
+        QVERIFY(m_model->setData(m_model->index(0, 1), "85 \u00b0C"));
+        QCOMPARE(m_model->pointAt(0)->getPendingValue(), QVariant(850));
+
+        changed.clear();
+        m_registry->setDisplaySystemId("msys.si"); // no change
+        QCOMPARE(changed.size(), 0);
+        m_registry->setDisplaySystemId("msys.us");
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(row(0), QString("179.6 \u00b0F|\u00b0F|86.0 \u2013 203.0"));
+        QCOMPARE(
+            m_model->headerData(DPointTableModel::UnitsColumn, Qt::Horizontal), QVariant("Units"));
+    }
+
     void tableRowsAndLookups()
     {
         DPointObject *temperature = m_model->pointAt(1), *pump = m_model->pointAt(2), stranger;

@@ -315,6 +315,27 @@ private Q_SLOTS:
         QVERIFY(!a && !b);
     }
 
+    // One call files a dictionary and a live point for each of its definitions.
+    void pointsForDictionary()
+    {
+        DPointProvider provider;
+        QVERIFY(provider.addPointsForDict(nullptr).isEmpty());
+        QTest::ignoreMessage(
+            QtDebugMsg, "Duplicate point name detected.  Point overwritten:  \"pumpmode\"");
+        QPointer<DPointObject> earlier = named("PumpMode");
+        provider.addPoint(earlier);
+        const QList<DPointObject*> points = provider.addPointsForDict(m_dict.get());
+        QCOMPARE(provider.getDictByName("BOILER"), m_dict.get());
+        const QList<DPointDef*> defs = m_dict->getAllDefs();
+        QCOMPARE(points.size(), defs.size());
+        for (int i = 0; i < points.size(); ++i) {
+            QCOMPARE(points[i]->getDPointDef(), defs[i]);
+            QCOMPARE(provider.getDPointByName(defs[i]->objectName()), points[i]);
+            QCOMPARE(points[i]->parent(), &provider);
+        }
+        QVERIFY(earlier); // replaced as a namesake, still owned by the provider
+    }
+
     void connectStatus()
     {
         DPointProvider provider;
@@ -498,6 +519,29 @@ private Q_SLOTS:
         const QVariant raw = DPointDisplay::rawValue(def, value(row[2]), &why);
         QCOMPARE(text(raw), row[3]);
         QCOMPARE(why.isEmpty() ? DPointDisplay::checkLimits(def, raw) : why, row[4]);
+    }
+
+    void displaySystemSwitch_data() { addRows("systems.txt", 1); }
+
+    // A live switch from msys.us to msys.si and back: the same definitions show, limit, render
+    // and read input in the units of the system of the moment.
+    void displaySystemSwitch()
+    {
+        QFETCH(QStringList, row);
+        const DPointDef* def = m_dict->getDPointDefByName(row[1]);
+        QVERIFY(def && def->m_registry == m_registry.get());
+        const QVariant raw = value(row[2]);
+        QSignalSpy changes(m_registry.get(), &MeasurementRegistry::displaySystemIdChanged);
+        for (const char* system : { "msys.us", "msys.si", "msys.us" }) {
+            m_registry->setDisplaySystemId(system);
+            const QStringList expected = row.mid(qstrcmp(system, "msys.si") ? 3 : 8, 5);
+            QCOMPARE(DPointDisplay::displayText(def, raw), expected[0]);
+            QCOMPARE(DPointDisplay::limitsText(def), expected[1]);
+            const auto* real = qobject_cast<const DPTypeReal*>(def->m_type);
+            QCOMPARE(real ? real->toJson(m_registry.get()) : def->getTypeJson(), expected[2]);
+            QCOMPARE(text(DPointDisplay::rawValue(def, value(expected[3]))), expected[4]);
+        }
+        QCOMPARE(changes.count(), 2);
     }
 
     // Limits of 0 and 0 are how an entry without limits loads: every value passes.

@@ -66,4 +66,19 @@ TestCase {
         device.report("OutdoorTemp", 200);
         compare(shown.text, "68.0 °F");
     }
+
+    // The application switches its registry: the points shown follow without a reload.
+    function test_displaySystem() {
+        var shown = createTemporaryQmlObject("import QtQuick 2.15; import Kivo.Points 1.0; Text { "
+            + "property alias point: p; text: p.displayText; "
+            + "Point { id: p; provider: device.provider; name: \"ReturnTemp\" } }", testCase);
+        device.report("ReturnTemp", 200);
+        tryCompare(shown, "text", "68.0 °F");
+        device.setDisplaySystem("msys.si");
+        compare(shown.text, "20.0 °C");
+        compare(shown.point.units, "°C");
+        compare(shown.point.limitsText, "0.0 – 120.0");
+        device.setDisplaySystem("msys.us");
+        compare(shown.text, "68.0 °F");
+    }
 }

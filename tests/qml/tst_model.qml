@@ -87,6 +87,21 @@ TestCase {
         compare(model.count, 40);
     }
 
+    function test_displaySystem() {
+        var row = rowOf("SupplyTemp");
+        boiler.report("SupplyTemp", 235);
+        compare(rows.itemAt(row).pointDisplayText, "74.3 °F");
+        var changes = createTemporaryQmlObject(
+            "import QtTest 1.2; SignalSpy { signalName: \"dataChanged\" }", testCase);
+        changes.target = model;
+        boiler.displaySystem = "msys.si";
+        verify(changes.count > 0);
+        compare(rows.itemAt(row).pointDisplayText, "23.5 °C");
+        compare(rows.itemAt(row).pointUnits, "°C");
+        boiler.displaySystem = "msys.us";
+        compare(rows.itemAt(row).pointDisplayText, "74.3 °F");
+    }
+
     function test_write() {
         var row = rowOf("SupplySetpoint");
         boiler.report("SupplySetpoint", 820);

@@ -73,20 +73,27 @@ TestCase {
 
     function test_definition_data() {
         return [
-            { tag: "integer", name: "SupplySetpoint", minimum: 86, maximum: 203, labels: [],
+            { tag: "integer", name: "SupplySetpoint", externalName: "Supply water setpoint",
+              minimum: 86, maximum: 203, limitsText: "86.0 – 203.0", labels: [],
               writable: true },
-            { tag: "read-only", name: "SupplyTemp", minimum: 32, maximum: 248, labels: [],
+            { tag: "read-only", name: "SupplyTemp", externalName: "Supply water temperature",
+              minimum: 32, maximum: 248, limitsText: "32.0 – 248.0", labels: [],
               writable: false },
-            { tag: "enumeration", name: "BurnerState", minimum: undefined, maximum: undefined,
+            { tag: "enumeration", name: "BurnerState", externalName: "Burner sequence state",
+              minimum: undefined, maximum: undefined,
+              limitsText: "Standby, Pre-purge, Ignition, Low fire, High fire, Post-purge, Lockout",
               labels: ["Standby", "Pre-purge", "Ignition", "Low fire", "High fire",
                        "Post-purge", "Lockout"], writable: false },
-            { tag: "two labels", name: "BoilerEnable", minimum: undefined, maximum: undefined,
+            { tag: "two labels", name: "BoilerEnable", externalName: "Boiler enable",
+              minimum: undefined, maximum: undefined, limitsText: "Off, On",
               labels: ["Off", "On"], writable: true }
         ];
     }
 
     function test_definition(data) {
         var p = point(data.name);
+        compare(p.externalName, data.externalName);
+        compare(p.limitsText, data.limitsText);
         compare(p.minimum, data.minimum);
         compare(p.maximum, data.maximum);
         compare(p.labels, data.labels);
@@ -94,6 +101,7 @@ TestCase {
     }
 
     function test_unknownName() {
+        ignoreWarning(/: QML Point: No point named "NoSuchPoint" in the provider; the nearest /);
         var p = point("NoSuchPoint");
         verify(!p.valid);
         compare(p.displayText, "");
@@ -102,6 +110,81 @@ TestCase {
         p.name = "SupplyTemp";
         verify(p.valid);
         compare(p.error, "");
+    }
+
+    // Reported on the QML console with the file and line of the Point, once per name.
+    function test_unknownNameWarning_data() {
+        return [
+            { tag: "letters swapped", name: "SupplySetpiont", nearest: "SupplySetpoint" },
+            { tag: "letter case ignored", name: "PUMPMODE", nearest: null },
+            { tag: "a letter missing", name: "FanSped", nearest: "FanSpeed" }
+        ];
+    }
+
+    function test_unknownNameWarning(data) {
+        if (data.nearest !== null) {
+            ignoreWarning(new RegExp("tst_point\\.qml:\\d+:\\d+: QML Point: No point named \""
+                + data.name + "\" in the provider; the nearest name is \"" + data.nearest
+                + "\"$"));
+        }
+        var p = point(data.name);
+        compare(p.valid, data.nearest === null);
+        p.name = data.name.toLowerCase(); // found or not, nothing more is reported
+        p.name = data.name;
+    }
+
+    function test_displaySystem() {
+        var temperature = point("SupplyTemp");
+        var setpoint = point("SupplySetpoint");
+        boiler.report("SupplyTemp", 235);
+        boiler.report("SupplySetpoint", 820);
+        tryCompare(temperature, "displayText", "74.3 °F");
+        var texts = createTemporaryQmlObject(
+            "import QtTest 1.2; SignalSpy { signalName: \"displayTextChanged\" }", testCase);
+        texts.target = temperature;
+        var units = createTemporaryQmlObject(
+            "import QtTest 1.2; SignalSpy { signalName: \"displayUnitsChanged\" }", testCase);
+        units.target = temperature;
+        var systems = createTemporaryQmlObject(
+            "import QtTest 1.2; SignalSpy { signalName: \"displaySystemChanged\" }", testCase);
+        systems.target = boiler;
+        compare(boiler.displaySystem, "msys.us");
+
+        boiler.displaySystem = "msys.si";
+        compare(systems.count, 1);
+        compare(texts.count, 1);
+        compare(units.count, 1);
+        compare(temperature.displayText, "23.5 °C");
+        compare(temperature.displayValue, 23.5);
+        compare(temperature.units, "°C");
+        compare(temperature.minimum, 0);
+        compare(temperature.maximum, 120);
+        compare(temperature.limitsText, "0.0 – 120.0");
+        verify(!setpoint.write(96));
+        compare(setpoint.error, "Above the upper limit 95.0 °C");
+        verify(setpoint.write(85), setpoint.error);
+        verify(boiler.complete("SupplySetpoint", undefined, "", ""));
+        compare(setpoint.value, 850);
+
+        boiler.displaySystem = "msys.us";
+        compare(boiler.displaySystem, "msys.us");
+        compare(systems.count, 2);
+        compare(temperature.displayText, "74.3 °F");
+        compare(temperature.limitsText, "32.0 – 248.0");
+        compare(setpoint.displayText, "185.0 °F");
+    }
+
+    // The chosen system holds for the points loaded again.
+    function test_displaySystemKeptOnReload() {
+        boiler.displaySystem = "msys.si";
+        boiler.dictionaries = [];
+        boiler.dictionaries = [samples + "boiler.xml"];
+        var p = point("GasPressure");
+        compare(p.units, "bar");
+        compare(p.limitsText, "0.00 – 5.00");
+        boiler.displaySystem = "";
+        compare(boiler.displaySystem, "msys.us");
+        compare(p.units, "psi");
     }
 
     function test_writeAccepted_data() {

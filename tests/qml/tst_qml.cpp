@@ -1,10 +1,12 @@
 // Runs the QML tests (tst_*.qml) against the built Kivo.Points module. Gives them the sample
-// folder (samples) and a device (device): a C++ application's own kivo::DPointProvider
-// (device.provider) holding the sample points, and the names of the points it has been asked
-// to report (device.reporting), which shows the demand-driven reporting.
+// folder (samples), the README's QML snippet (readmeQml) and a device (device): a C++
+// application's own kivo::DPointProvider (device.provider) holding the sample points, and the
+// names of the points it has been asked to report (device.reporting), which shows the
+// demand-driven reporting; device.setDisplaySystem switches its registry's display system.
 
 #include <kivo/kivodpoints.h>
 
+#include <QFile>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QUrl>
@@ -44,6 +46,7 @@ public:
     {
         m_provider.getDPointByName(name)->setCurrentValue(value);
     }
+    Q_INVOKABLE void setDisplaySystem(const QString& id) { m_registry->setDisplaySystemId(id); }
 
 public Q_SLOTS:
     void qmlEngineAvailable(QQmlEngine* engine)
@@ -51,12 +54,26 @@ public Q_SLOTS:
         engine->rootContext()->setContextProperty(QStringLiteral("device"), this);
         engine->rootContext()->setContextProperty(QStringLiteral("samples"),
             QUrl::fromLocalFile(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/")));
+        engine->rootContext()->setContextProperty(QStringLiteral("readmeQml"), readmeQml());
     }
 
 Q_SIGNALS:
     void reportingChanged();
 
 private:
+    static QString readmeQml()
+    {
+        QFile readme(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/../../README.md"));
+        if (!readme.open(QIODevice::ReadOnly))
+            return QString();
+        const QString text = QString::fromUtf8(readme.readAll());
+        const QString start = QStringLiteral("```qml\n");
+        const int begin = text.indexOf(start);
+        const int end = text.indexOf(QStringLiteral("```"), begin + start.size());
+        return begin < 0 || end < 0 ? QString()
+                                    : text.mid(begin + start.size(), end - begin - start.size());
+    }
+
     std::unique_ptr<kivo::MeasurementRegistry> m_registry;
     std::unique_ptr<kivo::DPointDictionary> m_dict;
     kivo::DPointProvider m_provider; // destroyed first: its points use the dictionary

@@ -61,7 +61,7 @@ private Q_SLOTS:
                 QVERIFY2(json.contains("\n    " + line.chopped(line.endsWith("...}") ? 4 : 0)),
                     qPrintable(line));
         }
-        QCOMPARE(checked, 4);
+        QCOMPARE(checked, 7);
         QVERIFY(QString::fromUtf8(readme.readAll())
                     .contains('`' + kivo::TopicLogger::getTopicListString() + "`.\n"));
     }

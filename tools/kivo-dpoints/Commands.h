@@ -9,14 +9,18 @@ namespace tool {
 // Each command returns the process exit status (ExitStatus). An empty measurements path means
 // the bundled measurement file; an empty dictionary list means the bundled sample dictionary.
 
-/// A readable table of every definition per dictionary, with a summary line.
-int runShow(const QString& measurementsPath, const QStringList& dictionaryPaths);
+/// A readable table of every definition per dictionary, with a summary line; integer figures in
+/// displaySystem (empty: the registry's default).
+int runShow(const QString& measurementsPath, const QStringList& dictionaryPaths,
+    const QString& displaySystem = QString());
 /// One JSON array holding, per dictionary, its name and its definitions' JSON texts.
 int runJson(const QString& measurementsPath, const QStringList& dictionaryPaths);
 /// Compiler-style warnings for skipped entries and silent surprises in the files.
 int runLint(const QString& measurementsPath, const QStringList& dictionaryPaths);
-/// The display text and label of raw values of unit, one line per value.
-int runConvert(const QString& measurementsPath, const QString& unit, const QStringList& values);
+/// The display text and label of raw values of unit in displaySystem (empty: the registry's
+/// default), one line per value.
+int runConvert(const QString& measurementsPath, const QString& unit, const QStringList& values,
+    const QString& displaySystem = QString());
 
 /// How the remote commands reach the broker and the device.
 struct RemoteOptions
@@ -30,6 +34,7 @@ struct RemoteOptions
     QString certFile;
     QString keyFile;
     QString clientId;
+    QString displaySystem; ///< the panel's display system; empty: the registry's default
     int keepAlive = 0;
     int timeoutMs = 0;
     int count = 0;

@@ -10,7 +10,8 @@
 namespace kivo {
 namespace tool {
 
-int runConvert(const QString& measurementsPath, const QString& unit, const QStringList& values)
+int runConvert(const QString& measurementsPath, const QString& unit, const QStringList& values,
+    const QString& displaySystem)
 {
     const QString measurements = measurementsPathOrDefault(measurementsPath);
     if (measurements.isEmpty()) {
@@ -34,15 +35,17 @@ int runConvert(const QString& measurementsPath, const QString& unit, const QStri
 
     // The registry converts any unit id, known or not; an unknown one is most likely a typing
     // mistake, so the figures are printed but the exit status says so.
-    int status = ExitOk;
+    int status
+        = chooseDisplaySystem(registry.get(), displaySystem, measurements) ? ExitOk : ExitWarnings;
+    const QString systemId = registry->getDisplaySystemId();
     if (!registry->getUnits(unit)) {
         printError(QStringLiteral("warning: unit '") + unit
             + QStringLiteral("' is not defined in '") + measurements + QLatin1Char('\''));
         status = ExitWarnings;
-    } else if (!registry->getConversion(unit, MeasurementRegistry::displaySystemId)) {
+    } else if (!registry->getConversion(unit, systemId)) {
         printError(QStringLiteral("warning: unit '") + unit
-            + QStringLiteral("' has no conversion into \"") + MeasurementRegistry::displaySystemId
-            + QStringLiteral("\" in '") + measurements
+            + QStringLiteral("' has no conversion into \"") + systemId + QStringLiteral("\" in '")
+            + measurements
             + QStringLiteral("'; the values are shown in the unit itself, without a label"));
         status = ExitWarnings;
     }

@@ -4,6 +4,7 @@
 #include <kivo/core/StatBase.h>
 #include <kivo/core/StatRef.h>
 #include <kivo/dictionary/DPointDef.h>
+#include <kivo/measurement/MeasurementRegistry.h>
 #include <kivo/points/DPointDisplay.h>
 #include <kivo/points/DPointObject.h>
 #include <kivo/points/DPointProvider.h>
@@ -199,6 +200,10 @@ struct MirrorSession
             mirror.setPrefix(options.prefix);
         QObject::connect(&mirror, &DPointMirror::warning,
             [](const QString& text) { printError(QStringLiteral("warning: ") + text); });
+        if (!options.displaySystem.isEmpty()) {
+            QObject::connect(&mirror, &DPointMirror::ready,
+                [this, options] { mirror.registry()->setDisplaySystemId(options.displaySystem); });
+        }
         configured = validDevice(options.device) && configure(&connection, options);
     }
 

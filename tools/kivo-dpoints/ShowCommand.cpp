@@ -253,7 +253,8 @@ QString summaryLine(const LoadedDictionary& loaded, const QList<DPointDef*>& def
 
 } // namespace
 
-int runShow(const QString& measurementsPath, const QStringList& dictionaryPaths)
+int runShow(const QString& measurementsPath, const QStringList& dictionaryPaths,
+    const QString& displaySystem)
 {
     const QString measurements = measurementsPathOrDefault(measurementsPath);
     const QStringList dictionaries = dictionaryPathsOrDefault(dictionaryPaths);
@@ -265,7 +266,8 @@ int runShow(const QString& measurementsPath, const QStringList& dictionaryPaths)
         return ExitFailure;
     }
 
-    int status = ExitOk;
+    int status
+        = chooseDisplaySystem(registry.get(), displaySystem, measurements) ? ExitOk : ExitWarnings;
     bool first = true;
     for (const QString& path : dictionaries) {
         const LoadedDictionary loaded = loadDictionary(path, registry.get());

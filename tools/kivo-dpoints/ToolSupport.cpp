@@ -222,6 +222,21 @@ std::unique_ptr<MeasurementRegistry> loadRegistry(const QString& path, bool quie
     return registry;
 }
 
+bool chooseDisplaySystem(MeasurementRegistry* registry, const QString& id, const QString& path)
+{
+    if (id.isEmpty()) {
+        return true;
+    }
+    registry->setDisplaySystemId(id);
+    if (registry->getSystems().contains(id)) {
+        return true;
+    }
+    printError(QStringLiteral("warning: display system '") + id
+        + QStringLiteral("' is not declared (MSystemDef) in '") + path
+        + QStringLiteral("'; units without a conversion into it are shown in their own scale"));
+    return false;
+}
+
 QString dictionaryName(const QString& path)
 {
     return QFileInfo(path).completeBaseName();

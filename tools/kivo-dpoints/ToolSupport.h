@@ -80,6 +80,10 @@ void printFileError(
 /// With quiet, the loader's per-entry messages are dropped (the caller reports them itself).
 std::unique_ptr<MeasurementRegistry> loadRegistry(const QString& path, bool quiet);
 
+/// Makes id (when not empty) the display system of registry, loaded from path; false after a
+/// warning on stderr when the file declares no such MSystemDef.
+bool chooseDisplaySystem(MeasurementRegistry* registry, const QString& id, const QString& path);
+
 /// One dictionary file loaded through DPDictLoader. The loader is kept: it answers
 /// getEnumDef from this file's EnumDefs.
 struct LoadedDictionary

@@ -14,6 +14,7 @@ namespace {
 
 const QString measurementsShort = QStringLiteral("m");
 const QString measurementsLong = QStringLiteral("measurements");
+const QString displaySystemLong = QStringLiteral("display-system");
 
 bool looksLikeNumber(const QString& argument)
 {
@@ -40,11 +41,11 @@ QStringList separatePositionals(const QStringList& arguments)
             options.append(argument == QLatin1String("--homeassistant")
                     ? QStringLiteral("--homeassistant=homeassistant")
                     : argument);
-            static const QStringList withValue { QStringLiteral("-m"),
-                QStringLiteral("--measurements"), QStringLiteral("--broker"),
-                QStringLiteral("--device"), QStringLiteral("--prefix"), QStringLiteral("--user"),
-                QStringLiteral("--password"), QStringLiteral("--ca-file"), QStringLiteral("--cert"),
-                QStringLiteral("--key"), QStringLiteral("--client-id"),
+            static const QStringList withValue { QLatin1Char('-') + measurementsShort,
+                QStringLiteral("--") + measurementsLong, QStringLiteral("--") + displaySystemLong,
+                QStringLiteral("--broker"), QStringLiteral("--device"), QStringLiteral("--prefix"),
+                QStringLiteral("--user"), QStringLiteral("--password"), QStringLiteral("--ca-file"),
+                QStringLiteral("--cert"), QStringLiteral("--key"), QStringLiteral("--client-id"),
                 QStringLiteral("--keepalive"), QStringLiteral("--timeout"),
                 QStringLiteral("--refuse"), QStringLiteral("--count") };
             const bool takesValue = withValue.contains(argument);
@@ -69,13 +70,44 @@ int finish(int status)
     return status;
 }
 
-// One command: its usage after the program name and its help text.
+// One command: its usage after the program name, its help text and the options only it takes.
 struct CommandHelp
 {
     const char* name;
     const char* usage;
     const char* text;
+    const char* options = nullptr;
 };
+
+const char displaySystemHelp[]
+    = "  --display-system ID      the display system (an MSystemDef id such as msys.si);\n"
+      "                           without it, msys.us\n";
+
+#ifdef KIVO_TOOL_REMOTE
+const char remoteOptionsHelp[]
+    = "  --broker URL             mqtt://HOST[:PORT], mqtts://HOST[:PORT] or the path of the\n"
+      "                           broker's local socket\n"
+      "  --user NAME              the user name on the broker\n"
+      "  --password TEXT          its password (or the environment variable KIVO_MQTT_PASSWORD)\n"
+      "  --ca-file FILE           TLS: the certificate authorities of the broker (PEM)\n"
+      "  --cert FILE, --key FILE  TLS: the client's own certificate and key (PEM)\n"
+      "  --prefix TEXT            the first topic level (default kivo)\n"
+      "  --client-id TEXT         the MQTT client identifier (default: a unique one)\n"
+      "  --keepalive SECONDS      the keep-alive interval (default 30)\n";
+
+const char remotePanelOptionsHelp[]
+    = "  --broker URL             mqtt://HOST[:PORT], mqtts://HOST[:PORT] or the path of the\n"
+      "                           broker's local socket\n"
+      "  --user NAME              the user name on the broker\n"
+      "  --password TEXT          its password (or the environment variable KIVO_MQTT_PASSWORD)\n"
+      "  --ca-file FILE           TLS: the certificate authorities of the broker (PEM)\n"
+      "  --cert FILE, --key FILE  TLS: the client's own certificate and key (PEM)\n"
+      "  --prefix TEXT            the first topic level (default kivo)\n"
+      "  --client-id TEXT         the MQTT client identifier (default: a unique one)\n"
+      "  --keepalive SECONDS      the keep-alive interval (default 30)\n"
+      "  --display-system ID      the display system (an MSystemDef id such as msys.si);\n"
+      "                           without it, msys.us\n";
+#endif
 
 const char generalUsage[] = "[options] [command] [arguments...]";
 
@@ -105,26 +137,15 @@ const char optionsHelp[]
       "  -h, --help               this help\n"
       "  -v, --version            the version\n";
 
-#ifdef KIVO_TOOL_REMOTE
-const char remoteOptionsHelp[]
-    = "  --broker URL             (publish, watch, write) mqtt://HOST[:PORT],\n"
-      "                           mqtts://HOST[:PORT] or the path of the broker's local socket\n"
-      "  --user NAME              the user name on the broker\n"
-      "  --password TEXT          its password (or the environment variable KIVO_MQTT_PASSWORD)\n"
-      "  --ca-file FILE           TLS: the certificate authorities of the broker (PEM)\n"
-      "  --cert FILE, --key FILE  TLS: the client's own certificate and key (PEM)\n"
-      "  --prefix TEXT            the first topic level (default kivo)\n"
-      "  --client-id TEXT         the MQTT client identifier (default: a unique one)\n"
-      "  --keepalive SECONDS      the keep-alive interval (default 30)\n";
-#endif
-
 const CommandHelp commandHelps[] = {
     { "show", "show [options] [DICTIONARY...]",
         "Prints a table of the points of each dictionary: name, type, access, default, limits,\n"
         "resolution and units label (integer points in display units, as their JSON gives\n"
         "them), and notes (labels, event settings, epoch keyword); then a summary line.\n"
         "Without a dictionary, the bundled sample dictionary is shown.\n"
-        "Exit status: 0 shown, 2 a file cannot be loaded.\n" },
+        "Exit status: 0 shown, 1 the display system is not declared in the measurement file,\n"
+        "2 a file cannot be loaded.\n",
+        displaySystemHelp },
     { "json", "json [options] [DICTIONARY...]",
         "Prints one JSON array: per dictionary its name and the JSON text of every definition,\n"
         "in name order, as the library gives it. A definition text that is not valid JSON (a\n"
@@ -140,10 +161,12 @@ const CommandHelp commandHelps[] = {
         "Exit status: 0 clean, 1 warnings, 2 a file cannot be loaded.\n" },
     { "convert", "convert [options] UNIT VALUE...",
         "Prints the display text and label of each raw VALUE of UNIT (a MUnitDef id), converted\n"
-        "into the display system \"msys.us\" at its display resolution.\n"
+        "into the display system (\"msys.us\" unless --display-system names another) at its\n"
+        "display resolution.\n"
         "Exit status: 0 converted, 1 the unit is unknown or has no display conversion (the\n"
-        "values are printed unconverted), 2 a value is not a number or a file cannot be "
-        "loaded.\n" },
+        "values are printed unconverted) or the display system is not declared, 2 a value is\n"
+        "not a number or a file cannot be loaded.\n",
+        displaySystemHelp },
 #ifdef KIVO_TOOL_REMOTE
     { "publish", "publish --broker URL --device NAME [options] [DICTIONARY...]",
         "Shares the points of the dictionaries (and the files themselves) on the broker under\n"
@@ -153,18 +176,21 @@ const CommandHelp commandHelps[] = {
         "--homeassistant[=PREFIX] also publishes Home Assistant MQTT discovery for the points\n"
         "(PREFIX default homeassistant); --clear-retained removes everything retained (files,\n"
         "values, discovery) when it stops.\n"
-        "Exit status: 0 stopped, 2 a file cannot be loaded or the options are wrong.\n" },
+        "Exit status: 0 stopped, 2 a file cannot be loaded or the options are wrong.\n",
+        remoteOptionsHelp },
     { "watch", "watch --broker URL [options] DEVICE [POINT...]",
         "Prints \"NAME: TEXT\" for the value of each named point of DEVICE (every point without\n"
         "names), in display units, and again at every change, a line each, until interrupted\n"
         "(--count N: after N lines).\n"
-        "Exit status: 0 stopped, 2 unknown point, files that do not load, or wrong options.\n" },
+        "Exit status: 0 stopped, 2 unknown point, files that do not load, or wrong options.\n",
+        remotePanelOptionsHelp },
     { "write", "write --broker URL [options] DEVICE POINT VALUE",
         "Writes VALUE (display units, as show and watch print it: 185.0, \"185.0 °F\", a label)\n"
         "to POINT of DEVICE and prints the answer: \"confirmed: TEXT\" or \"refused: CODE\n"
         "MESSAGE (holds TEXT)\". --timeout MS: how long to wait for the device (10000).\n"
         "Exit status: 0 confirmed, 1 refused, 2 no answer (timeout, device offline, no broker)\n"
-        "or an error.\n" },
+        "or an error.\n",
+        remotePanelOptionsHelp },
 #endif
 };
 
@@ -193,12 +219,9 @@ void printHelp(const CommandHelp* command)
         out() << usageLine(generalUsage) << QString::fromUtf8(generalHelp);
     }
     out() << QString::fromUtf8(optionsHelp);
-#ifdef KIVO_TOOL_REMOTE
-    const bool remote = !command || !qstrcmp(command->name, "publish")
-        || !qstrcmp(command->name, "watch") || !qstrcmp(command->name, "write");
-    if (remote)
-        out() << QString::fromUtf8(remoteOptionsHelp);
-#endif
+    if (command && command->options) {
+        out() << QString::fromUtf8(command->options);
+    }
 }
 
 // A first argument that is no command but could be a file is a dictionary for "show".
@@ -227,6 +250,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption measurementsOption(
         QStringList { measurementsShort, measurementsLong }, QString(), QStringLiteral("FILE"));
     parser.addOption(measurementsOption);
+    const QCommandLineOption displaySystemOption(
+        displaySystemLong, QString(), QStringLiteral("ID"));
+    parser.addOption(displaySystemOption);
 #ifdef KIVO_TOOL_REMOTE
     const auto valueOption = [&parser](const char* name) {
         const QCommandLineOption option(QLatin1String(name), QString(), QStringLiteral("VALUE"));
@@ -290,6 +316,14 @@ int main(int argc, char* argv[])
     }
 
     const QString name = command ? QLatin1String(command->name) : QStringLiteral("show");
+    const QString displaySystem = parser.value(displaySystemOption);
+    if (parser.isSet(displaySystemOption) && name != QLatin1String("show")
+        && name != QLatin1String("convert") && name != QLatin1String("watch")
+        && name != QLatin1String("write")) {
+        printError(QStringLiteral(
+            "--display-system applies to show, convert, watch and write only. See --help."));
+        return finish(ExitFailure);
+    }
 #ifdef KIVO_TOOL_REMOTE
     if (name == QLatin1String("publish") || name == QLatin1String("watch")
         || name == QLatin1String("write")) {
@@ -303,6 +337,7 @@ int main(int argc, char* argv[])
         options.certFile = parser.value(certOption);
         options.keyFile = parser.value(keyOption);
         options.clientId = parser.value(clientIdOption);
+        options.displaySystem = displaySystem;
         options.keepAlive = parser.value(keepAliveOption).toInt();
         options.timeoutMs = parser.value(timeoutOption).toInt();
         options.count = parser.value(countOption).toInt();
@@ -349,7 +384,7 @@ int main(int argc, char* argv[])
             return finish(ExitFailure);
         }
         const QString unit = positionals.takeFirst();
-        return finish(runConvert(measurements, unit, positionals));
+        return finish(runConvert(measurements, unit, positionals, displaySystem));
     }
-    return finish(runShow(measurements, positionals));
+    return finish(runShow(measurements, positionals, displaySystem));
 }

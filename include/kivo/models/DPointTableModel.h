@@ -21,11 +21,12 @@ class DPointObject;
 /// Owns its row items (QObject children), not the points; used from its own thread only.
 ///
 /// A point's valueChanged, updatePending and updateCompleted emit dataChanged for its whole row
-/// in the model's thread (queued when the point reports from another thread). A destroyed
-/// point's row is removed at once when the point dies in the model's thread, on the model's next
-/// event-loop pass otherwise; meanwhile a QPointer guard makes the row read invalid and refuse
-/// edits, so the dead point is never used. A point must not be deleted while the model's thread
-/// is reading it.
+/// in the model's thread (queued when the point reports from another thread); a change of the
+/// display system of a definition's registry emits it for the value, units and limits columns
+/// of the rows using that registry. A destroyed point's row is removed at once when the point
+/// dies in the model's thread, on the model's next event-loop pass otherwise; meanwhile a
+/// QPointer guard makes the row read invalid and refuse edits, so the dead point is never used.
+/// A point must not be deleted while the model's thread is reading it.
 class KIVODPOINTS_EXPORT DPointTableModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -144,6 +145,7 @@ private:
     QVariant cellData(Row const& row, int column, int role) const;
     void onPointDestroyed(QObject* object);
     void releaseRow(Row const& row);
+    void onDisplaySystemChanged();
 
     QVector<Row> m_rows;
     QString m_lastInputError;

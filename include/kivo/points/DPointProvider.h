@@ -15,7 +15,8 @@ class DPointObject;
 /// Registry of an application's live points and point dictionaries, keyed by lower-cased name,
 /// and holder of the connection state. Owns every point ever registered (as QObject children);
 /// does not own the dictionaries. Subclasses start data acquisition in start().
-class KIVODPOINTS_EXPORT DPointProvider : public Namespaceable
+// The base is named in full: Qt 6's QML type registrar resolves it by the name written here.
+class KIVODPOINTS_EXPORT DPointProvider : public kivo::Namespaceable
 {
     Q_OBJECT
 public:
@@ -36,6 +37,10 @@ public:
     void addDict(DPointDictionary* dict);
     /// Unregisters the dictionary registered under name (any case); returns 1, or 0 when none was.
     int removeDict(QString const& name);
+    /// Registers dict (as addDict) and, for each of its definitions, a new point named after the
+    /// definition and assigned it (as addPoint, replacing namesakes); returns the new points in
+    /// the dictionary's name order, empty for a null dict.
+    QList<DPointObject*> addPointsForDict(DPointDictionary* dict);
     /// The point registered under name (any case); null when there is none.
     DPointObject* getDPointByName(QString const& name);
     /// The dictionary registered under name (any case); null when there is none.
