@@ -94,9 +94,22 @@ void Point::setProvider(QObject* provider)
     if (provider == m_provider)
         return;
     PointProvider::follow(m_provider, provider, this, &Point::resolve);
+    const bool wasOnline = isOnline();
+    disconnect(m_onlineConnection);
     m_provider = provider;
+    if (auto* loading = qobject_cast<PointProvider*>(provider))
+        m_onlineConnection
+            = connect(loading, &PointProvider::onlineChanged, this, &Point::onlineChanged);
     Q_EMIT providerChanged();
     resolve();
+    if (isOnline() != wasOnline)
+        Q_EMIT onlineChanged();
+}
+
+bool Point::isOnline() const
+{
+    const auto* provider = qobject_cast<const PointProvider*>(m_provider);
+    return !provider || provider->isOnline();
 }
 
 void Point::setName(const QString& name)

@@ -46,6 +46,8 @@ class Point : public QObject, public QQmlParserStatus
     Q_PROPERTY(WriteState writeState READ writeState NOTIFY writeStateChanged)
     Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
     Q_PROPERTY(QString error READ error NOTIFY errorChanged)
+    Q_PROPERTY(bool online READ isOnline NOTIFY onlineChanged)
+    Q_PROPERTY(bool stale READ isStale NOTIFY onlineChanged)
 
 public:
     /// The values of kivo::DPointTableModel::WriteState.
@@ -76,6 +78,11 @@ public:
     WriteState writeState() const;
     QString statusText() const;
     QString error() const { return m_error; }
+    /// Whether the provider's values are current: a remote device's PointProvider says whether
+    /// the device is online; any other provider counts as online.
+    bool isOnline() const;
+    /// Whether the value shown is the last one known of a device that is offline.
+    bool isStale() const { return !isOnline(); }
 
     /// Requests a write of displayValue (a number in display units, a label, or text as
     /// displayText shows it); false, with the reason in error, when it is refused.
@@ -95,6 +102,7 @@ Q_SIGNALS:
     void writeStateChanged();
     void statusTextChanged();
     void errorChanged();
+    void onlineChanged();
     /// units, minimum, maximum or limitsText may show other figures: another definition, or
     /// another display system.
     void displayUnitsChanged();
@@ -134,6 +142,7 @@ private:
     bool m_complete = false;
     QString m_warnedName; // the unknown name last reported, so that it is reported once
     QMetaObject::Connection m_unitsConnection; // the definition's registry's display system
+    QMetaObject::Connection m_onlineConnection; // the provider's online state
     Shown m_shown;
     QString m_error;
 };

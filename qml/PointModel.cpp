@@ -26,9 +26,29 @@ void PointModel::setProvider(QObject* provider)
     if (provider == m_provider)
         return;
     PointProvider::follow(m_provider, provider, this, &PointModel::reload);
+    const bool wasOnline = isOnline();
+    disconnect(m_onlineConnection);
     m_provider = provider;
+    if (auto* loading = qobject_cast<PointProvider*>(provider))
+        m_onlineConnection = connect(
+            loading, &PointProvider::onlineChanged, this, &PointModel::onProviderOnlineChanged);
     Q_EMIT providerChanged();
     reload();
+    if (isOnline() != wasOnline)
+        Q_EMIT onlineChanged();
+}
+
+bool PointModel::isOnline() const
+{
+    const auto* provider = qobject_cast<const PointProvider*>(m_provider);
+    return !provider || provider->isOnline();
+}
+
+void PointModel::onProviderOnlineChanged()
+{
+    Q_EMIT onlineChanged();
+    if (!m_rows.isEmpty())
+        Q_EMIT dataChanged(index(0), index(int(m_rows.size()) - 1), { StaleRole });
 }
 
 void PointModel::setWorksheet(const QString& worksheet)
@@ -108,6 +128,8 @@ QVariant PointModel::data(const QModelIndex& index, int role) const
         return cell(0, DPointTableModel::InputErrorRole);
     case WorksheetRole:
         return cell(0, kivo::DPointModelItemData::WorksheetRole);
+    case StaleRole:
+        return !isOnline();
     default:
         return QVariant();
     }
@@ -120,7 +142,7 @@ QHash<int, QByteArray> PointModel::roleNames() const
         { DisplayValueRole, "displayValue" }, { UnitsRole, "units" }, { LimitsRole, "limits" },
         { WritableRole, "writable" }, { WriteStateRole, "writeState" },
         { WriteStatusRole, "writeStatus" }, { InputErrorRole, "inputError" },
-        { WorksheetRole, "worksheet" } };
+        { WorksheetRole, "worksheet" }, { StaleRole, "stale" } };
 }
 
 bool PointModel::write(int row, const QVariant& displayValue)

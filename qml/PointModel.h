@@ -21,6 +21,7 @@ class PointModel : public QAbstractListModel
     Q_PROPERTY(QObject* provider READ provider WRITE setProvider NOTIFY providerChanged)
     Q_PROPERTY(QString worksheet READ worksheet WRITE setWorksheet NOTIFY worksheetChanged)
     Q_PROPERTY(int count READ count NOTIFY countChanged)
+    Q_PROPERTY(bool online READ isOnline NOTIFY onlineChanged)
 
 public:
     enum Role {
@@ -34,7 +35,8 @@ public:
         WriteStateRole,
         WriteStatusRole,
         InputErrorRole,
-        WorksheetRole
+        WorksheetRole,
+        StaleRole ///< the value is the last one known of a device that is offline
     };
     Q_ENUM(Role)
 
@@ -46,6 +48,8 @@ public:
     QString worksheet() const { return m_worksheet; }
     void setWorksheet(const QString& worksheet);
     int count() const { return int(m_rows.size()); }
+    /// As Point.online: whether the provider's values are current.
+    bool isOnline() const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -59,16 +63,19 @@ Q_SIGNALS:
     void providerChanged();
     void worksheetChanged();
     void countChanged();
+    void onlineChanged();
 
 private:
     void reload();
     void sourceChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+    void onProviderOnlineChanged();
 
     QPointer<QObject> m_provider;
     QString m_worksheet;
     kivo::DPointTableModel* m_source;
     // The source rows shown, in order.
     QVector<int> m_rows;
+    QMetaObject::Connection m_onlineConnection;
 };
 
 } // namespace kivo

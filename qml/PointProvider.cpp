@@ -10,6 +10,10 @@
 #include <kivo/points/DPointObject.h>
 #include <kivo/points/checkDPointType.h>
 #include <kivo/types/DPTypeNumber.h>
+#ifdef KIVO_QML_REMOTE
+#include <kivo/remote/DPointMirror.h>
+#include <kivo/remote/MqttConnection.h>
+#endif
 
 #include <QFileInfo>
 #include <QQmlContext>
@@ -61,8 +65,141 @@ void PointProvider::setDisplaySystem(const QString& id)
     // The registry tells every Point and PointModel showing its definitions.
     if (m_registry)
         m_registry->setDisplaySystemId(id);
+#ifdef KIVO_QML_REMOTE
+    if (m_mirror && m_mirror->registry())
+        m_mirror->registry()->setDisplaySystemId(id);
+#endif
     if (displaySystem() != before)
         Q_EMIT displaySystemChanged();
+}
+
+void PointProvider::setBroker(const QString& url)
+{
+    if (url == m_broker)
+        return;
+    m_broker = url;
+    remoteSettingChanged();
+}
+
+void PointProvider::setDevice(const QString& device)
+{
+    if (device == m_device)
+        return;
+    m_device = device;
+    remoteSettingChanged();
+}
+
+void PointProvider::setUserName(const QString& userName)
+{
+    if (userName == m_userName)
+        return;
+    m_userName = userName;
+    remoteSettingChanged();
+}
+
+void PointProvider::setPassword(const QString& password)
+{
+    if (password == m_password)
+        return;
+    m_password = password;
+    remoteSettingChanged();
+}
+
+void PointProvider::setCaFile(const QUrl& url)
+{
+    if (url == m_caFile)
+        return;
+    m_caFile = url;
+    remoteSettingChanged();
+}
+
+void PointProvider::remoteSettingChanged()
+{
+    Q_EMIT remoteChanged();
+    if (m_complete)
+        reload();
+}
+
+bool PointProvider::isOnline() const
+{
+    return !isRemote() || isConnected();
+}
+
+void PointProvider::setStatus(Status status, const QString& error)
+{
+    if (status == m_status && error == m_errorString)
+        return;
+    m_status = status;
+    m_errorString = error;
+    Q_EMIT statusChanged();
+}
+
+void PointProvider::reloadRemote()
+{
+#ifdef KIVO_QML_REMOTE
+    m_connection = std::make_unique<kivo::MqttConnection>();
+    if (!m_connection->setBrokerUrl(m_broker)) {
+        m_connection.reset();
+        setStatus(Error, tr("%1 is no broker address").arg(m_broker));
+        return;
+    }
+    m_connection->setCredentials(m_userName, m_password);
+    if (!m_caFile.isEmpty())
+        m_connection->setCaFile(localPath(m_caFile));
+    m_mirror = std::make_unique<kivo::DPointMirror>(m_connection.get(), this, m_device);
+    connect(m_mirror.get(), &kivo::DPointMirror::ready, this, &PointProvider::remoteReady);
+    connect(m_mirror.get(), &kivo::DPointMirror::statusChanged, this,
+        &PointProvider::updateRemoteStatus);
+    connect(m_mirror.get(), &kivo::DPointMirror::deviceOnlineChanged, this,
+        &PointProvider::updateRemoteStatus);
+    connect(m_connection.get(), &kivo::MqttConnection::errorOccurred, this,
+        &PointProvider::updateRemoteStatus);
+    connect(m_connection.get(), &kivo::MqttConnection::stateChanged, this,
+        &PointProvider::updateRemoteStatus);
+    setStatus(Connecting, QString());
+    if (!m_mirror->start())
+        setStatus(Error, m_mirror->errorString());
+#else
+    setStatus(Error, tr("Kivo.Points was built without the MQTT link"));
+#endif
+}
+
+void PointProvider::remoteReady()
+{
+#ifdef KIVO_QML_REMOTE
+    if (m_mirror->registry())
+        m_mirror->registry()->setDisplaySystemId(m_displaySystem);
+    m_points = pointsOf(this);
+    updateRemoteStatus();
+    Q_EMIT pointsChanged();
+#endif
+}
+
+void PointProvider::notifyOnline()
+{
+    if (isOnline() == m_reportedOnline)
+        return;
+    m_reportedOnline = isOnline();
+    Q_EMIT onlineChanged();
+}
+
+void PointProvider::updateRemoteStatus()
+{
+#ifdef KIVO_QML_REMOTE
+    notifyOnline();
+    if (!m_mirror)
+        return;
+    if (m_mirror->status() == kivo::DPointMirror::Error) {
+        setStatus(Error, m_mirror->errorString());
+        return;
+    }
+    // Until the files are loaded, why the broker cannot be reached is the news.
+    const QString reason = m_connection->isConnected() ? QString() : m_connection->errorString();
+    if (m_points.isEmpty())
+        setStatus(Connecting, reason);
+    else
+        setStatus(m_mirror->isDeviceOnline() ? Ready : Offline, reason);
+#endif
 }
 
 void PointProvider::componentComplete()
@@ -83,6 +220,12 @@ QString PointProvider::localPath(const QUrl& url) const
 
 void PointProvider::unload()
 {
+#ifdef KIVO_QML_REMOTE
+    // The mirror leaves its points without definitions; they go below with the local ones.
+    m_mirror.reset();
+    m_connection.reset();
+#endif
+    setConnectStatus(false);
     for (kivo::DPointObject* point : qAsConst(m_points)) {
         removePoint(point->objectName());
         delete point;
@@ -98,6 +241,13 @@ void PointProvider::reload()
 {
     const bool hadPoints = !m_points.isEmpty();
     unload();
+    if (isRemote()) {
+        if (hadPoints)
+            Q_EMIT pointsChanged();
+        reloadRemote();
+        notifyOnline();
+        return;
+    }
     QString error;
     if (!m_measurementFile.isEmpty()) {
         const QString path = localPath(m_measurementFile);
@@ -142,6 +292,7 @@ void PointProvider::reload()
     }
     if (hadPoints || !m_points.isEmpty())
         Q_EMIT pointsChanged();
+    notifyOnline();
 }
 
 QList<kivo::DPointObject*> PointProvider::pointsOf(kivo::DPointProvider* provider)

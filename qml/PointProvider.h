@@ -13,12 +13,15 @@
 
 namespace kivo {
 class DPointDictionary;
+class DPointMirror;
 class DPointObject;
 class MeasurementRegistry;
+class MqttConnection;
 
 /// The QML type PointProvider: a kivo::DPointProvider that loads a measurement file and point
 /// dictionaries and registers one live point per definition, which it owns. Also plays the
-/// device for simulations and tests (report, complete).
+/// device for simulations and tests (report, complete). With broker and device set instead, it
+/// mirrors a remote device's points over an MQTT broker (kivo::DPointMirror), files included.
 class PointProvider : public kivo::DPointProvider, public QQmlParserStatus
 {
     Q_OBJECT
@@ -33,9 +36,17 @@ class PointProvider : public kivo::DPointProvider, public QQmlParserStatus
     Q_PROPERTY(int count READ count NOTIFY pointsChanged)
     Q_PROPERTY(
         QString displaySystem READ displaySystem WRITE setDisplaySystem NOTIFY displaySystemChanged)
+    Q_PROPERTY(QString broker READ broker WRITE setBroker NOTIFY remoteChanged)
+    Q_PROPERTY(QString device READ device WRITE setDevice NOTIFY remoteChanged)
+    Q_PROPERTY(QString userName READ userName WRITE setUserName NOTIFY remoteChanged)
+    Q_PROPERTY(QString password READ password WRITE setPassword NOTIFY remoteChanged)
+    Q_PROPERTY(QUrl caFile READ caFile WRITE setCaFile NOTIFY remoteChanged)
+    Q_PROPERTY(bool online READ isOnline NOTIFY onlineChanged)
 
 public:
-    enum Status { Null, Ready, Error };
+    /// Connecting: waiting for the broker or the device's files; Offline: the remote device's
+    /// points are loaded but the device (or the broker) is not reachable.
+    enum Status { Null, Ready, Error, Connecting, Offline };
     Q_ENUM(Status)
 
     explicit PointProvider(QObject* parent = nullptr);
@@ -53,6 +64,25 @@ public:
     /// reloads.
     QString displaySystem() const;
     void setDisplaySystem(const QString& id);
+    /// The broker of a remote device: mqtt://HOST[:PORT], mqtts://HOST[:PORT] or a local
+    /// socket's path. With device, replaces measurementFile and dictionaries.
+    QString broker() const { return m_broker; }
+    void setBroker(const QString& url);
+    /// The remote device's name, as its publisher shares it.
+    QString device() const { return m_device; }
+    void setDevice(const QString& device);
+    QString userName() const { return m_userName; }
+    void setUserName(const QString& userName);
+    /// Written only: the password cannot be read back.
+    QString password() const { return QString(); }
+    void setPassword(const QString& password);
+    QUrl caFile() const { return m_caFile; }
+    void setCaFile(const QUrl& url);
+    /// Whether the points' values are current: always for local files; for a remote device,
+    /// whether it is online and the broker reachable.
+    bool isOnline() const;
+    /// Whether the points are a remote device's.
+    bool isRemote() const { return !m_broker.isEmpty() && !m_device.isEmpty(); }
 
     /// Sets the current value of the point called name (any case) as the device reports it;
     /// false when there is no such point or the value does not fit its type.
@@ -89,9 +119,17 @@ Q_SIGNALS:
     /// The points were loaded again (or dropped).
     void pointsChanged();
     void displaySystemChanged();
+    void remoteChanged();
+    void onlineChanged();
 
 private:
     void reload();
+    void reloadRemote();
+    void remoteSettingChanged();
+    void remoteReady();
+    void updateRemoteStatus();
+    void notifyOnline();
+    void setStatus(Status status, const QString& error);
     void unload();
     QString localPath(const QUrl& url) const;
     kivo::DPointObject* valuePoint(const QString& name, QVariant* value) const;
@@ -99,6 +137,12 @@ private:
     QUrl m_measurementFile;
     QList<QUrl> m_dictionaries;
     QString m_displaySystem;
+    QString m_broker;
+    QString m_device;
+    QString m_userName;
+    QString m_password;
+    QUrl m_caFile;
+    bool m_reportedOnline = true;
     Status m_status = Null;
     QString m_errorString;
     bool m_complete = false;
@@ -106,6 +150,9 @@ private:
     std::unique_ptr<kivo::MeasurementRegistry> m_registry;
     std::vector<std::unique_ptr<kivo::DPointDictionary>> m_dicts;
     QList<kivo::DPointObject*> m_points;
+    // A remote device's link; the mirror goes before the connection it uses.
+    std::unique_ptr<kivo::MqttConnection> m_connection;
+    std::unique_ptr<kivo::DPointMirror> m_mirror;
 };
 
 } // namespace kivo
