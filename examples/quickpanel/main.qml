@@ -5,7 +5,8 @@ import Kivo.Points 1.0
 // A boiler panel on the bundled samples: two large tiles bound to Point objects, a °C/°F
 // switch, a worksheet filter and a list of every point through PointModel. The device is
 // simulated below: a Timer reports measured values, and every write is answered (PumpMode Off
-// is refused).
+// is refused). Given a broker and a device instead, the panel shows that remote device (for
+// example one that `kivo-dpoints publish --simulate` plays), and the device answers the writes.
 Rectangle {
     id: root
     width: 760
@@ -20,11 +21,16 @@ Rectangle {
     // parts are marked "qmllint disable unqualified".
     required property url samples
     required property bool scripted
+    required property string broker
+    required property string device
+    readonly property bool remote: broker !== "" && device !== ""
 
     PointProvider {
         id: boiler
-        measurementFile: root.samples + "measurements.xml"
-        dictionaries: [root.samples + "boiler.xml"]
+        measurementFile: root.remote ? "" : root.samples + "measurements.xml"
+        dictionaries: root.remote ? [] : [root.samples + "boiler.xml"]
+        broker: root.broker
+        device: root.device
     }
 
     PointModel {
@@ -37,8 +43,38 @@ Rectangle {
     Point { id: pumpMode; provider: boiler; name: "PumpMode" }
     Point { id: boilerTag; provider: boiler; name: "BoilerTag" }
 
-    property string message: boiler.status === PointProvider.Ready
-        ? boiler.count + " points loaded" : boiler.errorString
+    property string message: boiler.status === PointProvider.Ready ? boiler.count + " points loaded"
+        : boiler.status === PointProvider.Connecting ? "Connecting to " + root.broker
+        : boiler.status === PointProvider.Offline ? root.device + " is offline: last known values"
+        : boiler.errorString
+
+    // A remote device answers by itself; the panel says how each write ended.
+    function updateMessage() {
+        if (boiler.status !== PointProvider.Ready) {
+            root.message = boiler.status === PointProvider.Connecting ? "Connecting to " + root.broker
+                : boiler.status === PointProvider.Offline ? root.device + " is offline: last known values"
+                : boiler.errorString;
+        }
+    }
+    Connections {
+        target: boiler
+        function onStatusChanged() { root.updateMessage(); }
+    }
+    function followWrite(point) {
+        if (!root.remote)
+            return;
+        root.message = point.name + ": " + (point.writeState === Point.Pending ? "waiting for the device"
+            : point.writeState === Point.Confirmed ? "confirmed by the device"
+            : point.writeState === Point.Refused ? "refused: " + point.statusText : "");
+    }
+    Connections {
+        target: setpoint
+        function onWriteStateChanged() { root.followWrite(setpoint); }
+    }
+    Connections {
+        target: pumpMode
+        function onWriteStateChanged() { root.followWrite(pumpMode); }
+    }
 
     // ---- The simulated device ----
     property var deviceValues: ({})
@@ -52,7 +88,7 @@ Rectangle {
         id: measurements
         property int tick: 0
         interval: 1000
-        running: boiler.status === PointProvider.Ready
+        running: !root.remote && boiler.status === PointProvider.Ready
         repeat: true
         triggeredOnStart: true
         onTriggered: {
@@ -101,6 +137,8 @@ Rectangle {
     // qmllint enable unqualified
 
     function answerLater(name, input) {
+        if (root.remote)
+            return;
         var refuse = name === "PumpMode" && String(input).toLowerCase() === "off";
         answer.createObject(root, { point: name, refuse: refuse });
         root.message = name + ": waiting for the device";
@@ -137,6 +175,15 @@ Rectangle {
             boiler.displaySystem = "msys.si";
             root.writePoint(pumpMode, "Off");
             scriptedSetpoint.start();
+        }
+    }
+    // Remote (--broker): a write the device confirms and one it refuses, once the points are in.
+    Timer {
+        running: root.scripted && root.remote && boiler.status === PointProvider.Ready
+        interval: 300
+        onTriggered: {
+            root.writePoint(setpoint, 185);
+            root.writePoint(pumpMode, "Off");
         }
     }
     Timer {
@@ -194,8 +241,9 @@ Rectangle {
             anchors.verticalCenter: parent.verticalCenter
             anchors.right: parent.right
             anchors.rightMargin: 16
-            text: "simulated device"
-            color: "#b0bec5"
+            text: !root.remote ? "simulated device"
+                : boiler.online ? root.device + " online" : root.device + " offline"
+            color: root.remote && !boiler.online ? "#ff8a80" : "#b0bec5"
             font.pixelSize: 13
         }
     }
@@ -213,7 +261,7 @@ Rectangle {
                 x: 12; y: 34
                 text: supplyTemp.displayText
                 font.pixelSize: 34
-                color: "#1f2933"
+                color: supplyTemp.stale ? "#9aa5b1" : "#1f2933"
             }
         }
 
@@ -224,11 +272,13 @@ Rectangle {
                 x: 12; y: 34
                 text: setpoint.displayText
                 font.pixelSize: 34
-                color: root.stateColor(setpoint.writeState)
+                color: setpoint.writeState === Point.Idle && setpoint.stale ? "#9aa5b1"
+                    : root.stateColor(setpoint.writeState)
             }
             Text {
                 x: 12; y: 76
                 text: setpoint.writeState === Point.Pending ? "waiting for the device"
+                    : setpoint.writeState === Point.Confirmed ? "confirmed by the device"
                     : setpoint.limitsText + " " + setpoint.units
                 color: "#7b8794"
                 font.pixelSize: 11
@@ -334,6 +384,7 @@ Rectangle {
             required property bool writable
             required property int writeState
             required property string worksheet
+            required property bool stale
             width: list.width
             height: 28
             color: index % 2 ? "#ffffff" : "#f9fafb"
@@ -348,7 +399,8 @@ Rectangle {
                 x: 266; width: 190
                 anchors.verticalCenter: parent.verticalCenter
                 text: row.displayText
-                color: root.stateColor(row.writeState)
+                color: row.writeState === Point.Idle && row.stale ? "#9aa5b1"
+                    : root.stateColor(row.writeState)
                 font.pixelSize: 13
                 font.bold: row.writeState !== Point.Idle
             }

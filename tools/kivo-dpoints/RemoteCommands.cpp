@@ -115,12 +115,9 @@ public:
             name = name.toLower();
         const QList<DPointObject*> points = provider->getAllPoints();
         for (DPointObject* point : points) {
-            QObject::connect(point, &DPointObject::covEnabled, this, [point](bool enable) {
-                if (enable && !point->isAvailable() && point->getDPointDef()
-                    && point->getDPointDef()->m_type) {
-                    point->setCurrentValue(
-                        checkDPointType(point->getDPointDef()->m_type->getDefaultValue(), *point));
-                }
+            QObject::connect(point, &DPointObject::covEnabled, this, [this, point](bool enable) {
+                if (enable && !point->isAvailable())
+                    report(point, initialValue(point));
             });
             QObject::connect(point, &DPointObject::updatePending, this,
                 [this, point] { QTimer::singleShot(300, this, [this, point] { answer(point); }); });
@@ -136,8 +133,27 @@ public:
     }
 
 private:
+    // The definition's default, or for a number without one the middle of its limits.
+    static QVariant initialValue(DPointObject* point)
+    {
+        const DPointDef* def = point->getDPointDef();
+        if (!def || !def->m_type)
+            return QVariant();
+        const QVariant value = checkDPointType(def->m_type->getDefaultValue(), *point);
+        if (value.isValid())
+            return value;
+        if (const auto* number = qobject_cast<const DPTypeNumber*>(def->m_type))
+            return QVariant(number->m_min + (number->m_max - number->m_min) / 2);
+        if (const auto* real = qobject_cast<const DPTypeReal*>(def->m_type))
+            return std::isnan(real->m_min) ? QVariant(0.0)
+                                           : QVariant((real->m_min + real->m_max) / 2);
+        return value;
+    }
+
     void report(DPointObject* point, const QVariant& value)
     {
+        if (!value.isValid())
+            return;
         m_held.insert(point, value);
         point->setCurrentValue(value);
     }
