@@ -19,6 +19,7 @@ class KIVODPOINTS_EXPORT DPointProvider : public Namespaceable
 {
     Q_OBJECT
 public:
+    /// An empty provider, disconnected.
     explicit DPointProvider(QObject* parent = nullptr);
     ~DPointProvider() override;
 
@@ -51,6 +52,7 @@ public:
     bool isConnected() const;
 
 Q_SIGNALS:
+    /// The connection state stored by setConnectStatus changed to connected.
     void connectStatusChanged(bool connected);
 
 private:
