@@ -14,6 +14,14 @@
 #   remote_devel  libkivoremote-dev        libkivoremote-qt6-dev       its headers, CMake, .pc
 #   data          kivodpoints-data                                     samples and schemas
 #   doc           kivodpoints-doc                                      API reference
+# A release's packages come with its entry in the changelog.
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md kivo_changelog_entries REGEX "^## ")
+list(GET kivo_changelog_entries 0 kivo_changelog_latest)
+if(NOT kivo_changelog_latest MATCHES "^## ${PROJECT_VERSION}( |$)")
+    message(WARNING "CHANGELOG.md has no entry for ${PROJECT_VERSION} at its top "
+        "(its newest is \"${kivo_changelog_latest}\")")
+endif()
+
 set(CPACK_PACKAGE_NAME ${KIVO_PACKAGE_NAME})
 set(CPACK_PACKAGE_VENDOR "kivodpoints developers")
 set(CPACK_PACKAGE_CONTACT "kivodpoints developers <kivodpoints@example.org>" CACHE STRING
@@ -32,8 +40,14 @@ set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}
     ${PROJECT_BINARY_DIR}/kivomodels ${PROJECT_BINARY_DIR}/src/remote)
+# The library packages tell packages built against them to depend on this version or a later
+# one with the same SONAME (their shlibs file).
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 
-set(kivo_deb_version "${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE}")
+# "(= VERSION)": the same version of another package of this project.
+set(kivo_same "(= ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})")
+set(kivo_qt "(Qt ${QT_MAJOR_VERSION})")
 set(kivo_qt_dev qtbase5-dev)
 set(kivo_qml_package qml-module-kivo-points)
 if(QT_MAJOR_VERSION STREQUAL "6")
@@ -55,20 +69,16 @@ kivo_library_package(kivo_remote_package libkivoremote${KIVO_NAME_SUFFIX})
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${kivo_runtime_package})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "${PROJECT_DESCRIPTION} (Qt ${QT_MAJOR_VERSION})
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "kivodpoints: typed data points for device UIs ${kivo_qt}
 The shared libraries kivodpoints${KIVO_NAME_SUFFIX} and kivomodels${KIVO_NAME_SUFFIX}: point
 dictionaries and measurement files, live points with their write cycle, and the item model
 of points.")
-# Tell packages built against these libraries to depend on this version or a later one with the
-# same SONAME.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 
 set(CPACK_DEBIAN_DEVEL_PACKAGE_NAME libkivodpoints${KIVO_NAME_SUFFIX}-dev)
 set(CPACK_DEBIAN_DEVEL_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVEL_PACKAGE_DEPENDS
-    "${kivo_runtime_package} (= ${kivo_deb_version}), kivodpoints-data (= ${kivo_deb_version}), ${kivo_qt_dev}")
-set(CPACK_COMPONENT_DEVEL_DESCRIPTION "${PROJECT_DESCRIPTION} - development files (Qt ${QT_MAJOR_VERSION})
+    "${kivo_runtime_package} ${kivo_same}, kivodpoints-data ${kivo_same}, ${kivo_qt_dev}")
+set(CPACK_COMPONENT_DEVEL_DESCRIPTION "kivodpoints development files ${kivo_qt}
 Headers, the CMake package ${KIVO_PACKAGE_NAME} and the pkg-config module ${KIVO_PACKAGE_NAME}
 of the kivodpoints libraries built with Qt ${QT_MAJOR_VERSION}.")
 
@@ -76,48 +86,48 @@ set(CPACK_DEBIAN_DATA_PACKAGE_NAME kivodpoints-data)
 set(CPACK_DEBIAN_DATA_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_DATA_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_DATA_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_COMPONENT_DATA_DESCRIPTION "${PROJECT_DESCRIPTION} - sample files and schemas
+set(CPACK_COMPONENT_DATA_DESCRIPTION "kivodpoints sample files and XML schemas
 A sample measurement file and point dictionary, and the XML schemas of both file formats.")
 
 set(CPACK_DEBIAN_DOC_PACKAGE_NAME kivodpoints-doc)
 set(CPACK_DEBIAN_DOC_PACKAGE_ARCHITECTURE all)
 set(CPACK_DEBIAN_DOC_PACKAGE_SECTION doc)
 set(CPACK_DEBIAN_DOC_PACKAGE_SHLIBDEPS OFF)
-set(CPACK_COMPONENT_DOC_DESCRIPTION "${PROJECT_DESCRIPTION} - API reference
+set(CPACK_COMPONENT_DOC_DESCRIPTION "kivodpoints API reference
 The reference of every public header as HTML, and as a Qt Help file for Qt Creator and
 Qt Assistant where it was built.")
 
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME kivo-dpoints${KIVO_NAME_SUFFIX})
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION utils)
-set(kivo_tool_depends "${kivo_runtime_package} (= ${kivo_deb_version}), kivodpoints-data (= ${kivo_deb_version})")
+set(kivo_tool_depends "${kivo_runtime_package} ${kivo_same}, kivodpoints-data ${kivo_same}")
 if(TARGET kivoremote)
-    string(APPEND kivo_tool_depends ", ${kivo_remote_package} (= ${kivo_deb_version})")
+    string(APPEND kivo_tool_depends ", ${kivo_remote_package} ${kivo_same}")
 endif()
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "${kivo_tool_depends}")
-set(CPACK_COMPONENT_TOOL_DESCRIPTION "Shows, exports and checks point dictionaries (Qt ${QT_MAJOR_VERSION})
+set(CPACK_COMPONENT_TOOL_DESCRIPTION "kivo-dpoints: shows and checks point dictionaries ${kivo_qt}
 kivo-dpoints${KIVO_NAME_SUFFIX} shows and exports point dictionaries, reports the mistakes of
 dictionary and measurement files, converts raw values and, with the MQTT link, publishes,
 watches and writes a device's points over a broker.")
 
 set(CPACK_DEBIAN_QML_PACKAGE_NAME ${kivo_qml_package})
 set(CPACK_DEBIAN_QML_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_QML_PACKAGE_DEPENDS "${kivo_runtime_package} (= ${kivo_deb_version})")
-set(CPACK_COMPONENT_QML_DESCRIPTION "QML module Kivo.Points (Qt ${QT_MAJOR_VERSION})
+set(CPACK_DEBIAN_QML_PACKAGE_DEPENDS "${kivo_runtime_package} ${kivo_same}")
+set(CPACK_COMPONENT_QML_DESCRIPTION "QML module Kivo.Points: live data points in Qt Quick ${kivo_qt}
 PointProvider, Point and PointModel: a device's live points in Qt Quick.")
 
 set(CPACK_DEBIAN_REMOTE_PACKAGE_NAME ${kivo_remote_package})
 set(CPACK_DEBIAN_REMOTE_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_REMOTE_PACKAGE_DEPENDS "${kivo_runtime_package} (= ${kivo_deb_version})")
-set(CPACK_DEBIAN_REMOTE_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_COMPONENT_REMOTE_DESCRIPTION "A device's data points over an MQTT 5 broker (Qt ${QT_MAJOR_VERSION})
+set(CPACK_DEBIAN_REMOTE_PACKAGE_DEPENDS "${kivo_runtime_package} ${kivo_same}")
+set(CPACK_COMPONENT_REMOTE_DESCRIPTION "kivoremote: a device's data points over MQTT 5 ${kivo_qt}
 The shared library kivoremote${KIVO_NAME_SUFFIX}: DPointPublisher on the device side and
 DPointMirror on the panel side, over libmosquitto on the Qt event loop.")
 
 set(CPACK_DEBIAN_REMOTE_DEVEL_PACKAGE_NAME libkivoremote${KIVO_NAME_SUFFIX}-dev)
 set(CPACK_DEBIAN_REMOTE_DEVEL_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_REMOTE_DEVEL_PACKAGE_DEPENDS
-    "${kivo_remote_package} (= ${kivo_deb_version}), libkivodpoints${KIVO_NAME_SUFFIX}-dev (= ${kivo_deb_version}), libmosquitto-dev")
-set(CPACK_COMPONENT_REMOTE_DEVEL_DESCRIPTION "${PROJECT_DESCRIPTION} - MQTT link development files (Qt ${QT_MAJOR_VERSION})
+set(CPACK_DEBIAN_REMOTE_DEVEL_PACKAGE_DEPENDS "${kivo_remote_package} ${kivo_same}")
+string(APPEND CPACK_DEBIAN_REMOTE_DEVEL_PACKAGE_DEPENDS
+    ", libkivodpoints${KIVO_NAME_SUFFIX}-dev ${kivo_same}, libmosquitto-dev")
+set(CPACK_COMPONENT_REMOTE_DEVEL_DESCRIPTION "kivoremote development files ${kivo_qt}
 Headers, the CMake component remote of ${KIVO_PACKAGE_NAME} and the pkg-config module
 kivoremote${KIVO_NAME_SUFFIX}.")
 

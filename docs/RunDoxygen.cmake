@@ -20,11 +20,14 @@ file(READ ${OUTPUT_DIR}/warnings.log warnings)
 
 # An enumerator without documentation: public, with empty brief and detailed descriptions.
 set(space "[ \t\r\n]*")
+string(CONCAT undocumented_enumerator "<enumvalue [^>]*prot=\"public\"[^>]*>${space}"
+    "<name>[^<]*</name>${space}(<initializer>[^<]*</initializer>${space})?"
+    "<briefdescription>${space}</briefdescription>${space}"
+    "<detaileddescription>${space}</detaileddescription>")
 file(GLOB compounds ${OUTPUT_DIR}/xml/*.xml)
 foreach(compound IN LISTS compounds)
     file(READ ${compound} xml)
-    string(REGEX MATCHALL "<enumvalue [^>]*prot=\"public\"[^>]*>${space}<name>[^<]*</name>${space}(<initializer>[^<]*</initializer>${space})?<briefdescription>${space}</briefdescription>${space}<detaileddescription>${space}</detaileddescription>"
-        undocumented "${xml}")
+    string(REGEX MATCHALL "${undocumented_enumerator}" undocumented "${xml}")
     if(undocumented)
         string(REGEX MATCH "<compoundname>[^<]*</compoundname>" owner "${xml}")
         string(REGEX REPLACE "</?compoundname>" "" owner "${owner}")
