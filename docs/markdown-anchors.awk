@@ -1,8 +1,9 @@
 # Input filter of the API reference for the Markdown pages (awk -v main=README.md-path): gives
 # every heading outside code blocks the label GitHub gives it, prefixed with the page's name so
 # that labels stay unique across pages ("## Threads" of docs/lifetime.md gets
-# {#lifetime-threads}; the front page's labels have no prefix), and points the pages' links to
-# headings, on the same page or another, at those labels.
+# {#lifetime-threads}; the front page's labels have no prefix), points the pages' links to
+# headings, on the same page or another, at those labels, and keeps only the text of links to
+# files and folders of the source tree, which the reference does not hold.
 function page_prefix(path,    n, parts, name) {
     n = split(path, parts, "/")
     name = parts[n]
@@ -33,24 +34,33 @@ fenced { print; next }
 {
     line = $0
     out = ""
-    # Links to a heading: "](#label)" and "](page.md#label)".
-    while (match(line, /\]\([^)#]*#[^)]*\)/)) {
+    while (match(line, /\]\([^)]*\)/)) {
+        before = substr(line, 1, RSTART - 1)
         target = substr(line, RSTART + 2, RLENGTH - 3)
-        file = target
-        sub(/#.*/, "", file)
-        label = target
-        sub(/^[^#]*#/, "", label)
-        if (file == "")
-            label = prefix label
-        else if (file ~ /\.md$/)
-            label = page_prefix(file) label
-        else
-            label = ""
-        if (label == "")
-            out = out substr(line, 1, RSTART + RLENGTH - 1)
-        else
-            out = out substr(line, 1, RSTART - 1) "](#" label ")"
         line = substr(line, RSTART + RLENGTH)
+        if (target ~ /#/) {
+            # A link to a heading: "](#label)" or "](page.md#label)".
+            file = target
+            sub(/#.*/, "", file)
+            label = target
+            sub(/^[^#]*#/, "", label)
+            if (file == "")
+                target = "#" prefix label
+            else if (file ~ /\.md$/)
+                target = "#" page_prefix(file) label
+        } else if (target !~ /^[a-z]+:/ && target !~ /\.(md|png|jpg|svg)$/) {
+            # A file or folder of the source tree, which the reference does not hold: the
+            # link's text alone.
+            open = 0
+            for (i = length(before); i > 0 && !open; i--)
+                if (substr(before, i, 1) == "[")
+                    open = i
+            if (open) {
+                out = out substr(before, 1, open - 1) substr(before, open + 1)
+                continue
+            }
+        }
+        out = out before "](" target ")"
     }
     print out line
 }
