@@ -10,6 +10,7 @@ class KIVODPOINTS_EXPORT AppRegistry : public Namespaceable
 {
     Q_OBJECT
 public:
+    /// An empty root, a child of parent when one is given.
     explicit AppRegistry(QObject* parent = nullptr);
 };
 

@@ -41,6 +41,7 @@ public:
     Q_INVOKABLE QVariant getProperty(QByteArray name);
 
 Q_SIGNALS:
+    /// The set of children changed; emitted by subclasses that announce it (none in this library).
     void namespaceInventoryChanged();
 
 protected:
@@ -48,6 +49,7 @@ protected:
     /// several threads ask at the same time); never null.
     QReadWriteLock* getNamespaceLock() const;
 
+    /// The lock of getNamespaceLock; null until first asked for.
     // Most named objects (a dictionary's definitions above all) are never locked after loading,
     // and a recursive QReadWriteLock costs about 300 heap bytes; so it is made when needed.
     mutable std::atomic<QReadWriteLock*> m_namespaceLock { nullptr };

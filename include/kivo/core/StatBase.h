@@ -16,6 +16,7 @@ class KIVODPOINTS_EXPORT StatBase : public QObject
 {
     Q_OBJECT
 public:
+    /// A status with that code, message and further texts, held by no StatRef yet.
     explicit StatBase(const QString& code = QString(), const QString& msg = QString(),
         const QStringList& details = QStringList());
     ~StatBase() override;

@@ -27,8 +27,8 @@ public:
     /// other must not be a link of this reference's own chain.
     void chain(const StatRef& other);
 
-    StatBase* m_stat = nullptr;
-    StatRef* m_next = nullptr;
+    StatBase* m_stat = nullptr; ///< the status of this link; null for success
+    StatRef* m_next = nullptr; ///< the next link, owned by this one; null at the end of the chain
 };
 
 } // namespace kivo

@@ -15,9 +15,9 @@ class KIVODPOINTS_EXPORT TopicLogger
 public:
     TopicLogger() = delete;
 
-    static constexpr int m_maxTopics = 14;
-    static const QString m_topicNames[m_maxTopics];
-    static bool m_topics[m_maxTopics];
+    static constexpr int m_maxTopics = 14; ///< the number of topics; ids run from 0 to 13
+    static const QString m_topicNames[m_maxTopics]; ///< the topic names, indexed by id
+    static bool m_topics[m_maxTopics]; ///< whether each topic is on, indexed by id
 
     /// Id of the first topic named exactly name; 0 (the id of "ALL") when none is.
     static int topicIdForName(const QString& name);

@@ -19,6 +19,7 @@ class KIVODPOINTS_EXPORT DPointDef : public Namespaceable
 {
     Q_OBJECT
 public:
+    /// An empty definition; the loaders pass no parent and file it with a dictionary.
     explicit DPointDef(QObject* parent = nullptr);
     ~DPointDef() override;
 
@@ -32,13 +33,14 @@ public:
     /// definition has a registry. Values are inserted unescaped.
     Q_INVOKABLE QString getTypeJson() const;
 
-    QString m_variableName;
-    QString m_externalName;
-    QString m_lineId;
-    int m_pxcId = 0;
-    bool m_readable = false;
-    bool m_writable = false;
-    const DPTypeBase* m_type = nullptr;
+    QString m_variableName; ///< the point's name; JSON "variableName"
+    QString m_externalName; ///< the name shown to people; JSON "externalName"
+    QString m_lineId; ///< the line id text; JSON "lineId"
+    int m_pxcId = 0; ///< the point's PXC identifier
+    bool m_readable = false; ///< read right; JSON "access" R
+    bool m_writable = false; ///< write right; JSON "access" W
+    const DPTypeBase* m_type = nullptr; ///< the type descriptor, a child of the definition
+    /// The registry that renders integer types in display units (not owned); null for none.
     MeasurementRegistry* m_registry = nullptr;
 };
 

@@ -17,6 +17,7 @@ class KIVODPOINTS_EXPORT DPointDictionary : public Namespaceable
 {
     Q_OBJECT
 public:
+    /// An empty dictionary; the loader names it and passes no parent.
     explicit DPointDictionary(QObject* parent = nullptr);
     ~DPointDictionary() override;
 

@@ -14,12 +14,13 @@ class DPointDictionary;
 class KIVODPOINTS_EXPORT DictRef
 {
 public:
+    /// A handle on dict (null for none).
     explicit DictRef(DPointDictionary* dict = nullptr);
 
     /// Sets the dictionary; returns this handle.
     DictRef& assign(DPointDictionary* dict);
 
-    DPointDictionary* m_dict = nullptr;
+    DPointDictionary* m_dict = nullptr; ///< the dictionary handed over (not owned); may be null
 };
 
 /// Shared handle to a dictionary; a registered meta type named "DictRefSP".

@@ -21,37 +21,37 @@ class KIVODPOINTS_EXPORT DPDictFormat
 public:
     /// The kind of point a DataItem "type" text selects.
     enum PointKind {
-        NoPointKind = 0,
-        EventPoint,
-        IPv4Point,
-        EnumPoint,
-        StringPoint,
-        NumberPoint,
-        RealPoint,
-        TimePoint
+        NoPointKind = 0, ///< no point type: the entry is skipped
+        EventPoint, ///< DPTypeEvent
+        IPv4Point, ///< DPTypeIPv4
+        EnumPoint, ///< DPTypeEnum
+        StringPoint, ///< DPTypeString
+        NumberPoint, ///< DPTypeNumber
+        RealPoint, ///< DPTypeReal
+        TimePoint ///< DPTypeTime
     };
 
     /// Why a VariableDef is skipped, or NotSkipped.
     enum SkipReason {
-        NotSkipped = 0,
-        UnknownPointType,
-        UnknownEventType,
-        UnknownAckType,
-        UnknownResetType,
-        UnknownEpoch
+        NotSkipped = 0, ///< the entry becomes a point
+        UnknownPointType, ///< the DataItem type selects no point type
+        UnknownEventType, ///< the EventType keyword matches none
+        UnknownAckType, ///< the AckType text contains no keyword
+        UnknownResetType, ///< the ResetType text contains no keyword
+        UnknownEpoch ///< the Epoch keyword matches none
     };
 
     /// What the DataItem of one VariableDef selects. The keyword fields are meaningful only
     /// for the kind that reads them (event or time) and only when the entry is not skipped.
     struct Selection
     {
-        PointKind kind = NoPointKind;
-        SkipReason skipReason = UnknownPointType;
-        DPTypeEvent::EventType eventType = DPTypeEvent::Message;
-        bool eventChangeable = false;
-        DPTypeEvent::AckType ackType = DPTypeEvent::AckManual;
-        DPTypeEvent::ResetType resetType = DPTypeEvent::ResetManual;
-        DPTypeTime::Epoch epoch = DPTypeTime::InvalidEpoch;
+        PointKind kind = NoPointKind; ///< the point type selected
+        SkipReason skipReason = UnknownPointType; ///< why the entry is skipped, or NotSkipped
+        DPTypeEvent::EventType eventType = DPTypeEvent::Message; ///< event: EventType
+        bool eventChangeable = false; ///< event: the changeable attribute of EventType
+        DPTypeEvent::AckType ackType = DPTypeEvent::AckManual; ///< event: AckType
+        DPTypeEvent::ResetType resetType = DPTypeEvent::ResetManual; ///< event: ResetType
+        DPTypeTime::Epoch epoch = DPTypeTime::InvalidEpoch; ///< time: Epoch
     };
 
     DPDictFormat() = delete;

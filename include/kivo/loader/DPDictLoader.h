@@ -26,6 +26,8 @@ class KIVODPOINTS_EXPORT DPDictLoader : public QThread
 {
     Q_OBJECT
 public:
+    /// A loader that gives integer and real definitions registry (not owned; may be null);
+    /// thread is kept but not used.
     DPDictLoader(QObject* parent, QThread* thread, MeasurementRegistry* registry);
     ~DPDictLoader() override;
 
@@ -54,8 +56,9 @@ public:
     /// Obsolete thread body: logs a critical message and emits error; loads nothing.
     void run() override;
 
-    // The vocabulary of the dictionary format: element (Node), attribute (Attr) and keyword
-    // (String) texts. Some are declared for completeness and read by nothing.
+    /// The vocabulary of the dictionary format: element (Node), attribute (Attr) and keyword
+    /// (String) texts. Some are declared for completeness and read by nothing.
+    ///@{
     static const QString enumDefNode;
     static const QString variableDefNode;
     static const QString variableNameAttr;
@@ -131,9 +134,12 @@ public:
     static const QString componentPosYNode;
     static const QString componentWidthNode;
     static const QString componentHeightNode;
+    ///@}
 
 Q_SIGNALS:
+    /// load could not open or parse its file (errMsg says why), or the obsolete run was called.
     void error(QString errMsg);
+    /// Declared for the obsolete threaded loading; never emitted.
     void complete(DictRefSP dict);
 
 private Q_SLOTS:

@@ -17,11 +17,12 @@ public:
     /// One applicability entry: the conversion is used from srcUnitId to dstUnitId.
     struct ApplicableDef
     {
-        QString srcUnitId;
-        QString dstUnitId;
-        double resolution = 0.0;
+        QString srcUnitId; ///< the source unit id
+        QString dstUnitId; ///< the destination: a unit id or a measurement system id
+        double resolution = 0.0; ///< the display resolution from this source to that destination
     };
 
+    /// An empty conversion; the loader passes no parent and adds it to a registry.
     explicit MeasurementConversion(QObject* parent = nullptr);
     ~MeasurementConversion() override;
 
@@ -34,11 +35,11 @@ public:
     /// Whether some entry runs exactly from srcUnitId to dstUnitId (case-sensitive, directional).
     bool isApplicable(const QString& srcUnitId, const QString& dstUnitId) const;
 
-    QString m_id;
-    QString m_label;
-    double m_scale = 0.0;
-    int m_offset = 0;
-    QVector<ApplicableDef> m_applicableDefs;
+    QString m_id; ///< the conversion's id, its key in the registry
+    QString m_label; ///< the units label of converted values
+    double m_scale = 0.0; ///< the multiplier
+    int m_offset = 0; ///< the addend
+    QVector<ApplicableDef> m_applicableDefs; ///< the applicability entries, in the order added
 };
 
 } // namespace kivo

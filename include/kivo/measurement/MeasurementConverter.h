@@ -15,6 +15,7 @@ class KIVODPOINTS_EXPORT MeasurementConverter : public QObject
 {
     Q_OBJECT
 public:
+    /// An empty converter; registries build them (see MeasurementRegistry::getConverter).
     explicit MeasurementConverter(QObject* parent = nullptr);
     ~MeasurementConverter() override;
 
@@ -27,11 +28,14 @@ public:
     /// Raw value of a display value (the inverse arithmetic of toString, without rounding).
     double fromValue(QVariant value) const;
 
+    /// The source unit's scale (raw value to unit value).
     double getUnitScale() const { return m_unitScale; }
+    /// The conversion's multiplier.
     double getScale() const { return m_scale; }
+    /// The conversion's addend.
     int getOffset() const { return m_offset; }
 
-    double m_resolution = 0.0;
+    double m_resolution = 0.0; ///< the display resolution
 
 private:
     double m_unitScale = 0.0;
@@ -39,7 +43,7 @@ private:
     int m_offset = 0;
 
 public:
-    QString m_label;
+    QString m_label; ///< the units label of display values
 };
 
 } // namespace kivo

@@ -14,6 +14,7 @@ class KIVODPOINTS_EXPORT MeasurementLoader : public QObject
 {
     Q_OBJECT
 public:
+    /// A loader; it holds nothing, loadMeasurementRegistry is static.
     explicit MeasurementLoader(QObject* parent = nullptr);
     ~MeasurementLoader() override;
 
@@ -21,6 +22,8 @@ public:
     /// message) when the file cannot be opened or parsed.
     static MeasurementRegistry* loadMeasurementRegistry(const QString& path);
 
+    /// The vocabulary of the measurement file: element (Node) and attribute (Attr) names.
+    ///@{
     static const QString converterIdNode;
     static const QString dstUnitIdNode;
     static const QString labelNode;
@@ -33,6 +36,7 @@ public:
     static const QString scaleNode;
     static const QString srcUnitIdNode;
     static const QString idAttr;
+    ///@}
 };
 
 } // namespace kivo

@@ -25,6 +25,7 @@ class KIVODPOINTS_EXPORT MeasurementRegistry : public QObject
 {
     Q_OBJECT
 public:
+    /// An empty registry; the loader passes no parent and hands it to its caller.
     explicit MeasurementRegistry(QObject* parent = nullptr);
     ~MeasurementRegistry() override;
 

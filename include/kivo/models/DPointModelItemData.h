@@ -48,7 +48,7 @@ public:
     DPointObject* getDPointObject() const;
 
 protected:
-    DPointObject* m_dpoint = nullptr;
+    DPointObject* m_dpoint = nullptr; ///< the point shown (not owned); null for none
 };
 
 } // namespace kivo

@@ -34,15 +34,15 @@ public:
     /// Columns: the external name, the value, the units label, the limits (DPointDisplay), the
     /// "Worksheet" hint, the line id, the "LargeDisplay" hint and the "DisplayHints" groups.
     enum Column {
-        NameColumn = 0,
-        ValueColumn = 1,
-        UnitsColumn = 2,
-        LimitsColumn = 3,
-        WorksheetColumn = 4,
-        LineIdColumn = 5,
-        LargeDisplayColumn = 6,
-        GroupsColumn = 7,
-        ColumnCount = 8
+        NameColumn = 0, ///< the external name
+        ValueColumn = 1, ///< the value, in display units
+        UnitsColumn = 2, ///< the units label
+        LimitsColumn = 3, ///< the limits
+        WorksheetColumn = 4, ///< the "Worksheet" hint
+        LineIdColumn = 5, ///< the line id
+        LargeDisplayColumn = 6, ///< the "LargeDisplay" hint
+        GroupsColumn = 7, ///< the "DisplayHints" groups
+        ColumnCount = 8 ///< the number of columns
     };
     Q_ENUM(Column)
 

@@ -24,7 +24,11 @@ public:
     DPointDisplay() = delete;
 
     /// Event value bits below the event type (value = type * 8 + state bits).
-    enum EventState { EventActive = 1, EventUnacknowledged = 2, EventResetNeeded = 4 };
+    enum EventState {
+        EventActive = 1, ///< the event is active
+        EventUnacknowledged = 2, ///< the event waits for acknowledgement
+        EventResetNeeded = 4 ///< the event waits to be reset
+    };
 
     /// The display text of raw for def: integers and reals converted into display units and
     /// rounded to the display resolution, followed by a blank and the units label ("74.3 °F");

@@ -21,6 +21,7 @@ class KIVODPOINTS_EXPORT DPointObject : public Namespaceable
 {
     Q_OBJECT
 public:
+    /// A point without definition or value; DPointProvider::addPoint adopts it.
     explicit DPointObject(QObject* parent = nullptr);
     ~DPointObject() override;
 
@@ -71,9 +72,14 @@ public:
     DPointDef* getDPointDef() const;
 
 Q_SIGNALS:
+    /// The current value changed (objectThatChanged is this point).
     void valueChanged(DPointObject* objectThatChanged);
+    /// A requested value was committed: the device side takes getPendingValue() to the device.
     void updatePending();
+    /// The device side answered a write (setUpdateComplete); success when its status is empty.
     void updateCompleted(bool success);
+    /// The device side is to report the point's changes (enable true, at the first read) or may
+    /// stop (doCovEnable(false)).
     void covEnabled(bool enable);
 
 protected Q_SLOTS:

@@ -20,6 +20,7 @@ class KIVODPOINTS_EXPORT DPointProvider : public kivo::Namespaceable
 {
     Q_OBJECT
 public:
+    /// An empty provider, disconnected.
     explicit DPointProvider(QObject* parent = nullptr);
     ~DPointProvider() override;
 
@@ -56,6 +57,7 @@ public:
     bool isConnected() const;
 
 Q_SIGNALS:
+    /// The connection state stored by setConnectStatus changed to connected.
     void connectStatusChanged(bool connected);
 
 private:

@@ -13,6 +13,7 @@ class KIVODPOINTS_EXPORT VirtualDPointObject : public QObject
 {
     Q_OBJECT
 public:
+    /// A follower of no point yet.
     explicit VirtualDPointObject(QObject* parent = nullptr);
     ~VirtualDPointObject() override;
 
@@ -20,6 +21,7 @@ public:
     Q_INVOKABLE void addDependency(QVariant dependency);
 
 Q_SIGNALS:
+    /// One of the points followed changed its value.
     void valueChanged();
 };
 

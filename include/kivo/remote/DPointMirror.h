@@ -30,6 +30,7 @@ class KIVOREMOTE_EXPORT DPointMirror : public QObject
 {
     Q_OBJECT
 public:
+    /// How far the mirror got.
     enum Status {
         Idle, ///< not started
         Loading, ///< waiting for the device's files

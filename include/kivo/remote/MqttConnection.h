@@ -22,6 +22,7 @@ class KIVOREMOTE_EXPORT MqttConnection : public QObject
 {
     Q_OBJECT
 public:
+    /// The state of the connection.
     enum State {
         Disconnected, ///< not open, or closed
         Connecting, ///< open, waiting for the broker (also between reconnection attempts)
@@ -29,6 +30,7 @@ public:
     };
     Q_ENUM(State)
 
+    /// A closed connection without a broker address.
     explicit MqttConnection(QObject* parent = nullptr);
     ~MqttConnection() override;
 

@@ -12,10 +12,10 @@ namespace kivo {
 /// a request and its response. A plain value.
 struct KIVOREMOTE_EXPORT MqttMessage
 {
-    QString topic;
-    QByteArray payload;
+    QString topic; ///< the topic published to or received on
+    QByteArray payload; ///< the message body
     int qos = 1; ///< 0, 1 or 2
-    bool retain = false;
+    bool retain = false; ///< the broker keeps the message for later subscribers
     QString responseTopic; ///< where a request wants its response; empty for none
     QByteArray correlationData; ///< carried back unchanged in the response
     int messageExpiry = 0; ///< seconds the broker keeps the message for a subscriber; 0: no limit

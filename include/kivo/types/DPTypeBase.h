@@ -15,6 +15,7 @@ class KIVODPOINTS_EXPORT DPTypeBase : public QObject
 {
     Q_OBJECT
 public:
+    /// A descriptor with the values of a new one; the subclasses' _init fill it.
     explicit DPTypeBase(QObject* parent = nullptr);
     ~DPTypeBase() override;
 
@@ -25,7 +26,7 @@ public:
 };
 
 /// text made safe for the inside of a JSON string literal: backslashes doubled, everything
-/// after a NUL dropped, code units above 0x7F as lowercase \uXXXX, quote and \b \f \n \r \t
+/// after a NUL dropped, code units above 0x7F as lowercase `\uXXXX`, quote and `\b \f \n \r \t`
 /// escaped.
 KIVODPOINTS_EXPORT QString jsonStringEscape(QString text);
 

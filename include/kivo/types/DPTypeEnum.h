@@ -11,6 +11,7 @@ class KIVODPOINTS_EXPORT DPTypeEnum : public DPTypeBase
 {
     Q_OBJECT
 public:
+    /// A descriptor without labels and default key 0.
     explicit DPTypeEnum(QObject* parent = nullptr);
     ~DPTypeEnum() override;
 
@@ -21,8 +22,8 @@ public:
     /// Assigns the default key and the label table; returns this descriptor.
     virtual DPTypeEnum* _init(int defaultKey, const QHash<int, QString>& values);
 
-    QHash<int, QString> m_values;
-    int m_default = 0;
+    QHash<int, QString> m_values; ///< the label of each key
+    int m_default = 0; ///< the default key
 };
 
 } // namespace kivo

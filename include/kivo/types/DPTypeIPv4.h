@@ -9,6 +9,7 @@ class KIVODPOINTS_EXPORT DPTypeIPv4 : public DPTypeBase
 {
     Q_OBJECT
 public:
+    /// A descriptor with an empty default address.
     explicit DPTypeIPv4(QObject* parent = nullptr);
     ~DPTypeIPv4() override;
 
@@ -19,7 +20,7 @@ public:
     /// Assigns the default address; returns this descriptor. Not virtual.
     DPTypeIPv4* _init(const QString& defaultAddress);
 
-    QString m_default;
+    QString m_default; ///< the default address text
 };
 
 } // namespace kivo

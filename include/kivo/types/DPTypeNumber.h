@@ -12,6 +12,7 @@ class KIVODPOINTS_EXPORT DPTypeNumber : public DPTypeBase
 {
     Q_OBJECT
 public:
+    /// A descriptor without default, bounds 0 and no unit.
     explicit DPTypeNumber(QObject* parent = nullptr);
     ~DPTypeNumber() override;
 
@@ -27,11 +28,11 @@ public:
     /// (the default stays raw).
     QString toJson(MeasurementRegistry* registry) const;
 
-    QVariant m_default;
-    int m_min = 0;
-    int m_max = 0;
-    QString m_units;
-    QString m_unitsLabel;
+    QVariant m_default; ///< the raw default; invalid for none
+    int m_min = 0; ///< the raw minimum
+    int m_max = 0; ///< the raw maximum
+    QString m_units; ///< the unit id in the measurement file
+    QString m_unitsLabel; ///< the units label of raw values
 };
 
 } // namespace kivo

@@ -14,6 +14,7 @@ class KIVODPOINTS_EXPORT DPTypeReal : public DPTypeBase
 {
     Q_OBJECT
 public:
+    /// A descriptor without default, bounds NaN and no unit.
     explicit DPTypeReal(QObject* parent = nullptr);
     ~DPTypeReal() override;
 
@@ -29,22 +30,28 @@ public:
     double getDefaultNumber() const;
     /// Whether the last conversion of the default to a number succeeded.
     bool getResultState() const;
+    /// The minimum (m_min).
     double getMinNumber() const;
+    /// The maximum (m_max).
     double getMaxNumber() const;
+    /// The unit id (m_units).
     const QString& getUnits() const;
+    /// The units label (m_unitsLabel).
     const QString& getUnitsLabel() const;
+    /// Sets the unit id; not synchronised with renderings in other threads.
     void setUnits(QString& units);
+    /// Sets the units label; not synchronised with renderings in other threads.
     void setUnitsLabel(QString& label);
 
     /// The JSON member text; with a registry, bounds, resolution and label in display units.
     QString toJson(MeasurementRegistry* registry) const;
 
-    QVariant m_default;
-    double m_min = qSNaN();
-    double m_max = qSNaN();
-    QString m_units;
-    QString m_unitsLabel;
-    mutable bool m_resultState = false;
+    QVariant m_default; ///< the default as loaded, often text; invalid for none
+    double m_min = qSNaN(); ///< the minimum; NaN for none
+    double m_max = qSNaN(); ///< the maximum; NaN for none
+    QString m_units; ///< the unit id in the measurement file
+    QString m_unitsLabel; ///< the units label; JSON "unitsLabel"
+    mutable bool m_resultState = false; ///< see getResultState
 };
 
 } // namespace kivo

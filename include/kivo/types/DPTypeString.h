@@ -9,6 +9,7 @@ class KIVODPOINTS_EXPORT DPTypeString : public DPTypeBase
 {
     Q_OBJECT
 public:
+    /// A descriptor with empty texts and maximum length 0.
     explicit DPTypeString(QObject* parent = nullptr);
     ~DPTypeString() override;
 
@@ -20,10 +21,10 @@ public:
     virtual DPTypeString* _init(
         const QString& defaultText, const QString& charSet, const QString& format, int maxLen);
 
-    QString m_default;
-    QString m_charSet;
-    QString m_format;
-    int m_maxLen = 0;
+    QString m_default; ///< the default text; JSON "default"
+    QString m_charSet; ///< the pattern of the characters allowed; JSON "charSet"
+    QString m_format; ///< the display format text; JSON "format"
+    int m_maxLen = 0; ///< the maximum length; JSON "maxLen"
 };
 
 } // namespace kivo
