@@ -216,7 +216,12 @@ void DPointPublisherPrivate::startNext(DPointObject* point)
                 state->deadline.get(), &QTimer::timeout, q, [this, point] { onDeadline(point); });
         }
         state->deadline->start(request.expiry * 1000);
-        point->setUpdatePending(request.raw, true);
+        // The panel has committed already: the automatic commit would hold every write back
+        // 100 ms. The device side may answer inside commitPending, which takes the request
+        // off the list; the value is copied first.
+        const QVariant raw = request.raw;
+        point->setUpdatePending(raw, false);
+        point->commitPending();
     }
 }
 
