@@ -112,7 +112,10 @@ void DPointPublisherPrivate::watchPoints()
 void DPointPublisherPrivate::publishValue(DPointObject* point)
 {
     const auto it = points.constFind(point);
-    if (it == points.constEnd() || !connection->isConnected() || !point->isAvailable())
+    // While a panel's write is in the device's hands the point holds the requested value, not
+    // the device's: the value is published once the write completes, after the answer.
+    if (it == points.constEnd() || it.value()->busy || !connection->isConnected()
+        || !point->isAvailable())
         return;
     const QVariant raw = point->getCurrentValue();
     MqttMessage message;
@@ -250,6 +253,7 @@ void DPointPublisherPrivate::onDeadline(DPointObject* point)
     const Request request = state->requests.takeFirst();
     answer(request, false, point, QStringLiteral("TIMEOUT"),
         DPointPublisher::tr("The device did not answer within %1 s").arg(request.expiry));
+    publishValue(point);
     startNext(point);
 }
 
