@@ -651,8 +651,11 @@ bool MqttConnection::subscribe(const QStringList& filters, int qos)
         pointers.append(utf8[i].data());
     }
     if (d->state == Connected && !pointers.isEmpty()) {
-        mosquitto_subscribe_multiple(
-            d->mosq, nullptr, pointers.size(), pointers.data(), qos, 0, nullptr);
+        // One request per thousand filters, as on reconnection.
+        for (int start = 0; start < pointers.size(); start += 1000) {
+            mosquitto_subscribe_multiple(d->mosq, nullptr, std::min(1000, pointers.size() - start),
+                pointers.data() + start, qos, 0, nullptr);
+        }
         d->updateWriteNotifier();
     }
     return true;
