@@ -957,8 +957,8 @@ void printInfo(const char* name, const char* floorName, const char* unit)
         return;
     const double a = median(figure->second);
     const double b = median(floor->second);
-    std::printf("figure %s median %.0f %s, floor %.0f %s\nratio %s_vs_floor %.2f (no goal)\n",
-        name, a, unit, b, unit, name, a / b);
+    std::printf("figure %s median %.0f %s, floor %.0f %s\nratio %s_vs_floor %.2f (no goal)\n", name,
+        a, unit, b, unit, name, a / b);
 }
 
 // Takes the program's own options out of the argument list.
