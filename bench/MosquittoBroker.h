@@ -24,6 +24,8 @@ public:
     int port() const { return m_port; }
     /// Why start failed.
     QString errorString() const { return m_error; }
+    /// The CPU time the broker has used so far (user and system), in ms; -1 when unknown.
+    double cpuMs() const;
     /// The configuration text written by start.
     QString configuration() const { return m_configuration; }
 
