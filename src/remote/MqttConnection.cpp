@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMap>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -123,7 +124,7 @@ public:
     MqttConnection::State state = MqttConnection::Disconnected;
     QString error;
     QString refusal; // the broker's reason for refusing the last connection attempt
-    QMap<QString, int> subscriptions;
+    QHash<QString, int> subscriptions;
     QSocketNotifier* readNotifier = nullptr;
     QSocketNotifier* writeNotifier = nullptr;
     QTimer misc;
