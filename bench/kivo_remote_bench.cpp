@@ -544,7 +544,7 @@ struct WriteRig
         mirror.reset(new DPointMirror(&connection, &provider, QLatin1String(rigDevice)));
         QEventLoop loop;
         QObject::connect(mirror.get(), &DPointMirror::ready, &loop, &QEventLoop::quit);
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        QTimer::singleShot(600000, &loop, &QEventLoop::quit);
         mirror->start();
         loop.exec();
         point = provider.getDPointByName(target);
@@ -772,7 +772,7 @@ public:
                 QStringLiteral("--kivo_names=") + context().updateNames,
                 QStringLiteral("--kivo_updates=%1").arg(updates),
                 QStringLiteral("--kivo_pace_us=%1").arg(paceUs) });
-        return m_process.waitForStarted(10000) && m_process.waitForReadyRead(10000)
+        return m_process.waitForStarted(60000) && m_process.waitForReadyRead(60000)
             && m_process.readLine().startsWith("ready");
     }
     void go()
@@ -780,7 +780,14 @@ public:
         m_process.write("go\n");
         m_process.waitForBytesWritten(1000);
     }
-    bool finish() { return m_process.waitForFinished(300000) && m_process.exitCode() == 0; }
+    // The publisher may have ended already while the panel's event loop ran.
+    bool finish()
+    {
+        if (m_process.state() != QProcess::NotRunning)
+            m_process.waitForFinished(300000);
+        return m_process.state() == QProcess::NotRunning
+            && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    }
 
 private:
     QProcess m_process;
@@ -805,7 +812,8 @@ struct UpdatePanel
         mirror.reset(new DPointMirror(&connection, &provider, QLatin1String(plantDevice)));
         QEventLoop wait;
         QObject::connect(mirror.get(), &DPointMirror::ready, &wait, &QEventLoop::quit);
-        QTimer::singleShot(60000, &wait, &QEventLoop::quit);
+        // Generous: under valgrind the load alone takes a minute.
+        QTimer::singleShot(600000, &wait, &QEventLoop::quit);
         mirror->start();
         wait.exec();
         std::vector<DPointObject*> points;
@@ -813,8 +821,10 @@ struct UpdatePanel
             if (DPointObject* point = provider.getDPointByName(QString::fromStdString(name)))
                 points.push_back(point);
         }
-        if (points.empty())
+        if (points.empty()) {
+            std::fprintf(stderr, "the update panel's mirror did not come up\n");
             return;
+        }
         for (DPointObject* point : points) {
             QObject::connect(point, &DPointObject::valueChanged, point, [this] {
                 if (++received == target && loop)
@@ -831,8 +841,9 @@ struct UpdatePanel
         ok = received == target;
     }
 
-    // Thread CPU time while receiving updates values, in ns; negative on failure.
-    double receive(int updates, int paceUs)
+    // Thread CPU time while receiving updates values, in ns; negative on failure. Not inlined,
+    // so that callgrind can collect inside it alone (--toggle-collect='*UpdatePanel::receive*').
+    Q_NEVER_INLINE double receive(int updates, int paceUs)
     {
         Flood flood;
         if (!flood.start(updates, paceUs))
@@ -847,7 +858,13 @@ struct UpdatePanel
         wait.exec();
         const double cpu = threadCpuNs() - start;
         loop = nullptr;
-        return flood.finish() && received == updates ? cpu : -1;
+        const bool finished = flood.finish();
+        if (!finished || received != updates) {
+            std::fprintf(stderr, "updates: %d of %d received, publisher %s\n", received, updates,
+                finished ? "done" : "failed");
+            return -1;
+        }
+        return cpu;
     }
 };
 
@@ -871,7 +888,7 @@ struct UpdateFloor
         ok = client.loopUntil([&] { return received == int(filters.size()); }, 60000);
     }
 
-    double receive(int updates, int paceUs)
+    Q_NEVER_INLINE double receive(int updates, int paceUs)
     {
         Flood flood;
         if (!flood.start(updates, paceUs))
@@ -897,7 +914,6 @@ std::unique_ptr<UpdateFloor>& updateFloor()
     return floor;
 }
 
-// The receiving functions are named apart so that callgrind can collect inside them alone.
 double receiveMirrorUpdates(int updates, int paceUs)
 {
     if (!updatePanel())
