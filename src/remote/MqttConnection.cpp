@@ -18,6 +18,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <sys/ioctl.h>
+
 namespace kivo {
 
 namespace {
@@ -282,7 +284,18 @@ void MqttConnectionPrivate::onReadable()
 {
     if (!mosq)
         return;
-    handleLoopResult(mosquitto_loop_read(mosq, 1));
+    // libmosquitto reads one packet per call. The packets already received are read in this
+    // activation, a bounded number of them, instead of one pass of the event loop each.
+    int rc = MOSQ_ERR_SUCCESS;
+    for (int packets = 0; packets < 64; ++packets) {
+        rc = mosquitto_loop_read(mosq, 1);
+        const int fd = mosquitto_socket(mosq);
+        int pending = 0;
+        if (rc != MOSQ_ERR_SUCCESS || fd < 0 || ::ioctl(fd, FIONREAD, &pending) != 0
+            || pending <= 0)
+            break;
+    }
+    handleLoopResult(rc);
 }
 
 void MqttConnectionPrivate::onWritable()
