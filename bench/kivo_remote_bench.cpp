@@ -70,12 +70,16 @@ namespace {
 constexpr int mirrorPoints = 20000;
 const char plantDevice[] = "plant"; // the 20,000 retained values, seeded by a bare client
 const char rigDevice[] = "rig"; // shared by a DPointPublisher for the write round trip
+// The update floor's own copy of the update points: a flood for one of the two receivers must
+// not reach the other, which would find it waiting at its next round.
+const char floorDevice[] = "floor";
 
 struct Options
 {
     QString round; // set in a child started for one round
     int port = 0;
     QString names;
+    QString device = QLatin1String(plantDevice);
     int rounds = 9;
     int writes = 1000;
     int updates = 20000;
@@ -394,7 +398,8 @@ int mirrorFloorRound()
 int floodRound()
 {
     const std::vector<std::string> names = readLines(options().names);
-    const std::string prefix = base(plantDevice).toStdString() + "p/";
+    const std::string prefix
+        = (QStringLiteral("kivo/") + options().device + QStringLiteral("/p/")).toStdString();
     BareMqttClient client;
     int acknowledged = 0;
     client.setPublishHandler([&acknowledged](int) { ++acknowledged; });
@@ -764,16 +769,20 @@ void BM_WriteRoundTripFloor(benchmark::State& state)
 class Flood
 {
 public:
-    bool start(int updates, int paceUs)
+    bool start(const char* device, int updates, int paceUs)
     {
         m_process.start(QCoreApplication::applicationFilePath(),
             { QStringLiteral("--kivo_round=flood"),
+                QStringLiteral("--kivo_device=") + QLatin1String(device),
                 QStringLiteral("--kivo_port=%1").arg(context().broker->port()),
                 QStringLiteral("--kivo_names=") + context().updateNames,
                 QStringLiteral("--kivo_updates=%1").arg(updates),
                 QStringLiteral("--kivo_pace_us=%1").arg(paceUs) });
-        return m_process.waitForStarted(60000) && m_process.waitForReadyRead(60000)
+        const bool ok = m_process.waitForStarted(60000) && m_process.waitForReadyRead(60000)
             && m_process.readLine().startsWith("ready");
+        if (!ok)
+            std::fprintf(stderr, "the publisher did not come up\n");
+        return ok;
     }
     void go()
     {
@@ -839,6 +848,8 @@ struct UpdatePanel
             wait.exec();
         loop = nullptr;
         ok = received == target;
+        if (!ok)
+            std::fprintf(stderr, "update panel: %d of %d values\n", received, target);
     }
 
     // Thread CPU time while receiving updates values, in ns; negative on failure. Not inlined,
@@ -846,7 +857,7 @@ struct UpdatePanel
     Q_NEVER_INLINE double receive(int updates, int paceUs)
     {
         Flood flood;
-        if (!flood.start(updates, paceUs))
+        if (!flood.start(plantDevice, updates, paceUs))
             return -1;
         QEventLoop wait;
         received = 0;
@@ -876,7 +887,7 @@ struct UpdateFloor
 
     UpdateFloor()
     {
-        const std::string prefix = base(plantDevice).toStdString() + "p/";
+        const std::string prefix = base(floorDevice).toStdString() + "p/";
         std::vector<std::string> filters;
         for (const std::string& name : readLines(context().updateNames))
             filters.push_back(prefix + name);
@@ -885,13 +896,13 @@ struct UpdateFloor
         if (filters.empty() || !client.connect(context().broker->port()))
             return;
         client.subscribe(filters);
-        ok = client.loopUntil([&] { return received == int(filters.size()); }, 60000);
+        ok = client.loopUntil([&] { return client.subscriptionsAcknowledged() == 1; }, 60000);
     }
 
     Q_NEVER_INLINE double receive(int updates, int paceUs)
     {
         Flood flood;
-        if (!flood.start(updates, paceUs))
+        if (!flood.start(floorDevice, updates, paceUs))
             return -1;
         received = 0;
         const double start = threadCpuNs();
@@ -1003,6 +1014,8 @@ void parseOptions(int* argc, char** argv)
             o.port = value.toInt();
         else if (key == "--kivo_names")
             o.names = QString::fromLocal8Bit(value);
+        else if (key == "--kivo_device")
+            o.device = QString::fromLatin1(value);
         else if (key == "--kivo_rounds")
             o.rounds = std::max(1, value.toInt());
         else if (key == "--kivo_writes")
