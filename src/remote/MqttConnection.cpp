@@ -666,8 +666,9 @@ bool MqttConnection::subscribe(const QStringList& filters, int qos)
     }
     if (d->state == Connected && !pointers.isEmpty()) {
         // One request per thousand filters, as on reconnection.
-        for (int start = 0; start < pointers.size(); start += 1000) {
-            mosquitto_subscribe_multiple(d->mosq, nullptr, std::min(1000, pointers.size() - start),
+        const int count = int(pointers.size());
+        for (int start = 0; start < count; start += 1000) {
+            mosquitto_subscribe_multiple(d->mosq, nullptr, std::min(1000, count - start),
                 pointers.data() + start, qos, 0, nullptr);
         }
         d->updateWriteNotifier();
