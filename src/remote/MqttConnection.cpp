@@ -335,8 +335,11 @@ void MqttConnectionPrivate::dispatch()
         return;
     dispatching = true;
     QPointer<MqttConnection> guard(q);
-    while (guard && !events.isEmpty()) {
-        const Event event = events.takeFirst();
+    // In order, by index: taking each event off the front would move all that follow it, for
+    // every one of the many packets a single activation may read. Slots may append more.
+    int next = 0;
+    while (guard && next < events.size()) {
+        const Event event = events.at(next++);
         switch (event.kind) {
         case Event::Connected:
             Q_EMIT q->connected();
@@ -356,6 +359,7 @@ void MqttConnectionPrivate::dispatch()
         }
     }
     if (guard) {
+        events.clear();
         dispatching = false;
         updateWriteNotifier();
     }
