@@ -831,7 +831,8 @@ struct UpdatePanel
                 points.push_back(point);
         }
         if (points.empty()) {
-            std::fprintf(stderr, "the update panel's mirror did not come up\n");
+            std::fprintf(stderr, "the update panel's mirror did not come up: status %d, %s\n",
+                int(mirror->status()), qPrintable(mirror->errorString()));
             return;
         }
         for (DPointObject* point : points) {
