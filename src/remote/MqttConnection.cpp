@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QMap>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -126,7 +125,7 @@ public:
     MqttConnection::State state = MqttConnection::Disconnected;
     QString error;
     QString refusal; // the broker's reason for refusing the last connection attempt
-    QHash<QString, int> subscriptions;
+    QMap<QString, int> subscriptions;
     QSocketNotifier* readNotifier = nullptr;
     QSocketNotifier* writeNotifier = nullptr;
     QTimer misc;
