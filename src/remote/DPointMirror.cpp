@@ -66,6 +66,7 @@ public:
         const std::function<bool(const QString&)>& reader);
     void registerPoints(DPointDictionary* dict);
     void setCov(DPointObject* point, bool enable);
+    void subscribePending();
     void sendWrite(DPointObject* point);
     void complete(const QByteArray& correlation, const QVariant& raw, const StatRef& status);
     void refuse(DPointObject* point, const QString& code, const QString& message);
@@ -99,6 +100,7 @@ public:
 
     QHash<DPointObject*, Point> points;
     QHash<QString, DPointObject*> byTopic;
+    QStringList pendingTopics; // value topics to subscribe at the next pass of the event loop
     QHash<QByteArray, std::shared_ptr<Write>> writes;
     QHash<int, QByteArray> writeByMessage;
     quint64 nextCorrelation = 0;
@@ -363,10 +365,29 @@ void DPointMirrorPrivate::setCov(DPointObject* point, bool enable)
     if (it == points.end() || it->subscribed == enable || !started)
         return;
     it->subscribed = enable;
-    if (enable)
-        connection->subscribe(it->topic, 1);
-    else
+    if (!enable) {
         connection->unsubscribe(it->topic);
+        return;
+    }
+    // A view that reads many points at once gets them in a few requests, not one each: every
+    // request costs the broker and the panel a round of its own.
+    pendingTopics.append(it->topic);
+    if (pendingTopics.size() == 1)
+        QTimer::singleShot(0, q, [this] { subscribePending(); });
+}
+
+void DPointMirrorPrivate::subscribePending()
+{
+    QStringList topics;
+    topics.reserve(pendingTopics.size());
+    for (const QString& topic : qAsConst(pendingTopics)) {
+        const auto it = points.constFind(byTopic.value(topic));
+        if (it != points.constEnd() && it->subscribed)
+            topics.append(topic);
+    }
+    pendingTopics.clear();
+    if (started)
+        connection->subscribe(topics, 1);
 }
 
 void DPointMirrorPrivate::sendWrite(DPointObject* point)

@@ -115,7 +115,10 @@ void DPointPublisherPrivate::watchPoints()
 void DPointPublisherPrivate::publishValue(DPointObject* point)
 {
     const auto it = points.constFind(point);
-    if (it == points.constEnd() || !connection->isConnected() || !point->isAvailable())
+    // While a panel's write is in the device's hands the point holds the requested value, not
+    // the device's: the value is published once the write completes, after the answer.
+    if (it == points.constEnd() || it.value()->busy || !connection->isConnected()
+        || !point->isAvailable())
         return;
     const QVariant raw = point->getCurrentValue();
     MqttMessage message;
@@ -226,7 +229,12 @@ void DPointPublisherPrivate::startNext(DPointObject* point)
                 state->deadline.get(), &QTimer::timeout, q, [this, point] { onDeadline(point); });
         }
         state->deadline->start(request.expiry * 1000);
-        point->setUpdatePending(request.raw, true);
+        // The panel has committed already: the automatic commit would hold every write back
+        // 100 ms. The device side may answer inside commitPending, which takes the request
+        // off the list; the value is copied first.
+        const QVariant raw = request.raw;
+        point->setUpdatePending(raw, false);
+        point->commitPending();
     }
 }
 
@@ -255,6 +263,7 @@ void DPointPublisherPrivate::onDeadline(DPointObject* point)
     const Request request = state->requests.takeFirst();
     answer(request, false, point, QStringLiteral("TIMEOUT"),
         DPointPublisher::tr("The device did not answer within %1 s").arg(request.expiry));
+    publishValue(point);
     startNext(point);
 }
 

@@ -17,6 +17,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <sys/ioctl.h>
+
 namespace kivo {
 
 namespace {
@@ -286,7 +288,18 @@ void MqttConnectionPrivate::onReadable()
 {
     if (!mosq)
         return;
-    handleLoopResult(mosquitto_loop_read(mosq, 1));
+    // libmosquitto reads one packet per call. The packets already received are read in this
+    // activation, a bounded number of them, instead of one pass of the event loop each.
+    int rc = MOSQ_ERR_SUCCESS;
+    for (int packets = 0; packets < 64; ++packets) {
+        rc = mosquitto_loop_read(mosq, 1);
+        const int fd = mosquitto_socket(mosq);
+        int pending = 0;
+        if (rc != MOSQ_ERR_SUCCESS || fd < 0 || ::ioctl(fd, FIONREAD, &pending) != 0
+            || pending <= 0)
+            break;
+    }
+    handleLoopResult(rc);
 }
 
 void MqttConnectionPrivate::onWritable()
@@ -326,8 +339,11 @@ void MqttConnectionPrivate::dispatch()
         return;
     dispatching = true;
     QPointer<MqttConnection> guard(q);
-    while (guard && !events.isEmpty()) {
-        const Event event = events.takeFirst();
+    // In order, by index: taking each event off the front would move all that follow it, for
+    // every one of the many packets a single activation may read. Slots may append more.
+    int next = 0;
+    while (guard && next < events.size()) {
+        const Event event = events.at(next++);
         switch (event.kind) {
         case Event::StateChanged:
             Q_EMIT q->stateChanged(MqttConnection::State(event.code));
@@ -350,6 +366,7 @@ void MqttConnectionPrivate::dispatch()
         }
     }
     if (guard) {
+        events.clear();
         dispatching = false;
         updateWriteNotifier();
     }
@@ -659,8 +676,12 @@ bool MqttConnection::subscribe(const QStringList& filters, int qos)
         pointers.append(utf8[i].data());
     }
     if (d->state == Connected && !pointers.isEmpty()) {
-        mosquitto_subscribe_multiple(
-            d->mosq, nullptr, pointers.size(), pointers.data(), qos, 0, nullptr);
+        // One request per thousand filters, as on reconnection.
+        const int count = int(pointers.size());
+        for (int start = 0; start < count; start += 1000) {
+            mosquitto_subscribe_multiple(d->mosq, nullptr, std::min(1000, count - start),
+                pointers.data() + start, qos, 0, nullptr);
+        }
         d->updateWriteNotifier();
     }
     return true;
