@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMap>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include <sys/ioctl.h>
 
@@ -128,7 +130,15 @@ public:
     MqttConnection::State state = MqttConnection::Disconnected;
     QString error;
     QString refusal; // the broker's reason for refusing the last connection attempt
-    QMap<QString, int> subscriptions;
+    // Renewed after a reconnection in the order they were made: a mirror asks for a device's
+    // files before its state, and retained messages come back in the order of the requests.
+    struct Subscription
+    {
+        int qos = 1;
+        quint64 order = 0;
+    };
+    QHash<QString, Subscription> subscriptions;
+    quint64 nextOrder = 0;
     QSocketNotifier* readNotifier = nullptr;
     QSocketNotifier* writeNotifier = nullptr;
     QTimer misc;
@@ -374,19 +384,22 @@ void MqttConnectionPrivate::dispatch()
 
 void MqttConnectionPrivate::resubscribe()
 {
-    QMap<int, QVector<QByteArray>> byQos;
+    std::vector<std::pair<Subscription, QByteArray>> ordered;
+    ordered.reserve(size_t(subscriptions.size()));
     for (auto it = subscriptions.constBegin(); it != subscriptions.constEnd(); ++it)
-        byQos[it.value()].append(it.key().toUtf8());
-    for (auto it = byQos.constBegin(); it != byQos.constEnd(); ++it) {
-        const QVector<QByteArray>& filters = it.value();
-        // One request per thousand filters keeps each packet far below any broker's limit.
-        for (int start = 0; start < filters.size(); start += 1000) {
-            QVector<char*> pointers;
-            for (int i = start; i < std::min<int>(start + 1000, filters.size()); ++i)
-                pointers.append(const_cast<char*>(filters.at(i).constData()));
-            mosquitto_subscribe_multiple(
-                mosq, nullptr, pointers.size(), pointers.data(), it.key(), 0, nullptr);
-        }
+        ordered.emplace_back(it.value(), it.key().toUtf8());
+    std::sort(ordered.begin(), ordered.end(),
+        [](const auto& a, const auto& b) { return a.first.order < b.first.order; });
+    // One request per run of equal QoS, at most a thousand filters each: far below any broker's
+    // packet limit.
+    size_t start = 0;
+    while (start < ordered.size()) {
+        const int qos = ordered[start].first.qos;
+        std::vector<char*> pointers;
+        while (start < ordered.size() && ordered[start].first.qos == qos && pointers.size() < 1000)
+            pointers.push_back(const_cast<char*>(ordered[start++].second.constData()));
+        mosquitto_subscribe_multiple(
+            mosq, nullptr, int(pointers.size()), pointers.data(), qos, 0, nullptr);
     }
 }
 
@@ -670,9 +683,10 @@ bool MqttConnection::subscribe(const QStringList& filters, int qos)
     }
     QVector<char*> pointers;
     for (int i = 0; i < filters.size(); ++i) {
-        if (d->subscriptions.value(filters.at(i), -1) == qos)
+        const auto existing = d->subscriptions.constFind(filters.at(i));
+        if (existing != d->subscriptions.constEnd() && existing->qos == qos)
             continue;
-        d->subscriptions.insert(filters.at(i), qos);
+        d->subscriptions.insert(filters.at(i), { qos, d->nextOrder++ });
         pointers.append(utf8[i].data());
     }
     if (d->state == Connected && !pointers.isEmpty()) {
