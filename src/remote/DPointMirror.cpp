@@ -264,7 +264,9 @@ void DPointMirrorPrivate::load()
     }
     bool failed = false;
     error.clear();
-    const bool unitsChanged = units.changed || registries.empty();
+    // Dictionaries are loaded again only against a newly loaded registry: a measurement file
+    // that does not load leaves them as they are.
+    bool unitsChanged = false;
     if (units.changed) {
         units.changed = false;
         MeasurementRegistry* registry = nullptr;
@@ -275,6 +277,7 @@ void DPointMirrorPrivate::load()
             });
         if (loaded) {
             registries.emplace_back(registry);
+            unitsChanged = true;
         } else {
             if (error.isEmpty())
                 error = DPointMirror::tr("The device's measurement file cannot be loaded");

@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -358,6 +359,61 @@ private Q_SLOTS:
         QVERIFY(completed.wait(5000));
         QCOMPARE(status(m_panel->point("supplysetpoint")), QString("ok"));
         QCOMPARE(m_device->point("supplysetpoint")->getCurrentValue(), QVariant(870));
+    }
+
+    void badPublication_data()
+    {
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("value not JSON")
+            << "p/supplysetpoint" << QByteArray("85")
+            << "The value of 'supplysetpoint' is passed over: not JSON (illegal value at offset 1)";
+        QTest::newRow("value without v")
+            << "p/supplysetpoint" << QByteArray("{\"value\":850}")
+            << "The value of 'supplysetpoint' is passed over: no \"v\" member";
+        QTest::newRow("value of another type")
+            << "p/supplysetpoint" << QByteArray("{\"v\":\"warm\"}")
+            << "The value of 'supplysetpoint' is passed over: \"warm\" is not a whole number of "
+               "32 bits";
+        QTest::newRow("value outside 32 bits")
+            << "p/supplysetpoint" << QByteArray("{\"v\":-2147483649}")
+            << "The value of 'supplysetpoint' is passed over: -2147483649 is not a whole number "
+               "of 32 bits";
+        QTest::newRow("dictionary that does not parse")
+            << "$dict/boiler" << QByteArray("<DeviceDictionary><Points>")
+            << "The device's dictionary 'boiler' cannot be loaded: ";
+        QTest::newRow("measurement file that does not parse")
+            << "$units" << QByteArray("<MeasurementDefinitions>")
+            << "The device's measurement file cannot be loaded";
+    }
+
+    // What the panel cannot use from the broker is passed over with a warning; the points keep
+    // their definitions and last good values.
+    void badPublication()
+    {
+        QFETCH(QString, level);
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, warning);
+        DPointObject* panel = m_panel->point("supplysetpoint");
+        panel->getCurrentValue();
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isAvailable(), 5000);
+        const DPointDef* def = panel->getDPointDef();
+        QSignalSpy warnings(&m_panel->mirror, &DPointMirror::warning);
+        MqttConnection client;
+        QSignalSpy connected(&client, &MqttConnection::connected);
+        QVERIFY(client.setBrokerUrl(m_broker.url()) && client.open() && connected.wait(5000));
+        if (level == "$units")
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("^PXC parsing failure"));
+        client.publish(m_device->publisher.topic(level), payload, 1, true);
+        QVERIFY(warnings.wait(5000));
+        const QString text = warnings.takeFirst().at(0).toString();
+        QVERIFY2(warning.endsWith(": ") ? text.startsWith(warning) : text == warning,
+            qPrintable(text));
+        QCOMPARE(panel->getCurrentValue(), QVariant(820));
+        QCOMPARE(panel->getDPointDef(), def);
+        QCOMPARE(m_panel->mirror.dictionaries().size(), 1);
+        QCOMPARE(m_panel->provider.getAllPoints().size(), m_device->provider.getAllPoints().size());
     }
 
     void mosquittoClients_data()
