@@ -40,8 +40,8 @@ DPointDictionary* dictionary()
         QStringLiteral(KIVO_SAMPLE_DATA_DIR "/measurements.xml")));
     static std::unique_ptr<DPointDictionary> dictionary([] {
         DPDictLoader loader(nullptr, nullptr, registry.get());
-        return loader.load(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/boiler.xml"),
-            QStringLiteral("boiler"));
+        return loader.load(
+            QStringLiteral(KIVO_SAMPLE_DATA_DIR "/boiler.xml"), QStringLiteral("boiler"));
     }());
     if (!dictionary)
         fuzz::fail("the sample files do not load");
@@ -106,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QString sentReason;
         if (!Payload::decodeRequest(Payload::encodeRawRequest(raw), &sent, &sentReason))
             fuzz::fail("a written request does not read back");
-        const bool plainText = raw.userType() != QMetaType::QString || raw.toString().isValidUtf16();
+        const bool plainText
+            = raw.userType() != QMetaType::QString || raw.toString().isValidUtf16();
         if (selector < roundTripCount && plainText
             && Payload::rawFromJson(def, sent.v, &sentReason) != raw)
             fuzz::fail("a raw value changes on its way through a request");

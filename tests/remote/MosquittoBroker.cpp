@@ -40,8 +40,8 @@ bool accepts(int port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     const sockaddr_in address = loopback(port);
-    const bool ok
-        = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    const bool ok = fd >= 0
+        && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
     if (fd >= 0)
         close(fd);
     return ok;

@@ -16,7 +16,8 @@ class MosquittoBroker
 public:
     // settings: configuration lines after the listeners (default: anonymous clients allowed);
     // "{dir}" in them stands for the broker's temporary folder.
-    explicit MosquittoBroker(const QStringList& settings = { QStringLiteral("allow_anonymous true") });
+    explicit MosquittoBroker(
+        const QStringList& settings = { QStringLiteral("allow_anonymous true") });
     ~MosquittoBroker();
 
     // Starts the broker and waits until it accepts connections (at most 10 s); false, with the

@@ -15,7 +15,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s BROKER-URL DEVICE\n", argv[0]);
         return 2;
     }
-    kivo::test::BoilerDevice device(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
+    kivo::test::BoilerDevice device(
+        QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
     device.connection.setKeepAlive(5);
     QObject::connect(&device.connection, &kivo::MqttConnection::connected, [] {
         std::puts("online");

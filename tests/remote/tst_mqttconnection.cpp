@@ -192,13 +192,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("no credentials")
-            << "" << "" << "The broker refused the connection: Not authorized";
-        QTest::newRow("wrong password")
-            << "panel" << "Wr0ng-Secret" << "The broker refused the connection: Not authorized";
-        QTest::newRow("unknown user")
-            << "nobody" << "Wr0ng-Secret" << "The broker refused the connection: Not authorized";
-        QTest::newRow("right password") << "panel" << "S3cret-Word" << "";
+        QTest::newRow("no credentials") << ""
+                                        << ""
+                                        << "The broker refused the connection: Not authorized";
+        QTest::newRow("wrong password") << "panel"
+                                        << "Wr0ng-Secret"
+                                        << "The broker refused the connection: Not authorized";
+        QTest::newRow("unknown user") << "nobody"
+                                      << "Wr0ng-Secret"
+                                      << "The broker refused the connection: Not authorized";
+        QTest::newRow("right password") << "panel"
+                                        << "S3cret-Word"
+                                        << "";
     }
 
     // A refusal comes with the broker's reason; the password shows in no message.
@@ -209,8 +214,8 @@ private Q_SLOTS:
         QFETCH(QString, reason);
         MosquittoBroker broker({ "allow_anonymous false", "password_file {dir}/passwords" });
         const QString passwords = broker.filePath("passwords");
-        QCOMPARE(QProcess::execute("mosquitto_passwd",
-                     { "-c", "-b", passwords, "panel", "S3cret-Word" }),
+        QCOMPARE(QProcess::execute(
+                     "mosquitto_passwd", { "-c", "-b", passwords, "panel", "S3cret-Word" }),
             0);
         QVERIFY(broker.start());
         s_messages.clear();

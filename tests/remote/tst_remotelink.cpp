@@ -2,8 +2,8 @@
 #include "RemoteFixtures.h"
 
 #include <kivo/core/StatBase.h>
-#include <kivo/core/TopicLogger.h>
 #include <kivo/core/StatRef.h>
+#include <kivo/core/TopicLogger.h>
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/types/DPTypeBase.h>
 
@@ -75,7 +75,8 @@ private Q_SLOTS:
         for (DPointObject* point : m_panel->provider.getAllPoints()) {
             const DPointDef* def = point->getDPointDef();
             QVERIFY(def);
-            QCOMPARE(def->m_writable, m_device->point(point->objectName())->getDPointDef()->m_writable);
+            QCOMPARE(
+                def->m_writable, m_device->point(point->objectName())->getDPointDef()->m_writable);
             QVERIFY(!point->isAvailable());
         }
         QVERIFY(m_panel->provider.isConnected());
@@ -112,8 +113,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QVariant>("after");
         const int confirm = BoilerDevice::Confirm;
-        QTest::newRow("confirmed") << "supplysetpoint" << QVariant(850) << confirm << "ok"
-                                   << QVariant(850);
+        QTest::newRow("confirmed")
+            << "supplysetpoint" << QVariant(850) << confirm << "ok" << QVariant(850);
         QTest::newRow("refused by the device with its code")
             << "supplysetpoint" << QVariant(850) << int(BoilerDevice::Refuse)
             << "E_BURNER: Not while the burner runs" << QVariant(820);
@@ -230,7 +231,8 @@ private Q_SLOTS:
         if (DPointObject* device = m_device->point(point)) {
             QVERIFY(!device->isPending());
             if (answer.contains("refused"))
-                QCOMPARE(device->getCurrentValue(), device->getDPointDef()->m_type->getDefaultValue());
+                QCOMPARE(
+                    device->getCurrentValue(), device->getDPointDef()->m_type->getDefaultValue());
         }
     }
 
@@ -244,10 +246,13 @@ private Q_SLOTS:
         QVERIFY(client.setBrokerUrl(m_broker.url()) && client.open() && connected.wait(5000));
         QSignalSpy warnings(&m_device->publisher, &DPointPublisher::warning);
         client.publish(m_device->publisher.topic("p/supplysetpoint/set"), "{\"v\":860}");
-        QTRY_COMPARE_WITH_TIMEOUT(m_device->point("supplysetpoint")->getCurrentValue(), QVariant(860), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            m_device->point("supplysetpoint")->getCurrentValue(), QVariant(860), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!m_device->point("supplysetpoint")->isPending(), 5000);
         client.publish("marker", "end");
-        QTRY_VERIFY_WITH_TIMEOUT(!received.isEmpty() && received.last().at(0).value<MqttMessage>().topic == "marker", 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !received.isEmpty() && received.last().at(0).value<MqttMessage>().topic == "marker",
+            5000);
         for (const QList<QVariant>& arguments : qAsConst(received))
             QVERIFY(!arguments.at(0).value<MqttMessage>().payload.startsWith("{\"status\""));
         QCOMPARE(warnings.count(), 0);
@@ -267,7 +272,8 @@ private Q_SLOTS:
         timer.start();
         panel->setUpdatePending(850);
         QVERIFY(completed.wait(5000));
-        QVERIFY2(timer.elapsed() >= 300 && timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(timer.elapsed() >= 300 && timer.elapsed() < 2000,
+            qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(status(panel), QString("TIMEOUT: The device did not answer within 0.3 s"));
         QCOMPARE(panel->getCurrentValue(), m_device->point("supplysetpoint")->getCurrentValue());
         // The device side gives up at the request's expiry, a whole second.
@@ -408,8 +414,8 @@ private Q_SLOTS:
         client.publish(m_device->publisher.topic(level), payload, 1, true);
         QVERIFY(warnings.wait(5000));
         const QString text = warnings.takeFirst().at(0).toString();
-        QVERIFY2(warning.endsWith(": ") ? text.startsWith(warning) : text == warning,
-            qPrintable(text));
+        QVERIFY2(
+            warning.endsWith(": ") ? text.startsWith(warning) : text == warning, qPrintable(text));
         QCOMPARE(panel->getCurrentValue(), QVariant(820));
         QCOMPARE(panel->getDPointDef(), def);
         QCOMPARE(m_panel->mirror.dictionaries().size(), 1);
@@ -423,20 +429,29 @@ private Q_SLOTS:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QByteArray>("output");
         QTest::newRow("mosquitto_rr writes in display units")
-            << "mosquitto_rr" << "p/supplysetpoint/set" << "{\"text\":\"185.0 °F\"}"
+            << "mosquitto_rr"
+            << "p/supplysetpoint/set"
+            << "{\"text\":\"185.0 °F\"}"
             << QByteArray("{\"status\":\"confirmed\",\"v\":850,\"text\":\"185.0 °F\",\"code\":\"\","
                           "\"message\":\"\"}\n");
         QTest::newRow("mosquitto_rr refused")
-            << "mosquitto_rr" << "p/boilertag/set" << "{\"text\":\"BLR/1\"}"
-            << QByteArray("{\"status\":\"refused\",\"v\":\"BLR-1\",\"text\":\"BLR-1\",\"code\":"
-                          "\"INVALID_VALUE\",\"message\":\"Has characters that are not allowed\"}\n");
-        QTest::newRow("mosquitto_sub reads the state") << "mosquitto_sub" << "$state" << ""
-                                                       << QByteArray("online\n");
+            << "mosquitto_rr"
+            << "p/boilertag/set"
+            << "{\"text\":\"BLR/1\"}"
+            << QByteArray(
+                   "{\"status\":\"refused\",\"v\":\"BLR-1\",\"text\":\"BLR-1\",\"code\":"
+                   "\"INVALID_VALUE\",\"message\":\"Has characters that are not allowed\"}\n");
+        QTest::newRow("mosquitto_sub reads the state") << "mosquitto_sub"
+                                                       << "$state"
+                                                       << "" << QByteArray("online\n");
         QTest::newRow("mosquitto_sub reads a value")
-            << "mosquitto_sub" << "p/pumpmode" << ""
-            << QByteArray("{\"v\":2,\"text\":\"Auto\",\"ts\":");
+            << "mosquitto_sub"
+            << "p/pumpmode"
+            << "" << QByteArray("{\"v\":2,\"text\":\"Auto\",\"ts\":");
         QTest::newRow("mosquitto_sub reads the dictionary file")
-            << "mosquitto_sub" << "$dict/boiler" << "" << sampleFile("boiler.xml") + '\n';
+            << "mosquitto_sub"
+            << "$dict/boiler"
+            << "" << sampleFile("boiler.xml") + '\n';
     }
 
     // The broker's own clients read and write the device from the topic table alone.
@@ -449,9 +464,14 @@ private Q_SLOTS:
         QStringList arguments { "-h", "127.0.0.1", "-p", QString::number(m_broker.port()), "-t",
             m_device->publisher.topic(level), "-W", "5" };
         if (program == "mosquitto_rr")
-            arguments << "-e" << "answers/rr" << "-q" << "1" << "-m" << message;
+            arguments << "-e"
+                      << "answers/rr"
+                      << "-q"
+                      << "1"
+                      << "-m" << message;
         else
-            arguments << "-C" << "1";
+            arguments << "-C"
+                      << "1";
         QProcess client;
         QSignalSpy finished(&client, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
         client.start(program, arguments);

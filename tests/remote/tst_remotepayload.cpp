@@ -28,11 +28,11 @@ QJsonValue json(const QByteArray& text)
 
 QString describe(const QJsonValue& v)
 {
-    return v.isUndefined() ? QStringLiteral("undefined")
-                           : QString::fromUtf8(QJsonDocument(QJsonArray { v }).toJson(
-                                 QJsonDocument::Compact))
-                                 .mid(1)
-                                 .chopped(1);
+    return v.isUndefined()
+        ? QStringLiteral("undefined")
+        : QString::fromUtf8(QJsonDocument(QJsonArray { v }).toJson(QJsonDocument::Compact))
+              .mid(1)
+              .chopped(1);
 }
 
 QString describe(const QVariant& raw)
@@ -87,41 +87,35 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("encoded");
         QTest::addColumn<QByteArray>("expected");
         const qint64 ts = 1700000000123;
-        QTest::newRow("value of an integer point")
-            << Payload::encodeValue(850, "185.0 °F", ts)
-            << QByteArray("{\"v\":850,\"text\":\"185.0 °F\",\"ts\":1700000000123}");
-        QTest::newRow("no value is null with an empty text")
-            << Payload::encodeValue(QVariant(), QString(), 0)
-            << QByteArray("{\"v\":null,\"text\":\"\",\"ts\":0}");
-        QTest::newRow("real in its shortest form")
-            << Payload::encodeValue(0.1, "0.1 %", ts)
-            << QByteArray("{\"v\":0.1,\"text\":\"0.1 %\",\"ts\":1700000000123}");
-        QTest::newRow("NaN is null") << Payload::encodeRawRequest(qQNaN())
-                                     << QByteArray("{\"v\":null}");
-        QTest::newRow("infinity is null")
-            << Payload::encodeRawRequest(std::numeric_limits<double>::infinity())
-            << QByteArray("{\"v\":null}");
-        QTest::newRow("large real with exponent")
-            << Payload::encodeRawRequest(1e300) << QByteArray("{\"v\":1e+300}");
-        QTest::newRow("unsigned above 31 bits")
-            << Payload::encodeRawRequest(4294967295u) << QByteArray("{\"v\":4294967295}");
-        QTest::newRow("negative 64 bits")
-            << Payload::encodeRawRequest(std::numeric_limits<qint64>::min())
-            << QByteArray("{\"v\":-9223372036854775808}");
-        QTest::newRow("boolean") << Payload::encodeRawRequest(true) << QByteArray("{\"v\":true}");
-        QTest::newRow("text with quote, backslash and control characters")
-            << Payload::encodeRawRequest(QString("a\"b\\c\nd\re\tf\x01g\x1fh\x7f"))
-            << QByteArray("{\"v\":\"a\\\"b\\\\c\\nd\\re\\tf\\u0001g\\u001fh\x7f\"}");
-        QTest::newRow("text beyond ASCII as UTF-8")
-            << Payload::encodeRawRequest(QString("m³/h 😀")) << QByteArray("{\"v\":\"m³/h 😀\"}");
-        QTest::newRow("answer confirmed")
-            << Payload::encodeAnswer(true, 850, "185.0 °F", QString(), QString())
-            << QByteArray(
-                   "{\"status\":\"confirmed\",\"v\":850,\"text\":\"185.0 °F\",\"code\":\"\",\"message\":\"\"}");
-        QTest::newRow("answer refused with code and message")
-            << Payload::encodeAnswer(false, "BLR-1", "BLR-1", "E\"1", "Not \"now\"")
-            << QByteArray(
-                   "{\"status\":\"refused\",\"v\":\"BLR-1\",\"text\":\"BLR-1\",\"code\":\"E\\\"1\",\"message\":\"Not \\\"now\\\"\"}");
+        const auto row = [](const char* name, const QByteArray& encoded, const char* expected) {
+            QTest::newRow(name) << encoded << QByteArray(expected);
+        };
+        row("value of an integer point", Payload::encodeValue(850, "185.0 °F", ts),
+            "{\"v\":850,\"text\":\"185.0 °F\",\"ts\":1700000000123}");
+        row("no value is null with an empty text", Payload::encodeValue(QVariant(), QString(), 0),
+            "{\"v\":null,\"text\":\"\",\"ts\":0}");
+        row("real in its shortest form", Payload::encodeValue(0.1, "0.1 %", ts),
+            "{\"v\":0.1,\"text\":\"0.1 %\",\"ts\":1700000000123}");
+        row("NaN is null", Payload::encodeRawRequest(qQNaN()), "{\"v\":null}");
+        row("infinity is null", Payload::encodeRawRequest(std::numeric_limits<double>::infinity()),
+            "{\"v\":null}");
+        row("large real with exponent", Payload::encodeRawRequest(1e300), "{\"v\":1e+300}");
+        row("unsigned above 31 bits", Payload::encodeRawRequest(4294967295u), "{\"v\":4294967295}");
+        row("negative 64 bits", Payload::encodeRawRequest(std::numeric_limits<qint64>::min()),
+            "{\"v\":-9223372036854775808}");
+        row("boolean", Payload::encodeRawRequest(true), "{\"v\":true}");
+        row("text with quote, backslash and control characters",
+            Payload::encodeRawRequest(QString("a\"b\\c\nd\re\tf\x01g\x1fh\x7f")),
+            "{\"v\":\"a\\\"b\\\\c\\nd\\re\\tf\\u0001g\\u001fh\x7f\"}");
+        row("text beyond ASCII as UTF-8", Payload::encodeRawRequest(QString("m³/h 😀")),
+            "{\"v\":\"m³/h 😀\"}");
+        row("answer confirmed", Payload::encodeAnswer(true, 850, "185.0 °F", QString(), QString()),
+            "{\"status\":\"confirmed\",\"v\":850,\"text\":\"185.0 "
+            "°F\",\"code\":\"\",\"message\":\"\"}");
+        row("answer refused with code and message",
+            Payload::encodeAnswer(false, "BLR-1", "BLR-1", "E\"1", "Not \"now\""),
+            "{\"status\":\"refused\",\"v\":\"BLR-1\",\"text\":\"BLR-1\",\"code\":\"E\\\"1\","
+            "\"message\":\"Not \\\"now\\\"\"}");
     }
 
     // Every payload written is JSON that Qt reads back.
