@@ -170,9 +170,13 @@ bool decodeValue(const QByteArray& payload, Value* value, QString* reason)
     value->v = object.value(QLatin1String("v"));
     value->text = stringMember(object, "text", &ok);
     const QJsonValue ts = object.value(QLatin1String("ts"));
-    if (!ts.isUndefined() && !ts.isDouble())
+    const double msecs = ts.toDouble();
+    // A number beyond 64 bits has no qint64 to convert to.
+    if (!ts.isUndefined()
+        && (!ts.isDouble() || !(std::abs(msecs) < double(std::numeric_limits<qint64>::max()))))
         ok = false;
-    value->ts = qint64(ts.toDouble());
+    else
+        value->ts = qint64(msecs);
     if (!ok)
         *reason = translated("\"text\" is not a string or \"ts\" not a number");
     return ok;

@@ -1,6 +1,8 @@
 #include "MosquittoBroker.h"
 #include "RemoteFixtures.h"
 
+#include "../TestTables.h"
+
 #include <kivo/core/StatBase.h>
 #include <kivo/core/StatRef.h>
 #include <kivo/core/TopicLogger.h>
@@ -156,63 +158,16 @@ private Q_SLOTS:
         QVERIFY(!m_device->point(point)->isPending());
     }
 
-    void request_data()
-    {
-        QTest::addColumn<QString>("point");
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("by raw value")
-            << "supplysetpoint" << QByteArray("{\"v\":850}")
-            << QByteArray("{\"status\":\"confirmed\",\"v\":850,\"text\":\"185.0 °F\",\"code\":\"\","
-                          "\"message\":\"\"}");
-        QTest::newRow("by display text")
-            << "supplysetpoint" << QByteArray("{\"text\":\"185.0 °F\"}")
-            << QByteArray("{\"status\":\"confirmed\",\"v\":850,\"text\":\"185.0 °F\",\"code\":\"\","
-                          "\"message\":\"\"}");
-        QTest::newRow("the value held, confirmed at once")
-            << "supplysetpoint" << QByteArray("{\"v\":820}")
-            << QByteArray("{\"status\":\"confirmed\",\"v\":820,\"text\":\"179.6 °F\",\"code\":\"\","
-                          "\"message\":\"\"}");
-        QTest::newRow("unknown point")
-            << "nosuchpoint" << QByteArray("{\"v\":1}")
-            << QByteArray("{\"status\":\"refused\",\"v\":null,\"text\":\"\",\"code\":"
-                          "\"UNKNOWN_POINT\",\"message\":\"No point is named 'nosuchpoint'\"}");
-        QTest::newRow("read-only point")
-            << "supplytemp" << QByteArray("{\"v\":900}")
-            << QByteArray("{\"status\":\"refused\",\"v\":800,\"text\":\"176.0 °F\",\"code\":"
-                          "\"READ_ONLY\",\"message\":\"The point is read-only\"}");
-        QTest::newRow("above the upper limit")
-            << "supplysetpoint" << QByteArray("{\"v\":2000}")
-            << QByteArray("{\"status\":\"refused\",\"v\":820,\"text\":\"179.6 °F\",\"code\":"
-                          "\"INVALID_VALUE\",\"message\":\"Above the upper limit 203.0 °F\"}");
-        QTest::newRow("display text out of limits")
-            << "supplysetpoint" << QByteArray("{\"text\":\"20 °F\"}")
-            << QByteArray("{\"status\":\"refused\",\"v\":820,\"text\":\"179.6 °F\",\"code\":"
-                          "\"INVALID_VALUE\",\"message\":\"Below the lower limit 86.0 °F\"}");
-        QTest::newRow("outside 32 bits")
-            << "supplysetpoint" << QByteArray("{\"v\":4294967296}")
-            << QByteArray("{\"status\":\"refused\",\"v\":820,\"text\":\"179.6 °F\",\"code\":"
-                          "\"INVALID_VALUE\",\"message\":\"4294967296 is not a whole number of 32 "
-                          "bits\"}");
-        QTest::newRow("not JSON")
-            << "supplysetpoint" << QByteArray("850")
-            << QByteArray("{\"status\":\"refused\",\"v\":820,\"text\":\"179.6 °F\",\"code\":"
-                          "\"BAD_REQUEST\",\"message\":\"The request is not understood: not JSON "
-                          "(illegal value at offset 1)\"}");
-        QTest::newRow("neither v nor text")
-            << "supplysetpoint" << QByteArray("{\"value\":850}")
-            << QByteArray("{\"status\":\"refused\",\"v\":820,\"text\":\"179.6 °F\",\"code\":"
-                          "\"BAD_REQUEST\",\"message\":\"The request is not understood: a request "
-                          "has either \\\"v\\\" or \\\"text\\\"\"}");
-    }
+    // Each row: name|point|request|the answer.
+    void request_data() { addTableRows("remote/requests.txt"); }
 
     // Requests as any MQTT 5 client sends them: answered on their response topic with their
     // correlation data; a refused one leaves the device's point untouched.
     void request()
     {
-        QFETCH(QString, point);
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, row);
+        const QString point = row[1];
+        const QByteArray answer = row[3].toUtf8();
         MqttConnection client;
         QSignalSpy connected(&client, &MqttConnection::connected);
         QSignalSpy received(&client, &MqttConnection::messageReceived);
@@ -220,7 +175,7 @@ private Q_SLOTS:
         QVERIFY(client.setBrokerUrl(m_broker.url()) && client.open() && connected.wait(5000));
         MqttMessage message;
         message.topic = m_device->publisher.topic("p/" + point + "/set");
-        message.payload = request;
+        message.payload = row[2].toUtf8();
         message.responseTopic = "answers/client";
         message.correlationData = "c-17";
         QVERIFY(client.publish(message) > 0);
@@ -367,40 +322,16 @@ private Q_SLOTS:
         QCOMPARE(m_device->point("supplysetpoint")->getCurrentValue(), QVariant(870));
     }
 
-    void badPublication_data()
-    {
-        QTest::addColumn<QString>("level");
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QString>("warning");
-        QTest::newRow("value not JSON")
-            << "p/supplysetpoint" << QByteArray("85")
-            << "The value of 'supplysetpoint' is passed over: not JSON (illegal value at offset 1)";
-        QTest::newRow("value without v")
-            << "p/supplysetpoint" << QByteArray("{\"value\":850}")
-            << "The value of 'supplysetpoint' is passed over: no \"v\" member";
-        QTest::newRow("value of another type")
-            << "p/supplysetpoint" << QByteArray("{\"v\":\"warm\"}")
-            << "The value of 'supplysetpoint' is passed over: \"warm\" is not a whole number of "
-               "32 bits";
-        QTest::newRow("value outside 32 bits")
-            << "p/supplysetpoint" << QByteArray("{\"v\":-2147483649}")
-            << "The value of 'supplysetpoint' is passed over: -2147483649 is not a whole number "
-               "of 32 bits";
-        QTest::newRow("dictionary that does not parse")
-            << "$dict/boiler" << QByteArray("<DeviceDictionary><Points>")
-            << "The device's dictionary 'boiler' cannot be loaded: ";
-        QTest::newRow("measurement file that does not parse")
-            << "$units" << QByteArray("<MeasurementDefinitions>")
-            << "The device's measurement file cannot be loaded";
-    }
+    // Each row: name|topic level|payload|the warning (only its start when it ends in ": ").
+    void badPublication_data() { addTableRows("remote/publications.txt"); }
 
     // What the panel cannot use from the broker is passed over with a warning; the points keep
     // their definitions and last good values.
     void badPublication()
     {
-        QFETCH(QString, level);
-        QFETCH(QByteArray, payload);
-        QFETCH(QString, warning);
+        QFETCH(QStringList, row);
+        const QString level = row[1];
+        const QString warning = row[3];
         DPointObject* panel = m_panel->point("supplysetpoint");
         panel->getCurrentValue();
         QTRY_VERIFY_WITH_TIMEOUT(panel->isAvailable(), 5000);
@@ -411,7 +342,7 @@ private Q_SLOTS:
         QVERIFY(client.setBrokerUrl(m_broker.url()) && client.open() && connected.wait(5000));
         if (level == "$units")
             QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("PXC parsing failure"));
-        client.publish(m_device->publisher.topic(level), payload, 1, true);
+        client.publish(m_device->publisher.topic(level), row[2].toUtf8(), 1, true);
         QVERIFY(warnings.wait(5000));
         const QString text = warnings.takeFirst().at(0).toString();
         QVERIFY2(
