@@ -47,11 +47,25 @@ bool accepts(int port)
     return ok;
 }
 
+// Runs program quietly; its output becomes a warning when it fails.
+bool run(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+    if (!ok)
+        qWarning("%s failed: %s", qPrintable(program), process.readAll().constData());
+    return ok;
+}
+
 } // namespace
 
-MosquittoBroker::MosquittoBroker(const QStringList& settings)
+MosquittoBroker::MosquittoBroker(const QStringList& settings, bool tls)
     : m_settings(settings)
     , m_port(freePort())
+    , m_tlsPort(tls ? freePort() : 0)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
@@ -66,6 +80,11 @@ QString MosquittoBroker::url() const
     return QStringLiteral("mqtt://127.0.0.1:%1").arg(m_port);
 }
 
+QString MosquittoBroker::tlsUrl() const
+{
+    return QStringLiteral("mqtts://127.0.0.1:%1").arg(m_tlsPort);
+}
+
 QString MosquittoBroker::socketPath() const
 {
     return m_dir.filePath(QStringLiteral("broker.sock"));
@@ -77,6 +96,17 @@ bool MosquittoBroker::start()
     QStringList lines { QStringLiteral("listener %1 127.0.0.1").arg(m_port),
         QStringLiteral("listener 0 ") + socketPath(), QStringLiteral("set_tcp_nodelay true"),
         QStringLiteral("persistence false") };
+    if (m_tlsPort != 0) {
+        const QString key = filePath(QStringLiteral("broker.key"));
+        if (!QFile::exists(caFile())
+            && !run("openssl",
+                { "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                    "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", caFile() }))
+            return false;
+        lines << QStringLiteral("listener %1 127.0.0.1").arg(m_tlsPort)
+              << QStringLiteral("certfile ") + caFile() << QStringLiteral("keyfile ") + key;
+    }
     if (getuid() == 0)
         lines << QStringLiteral("user root");
     for (QString line : qAsConst(m_settings))

@@ -16,8 +16,10 @@ class MosquittoBroker
 public:
     // settings: configuration lines after the listeners (default: anonymous clients allowed);
     // "{dir}" in them stands for the broker's temporary folder.
+    // With tls, a third listener takes TLS connections with a certificate for 127.0.0.1 made
+    // for the broker (caFile()).
     explicit MosquittoBroker(
-        const QStringList& settings = { QStringLiteral("allow_anonymous true") });
+        const QStringList& settings = { QStringLiteral("allow_anonymous true") }, bool tls = false);
     ~MosquittoBroker();
 
     // Starts the broker and waits until it accepts connections (at most 10 s); false, with the
@@ -34,6 +36,10 @@ public:
     QString url() const;
     // The local socket's path.
     QString socketPath() const;
+    // "mqtts://127.0.0.1:<port>" of the TLS listener.
+    QString tlsUrl() const;
+    // The broker's self-signed certificate, the authority a client must trust.
+    QString caFile() const { return filePath(QStringLiteral("broker.crt")); }
     // A path in the broker's temporary folder, for files that settings name.
     QString filePath(const QString& name) const { return m_dir.filePath(name); }
 
@@ -41,6 +47,7 @@ private:
     QTemporaryDir m_dir;
     QStringList m_settings;
     int m_port = 0;
+    int m_tlsPort = 0;
     QProcess m_process;
 };
 

@@ -71,6 +71,7 @@ private Q_SLOTS:
         QTest::newRow("tcp") << m_broker.url();
         QTest::newRow("unix url") << "unix://" + m_broker.socketPath();
         QTest::newRow("socket path") << m_broker.socketPath();
+        QTest::newRow("tls") << m_broker.tlsUrl();
     }
 
     // A message with every property arrives as sent; the broker's acknowledgements reach
@@ -79,6 +80,8 @@ private Q_SLOTS:
     {
         QFETCH(QString, url);
         MqttConnection receiver, sender;
+        receiver.setCaFile(m_broker.caFile());
+        sender.setCaFile(m_broker.caFile());
         QVERIFY(receiver.subscribe("trip/+/in"));
         QVERIFY(receiver.isSubscribed("trip/+/in"));
         QVERIFY(openAndWait(receiver, url));
@@ -131,6 +134,20 @@ private Q_SLOTS:
         QVERIFY(received.wait(5000));
         QCOMPARE(received.takeFirst().at(0).value<MqttMessage>().payload, QByteArray("marker"));
         QCOMPARE(received.count(), 0);
+    }
+
+    // A broker whose certificate comes from no authority the client trusts is not spoken to.
+    void untrustedCertificate()
+    {
+        MosquittoBroker other({ "allow_anonymous true" }, true);
+        QVERIFY(other.start());
+        MqttConnection connection;
+        connection.setCaFile(other.caFile());
+        QSignalSpy errors(&connection, &MqttConnection::errorOccurred);
+        QVERIFY(connection.setBrokerUrl(m_broker.tlsUrl()) && connection.open());
+        QVERIFY(errors.wait(5000));
+        QCOMPARE(errors.takeFirst().at(0).toString(), QString("A TLS error occurred."));
+        QVERIFY(!connection.isConnected());
     }
 
     void invalidTopics()
@@ -266,7 +283,7 @@ private Q_SLOTS:
     }
 
 private:
-    MosquittoBroker m_broker;
+    MosquittoBroker m_broker { { "allow_anonymous true" }, true };
 };
 
 QTEST_GUILESS_MAIN(TestMqttConnection)
