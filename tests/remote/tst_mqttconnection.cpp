@@ -146,7 +146,8 @@ private Q_SLOTS:
         QSignalSpy errors(&connection, &MqttConnection::errorOccurred);
         QVERIFY(connection.setBrokerUrl(m_broker.tlsUrl()) && connection.open());
         QVERIFY(errors.wait(5000));
-        QCOMPARE(errors.takeFirst().at(0).toString(), QString("A TLS error occurred."));
+        // The handshake fails in the connection attempt or just after it, the text alike.
+        QVERIFY(errors.takeFirst().at(0).toString().endsWith("A TLS error occurred."));
         QVERIFY(!connection.isConnected());
     }
 
