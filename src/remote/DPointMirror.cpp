@@ -519,7 +519,9 @@ bool DPointMirror::start()
         [this] { d->setDeviceState(d->deviceOnline); });
     d->connections << connect(d->connection, &MqttConnection::disconnected, this, [this] {
         d->refuseAll(QStringLiteral("DISCONNECTED"), tr("The connection to the broker was lost"));
-        d->setDeviceState(d->deviceOnline);
+        // Until the broker sends "$state" again, the device's state is unknown: a broker that
+        // comes back without its retained messages may never hear from the device again.
+        d->setDeviceState(false);
     });
     d->started = true;
     d->setStatus(Loading);

@@ -322,6 +322,24 @@ private Q_SLOTS:
         QCOMPARE(m_device->point("supplysetpoint")->getCurrentValue(), QVariant(870));
     }
 
+    // A broker back without the device: the device's state is unknown until the device tells
+    // it again, and writes are refused meanwhile.
+    void brokerBackWithoutDevice()
+    {
+        m_broker.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_panel->provider.isConnected(), 5000);
+        m_device.reset();
+        QVERIFY(m_broker.start());
+        QTRY_VERIFY_WITH_TIMEOUT(m_panel->connection.isConnected(), 10000);
+        QVERIFY(!m_panel->provider.isConnected());
+        QVERIFY(!m_panel->mirror.isDeviceOnline());
+        DPointObject* point = m_panel->point("supplysetpoint");
+        point->setUpdatePending(850, false);
+        point->commitPending();
+        QVERIFY(!point->isPending());
+        QCOMPARE(status(point), QString("OFFLINE: The device is offline"));
+    }
+
     // Each row: name|topic level|payload|the warning ("*" at the end stands for any rest).
     void badPublication_data() { addTableRows("remote/publications.txt"); }
 
