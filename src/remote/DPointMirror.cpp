@@ -266,7 +266,9 @@ void DPointMirrorPrivate::load()
     }
     bool failed = false;
     error.clear();
-    const bool unitsChanged = units.changed || registries.empty();
+    // Dictionaries are loaded again only against a newly loaded registry: a measurement file
+    // that does not load leaves them as they are.
+    bool unitsChanged = false;
     if (units.changed) {
         units.changed = false;
         MeasurementRegistry* registry = nullptr;
@@ -277,6 +279,7 @@ void DPointMirrorPrivate::load()
             });
         if (loaded) {
             registries.emplace_back(registry);
+            unitsChanged = true;
         } else {
             if (error.isEmpty())
                 error = DPointMirror::tr("The device's measurement file cannot be loaded");
@@ -537,7 +540,9 @@ bool DPointMirror::start()
         [this] { d->setDeviceState(d->deviceOnline); });
     d->connections << connect(d->connection, &MqttConnection::disconnected, this, [this] {
         d->refuseAll(QStringLiteral("DISCONNECTED"), tr("The connection to the broker was lost"));
-        d->setDeviceState(d->deviceOnline);
+        // Until the broker sends "$state" again, the device's state is unknown: a broker that
+        // comes back without its retained messages may never hear from the device again.
+        d->setDeviceState(false);
     });
     d->started = true;
     d->setStatus(Loading);

@@ -7,6 +7,7 @@
 #include <kivo/types/DPTypeString.h>
 
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -158,6 +159,16 @@ bool scanEncodedValue(const QByteArray& payload, Value* value)
     return true;
 }
 
+// v as JSON text for messages; jsonValue alone would write an array or object as "".
+QString jsonText(const QJsonValue& v)
+{
+    if (v.isArray())
+        return QString::fromUtf8(QJsonDocument(v.toArray()).toJson(QJsonDocument::Compact));
+    if (v.isObject())
+        return QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact));
+    return QString::fromUtf8(jsonValue(v.toVariant()));
+}
+
 } // namespace
 
 QByteArray jsonString(const QString& text)
@@ -266,9 +277,13 @@ bool decodeValue(const QByteArray& payload, Value* value, QString* reason)
     value->v = object.value(QLatin1String("v"));
     value->text = stringMember(object, "text", &ok);
     const QJsonValue ts = object.value(QLatin1String("ts"));
-    if (!ts.isUndefined() && !ts.isDouble())
+    const double msecs = ts.toDouble();
+    // A number beyond 64 bits has no qint64 to convert to.
+    if (!ts.isUndefined()
+        && (!ts.isDouble() || !(std::abs(msecs) < double(std::numeric_limits<qint64>::max()))))
         ok = false;
-    value->ts = qint64(ts.toDouble());
+    else
+        value->ts = qint64(msecs);
     if (!ok)
         *reason = translated("\"text\" is not a string or \"ts\" not a number");
     return ok;
@@ -331,26 +346,24 @@ QVariant rawFromJson(const DPointDef* def, const QJsonValue& v, QString* reason)
         if (!v.isDouble() || std::trunc(number) != number
             || number < std::numeric_limits<qint32>::min()
             || number > std::numeric_limits<qint32>::max()) {
-            *reason = translated("%1 is not a whole number of 32 bits")
-                          .arg(QString::fromUtf8(jsonValue(v.toVariant())));
+            *reason = translated("%1 is not a whole number of 32 bits").arg(jsonText(v));
             return QVariant();
         }
         return QVariant(int(number));
     }
     if (qobject_cast<const DPTypeReal*>(type)) {
         if (!v.isDouble()) {
-            *reason
-                = translated("%1 is not a number").arg(QString::fromUtf8(jsonValue(v.toVariant())));
+            *reason = translated("%1 is not a number").arg(jsonText(v));
             return QVariant();
         }
         return QVariant(v.toDouble());
     }
     if (qobject_cast<const DPTypeString*>(type) && !v.isString()) {
-        *reason = translated("%1 is not a text").arg(QString::fromUtf8(jsonValue(v.toVariant())));
+        *reason = translated("%1 is not a text").arg(jsonText(v));
         return QVariant();
     }
     if (v.isArray() || v.isObject()) {
-        *reason = translated("a value is not an array or object");
+        *reason = translated("%1 is an array or object, not a value").arg(jsonText(v));
         return QVariant();
     }
     QVariant input = v.toVariant();
