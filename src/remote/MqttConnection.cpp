@@ -19,6 +19,7 @@
 #include <mutex>
 #include <vector>
 
+#include <poll.h>
 #include <sys/ioctl.h>
 
 namespace kivo {
@@ -99,6 +100,7 @@ public:
     void handleLoopResult(int rc);
     void dispatch();
     void resubscribe();
+    void flush(int timeoutMs);
 
     static void onConnect(mosquitto*, void* self, int rc, int flags, const mosquitto_property*);
     static void onDisconnect(mosquitto*, void* self, int rc, const mosquitto_property*);
@@ -145,6 +147,7 @@ public:
     QTimer retry;
     QElapsedTimer attemptTimer;
     QVector<Event> events;
+    int unacknowledged = 0; // QoS 1 and 2 messages published and not yet acknowledged
     bool dispatching = false;
 };
 
@@ -242,6 +245,7 @@ void MqttConnectionPrivate::connectionLost(const QString& reason)
 {
     const bool wasConnected = state == MqttConnection::Connected;
     error = reason;
+    unacknowledged = 0;
     // libmosquitto would send what it still queues (a write request the panel has given up
     // on, say) after reconnecting: the next attempt starts with a fresh client instead.
     settingsChanged = true;
@@ -382,6 +386,30 @@ void MqttConnectionPrivate::dispatch()
     }
 }
 
+// Waits until the broker has acknowledged every QoS 1 and 2 message published: those beyond
+// the broker's receive maximum wait in libmosquitto's queue, and a DISCONNECT sent before them
+// would drop them (the "offline" of a stopping publisher, say).
+void MqttConnectionPrivate::flush(int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (
+        unacknowledged > 0 && state == MqttConnection::Connected && waited.elapsed() < timeoutMs) {
+        pollfd socket { mosquitto_socket(mosq), POLLIN, 0 };
+        if (socket.fd < 0)
+            break;
+        if (mosquitto_want_write(mosq))
+            socket.events |= POLLOUT;
+        if (::poll(&socket, 1, 100) > 0) {
+            if (socket.revents & POLLOUT)
+                mosquitto_loop_write(mosq, 1);
+            if (socket.revents & (POLLIN | POLLHUP | POLLERR))
+                mosquitto_loop_read(mosq, 1);
+        }
+        mosquitto_loop_misc(mosq);
+    }
+}
+
 void MqttConnectionPrivate::resubscribe()
 {
     std::vector<std::pair<Subscription, QByteArray>> ordered;
@@ -489,6 +517,7 @@ void MqttConnectionPrivate::onPublish(
     mosquitto*, void* self, int mid, int rc, const mosquitto_property*)
 {
     auto* d = static_cast<MqttConnectionPrivate*>(self);
+    d->unacknowledged = std::max(d->unacknowledged - 1, 0);
     d->events.append({ Event::Published, {}, mid, rc, rc == 0 ? QString() : reasonText(rc) });
 }
 
@@ -637,6 +666,7 @@ void MqttConnection::close()
     d->opened = false;
     d->retry.stop();
     if (d->mosq && d->state == Connected) {
+        d->flush(5000);
         mosquitto_disconnect(d->mosq);
         // Sends the DISCONNECT packet; libmosquitto then closes the socket and reports it.
         while (mosquitto_want_write(d->mosq)
@@ -744,6 +774,8 @@ int MqttConnection::publish(const MqttMessage& message)
         }
         return -1;
     }
+    if (message.qos > 0)
+        ++d->unacknowledged;
     d->updateWriteNotifier();
     return mid;
 }
