@@ -206,8 +206,9 @@ QVariant parseAddress(const QVariant& input)
     qint64 number = QtCompat::toLongLong(input, &ok);
     if (!ok && input.userType() == QMetaType::QString) {
         const QStringList parts = input.toString().trimmed().split(QLatin1Char('.'));
+        if (parts.size() != 4)
+            return QVariant();
         number = 0;
-        ok = parts.size() == 4;
         for (const QString& part : parts) {
             const uint byte = part.toUInt(&ok);
             if (!ok || byte > 255 || part.startsWith(QLatin1Char('+')))

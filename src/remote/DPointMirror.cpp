@@ -26,6 +26,26 @@
 
 namespace kivo {
 
+namespace {
+
+// A point of a remote device. A write of the value the point shows is still the device's to
+// answer (the panel's value may be stale): its commit goes to the device like any other.
+class MirrorPoint : public DPointObject
+{
+    Q_OBJECT
+public:
+    StatRef commitPending() override
+    {
+        if (isPending() && RemotePayload::sameValue(getPendingValue(), getCurrentValue())) {
+            Q_EMIT updatePending();
+            return StatRef();
+        }
+        return DPointObject::commitPending();
+    }
+};
+
+} // namespace
+
 class DPointMirrorPrivate
 {
 public:
@@ -299,9 +319,11 @@ void DPointMirrorPrivate::load()
         if (!DPointPublisher::isValidTopicLevel(it.key()))
             continue;
         QString loaderError;
+        QString copyPath;
         DPointDictionary* dict = nullptr;
         loadFile(it->contents, DPointMirror::tr("Dictionary '%1'").arg(it.key()),
             [&](const QString& path) {
+                copyPath = path;
                 DPDictLoader loader(nullptr, nullptr, registry);
                 QObject::connect(&loader, &DPDictLoader::error,
                     [&loaderError](const QString& text) { loaderError = text; });
@@ -311,6 +333,9 @@ void DPointMirrorPrivate::load()
         if (!dict) {
             error = DPointMirror::tr("The device's dictionary '%1' cannot be loaded: %2")
                         .arg(it.key(), loaderError.isEmpty() ? error : loaderError);
+            // The loader names the private copy it read; the broker's topic says more.
+            if (!copyPath.isEmpty())
+                error.replace(copyPath, base + QStringLiteral("$dict/") + it.key());
             failed = true;
             continue;
         }
@@ -343,7 +368,7 @@ void DPointMirrorPrivate::registerPoints(DPointDictionary* dict)
         }
         if (!DPointPublisher::isValidTopicLevel(name))
             continue;
-        point = new DPointObject;
+        point = new MirrorPoint;
         point->setObjectName(name);
         point->setDPointDef(def);
         Point state;
@@ -622,3 +647,5 @@ int DPointMirror::subscribedPointCount() const
 }
 
 } // namespace kivo
+
+#include "DPointMirror.moc"

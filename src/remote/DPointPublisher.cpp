@@ -28,11 +28,6 @@ namespace {
 
 const int defaultRequestExpiry = 10; // seconds, when a request gives none
 
-bool sameValue(const QVariant& a, const QVariant& b)
-{
-    return a.isValid() == b.isValid() && RemotePayload::jsonValue(a) == RemotePayload::jsonValue(b);
-}
-
 } // namespace
 
 class DPointPublisherPrivate
@@ -216,7 +211,8 @@ void DPointPublisherPrivate::startNext(DPointObject* point)
     while (state && !state->busy && !state->requests.isEmpty()) {
         const Request& request = state->requests.first();
         // A value the point already holds would never be committed: nothing to write.
-        if (!point->isPending() && sameValue(request.raw, point->getCurrentValue())) {
+        if (!point->isPending()
+            && RemotePayload::sameValue(request.raw, point->getCurrentValue())) {
             const Request done = state->requests.takeFirst();
             answer(done, true, point, QString(), QString());
             continue;
@@ -427,6 +423,13 @@ void DPointPublisher::stop(bool clearRetained)
             topic(QStringLiteral("$state")), QByteArrayLiteral("offline"), 1, true);
     }
     d->started = false;
+    // Requests taken before the stop are nobody's to answer any more; a restart starts afresh.
+    for (auto it = d->points.begin(); it != d->points.end(); ++it) {
+        it.value()->requests.clear();
+        it.value()->busy = false;
+        if (it.value()->deadline)
+            it.value()->deadline->stop();
+    }
     for (const QMetaObject::Connection& connection : qAsConst(d->connections))
         disconnect(connection);
     d->connections.clear();

@@ -240,6 +240,11 @@ QByteArray jsonValue(const QVariant& raw)
     }
 }
 
+bool sameValue(const QVariant& a, const QVariant& b)
+{
+    return a.isValid() == b.isValid() && jsonValue(a) == jsonValue(b);
+}
+
 QByteArray encodeValue(const QVariant& raw, const QString& text, qint64 msecsSinceEpoch)
 {
     return QByteArrayLiteral("{\"v\":") + jsonValue(raw) + QByteArrayLiteral(",\"text\":")

@@ -17,6 +17,8 @@ namespace RemotePayload {
 /// A raw value as JSON: numbers, true/false, strings escaped; null for an invalid value and for
 /// numbers JSON cannot carry (NaN, infinities).
 QByteArray jsonValue(const QVariant& raw);
+/// Whether a and b travel as the same raw value (an int and a double of equal value do).
+bool sameValue(const QVariant& a, const QVariant& b);
 /// text as a JSON string, quotes included.
 QByteArray jsonString(const QString& text);
 

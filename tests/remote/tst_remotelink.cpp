@@ -120,6 +120,9 @@ private Q_SLOTS:
         QTest::newRow("refused by the device with its code")
             << "supplysetpoint" << QVariant(850) << int(BoilerDevice::Refuse)
             << "E_BURNER: Not while the burner runs" << QVariant(820);
+        QTest::newRow("the value the device holds completes without asking it")
+            << "supplysetpoint" << QVariant(820) << int(BoilerDevice::Refuse) << "ok"
+            << QVariant(820);
         QTest::newRow("enumeration label becomes its key")
             << "pumpmode" << QVariant("hand") << confirm << "ok" << QVariant(1);
         QTest::newRow("read-only point") << "supplytemp" << QVariant(900) << confirm

@@ -60,8 +60,8 @@ public:
     /// The first and the longest delay between reconnection attempts (default 500 ms and
     /// 30 s); the delay doubles after each failed attempt.
     void setReconnectDelay(int firstMs, int maximumMs);
-    /// The largest message payload accepted (default 64 MiB): the broker is asked not to send
-    /// larger ones, and a larger one that arrives is dropped with errorOccurred.
+    /// The largest message payload accepted (default 64 MiB): a larger one that arrives is
+    /// dropped with errorOccurred.
     void setMaximumPayloadSize(int bytes);
     /// The largest payload accepted, in bytes.
     int maximumPayloadSize() const;
@@ -103,8 +103,9 @@ public:
 Q_SIGNALS:
     /// The broker accepted the connection (also after every reconnection).
     void connected();
-    /// The connection ended: lost, refused (reason: the broker's reason text, such as "Bad user
-    /// name or password"), or closed.
+    /// The connection, once accepted, ended: lost (reason says how) or closed. An attempt the
+    /// broker refuses is reported by errorOccurred with the broker's reason ("The broker
+    /// refused the connection: Not authorized").
     void disconnected(const QString& reason);
     /// state() changed.
     void stateChanged(kivo::MqttConnection::State state);
