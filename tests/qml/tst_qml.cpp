@@ -3,6 +3,9 @@
 // application's own kivo::DPointProvider (device.provider) holding the sample points, and the
 // names of the points it has been asked to report (device.reporting), which shows the
 // demand-driven reporting; device.setDisplaySystem switches its registry's display system.
+// Where the MQTT link is built, also a broker of the test's own with the sample boiler published
+// on it (remote: its url, the device's name, and calls to stop and start the device and to have
+// it refuse writes); null otherwise.
 
 #include <kivo/kivodpoints.h>
 
@@ -13,6 +16,51 @@
 #include <QtQuickTest>
 
 #include <memory>
+
+#ifdef KIVO_QML_REMOTE_TESTS
+#include "MosquittoBroker.h"
+#include "RemoteFixtures.h"
+
+// A broker and a device publishing the sample boiler on it, for the remote PointProvider.
+class Remote : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString url READ url CONSTANT)
+    Q_PROPERTY(QString device READ device CONSTANT)
+
+public:
+    bool start()
+    {
+        if (!m_broker.start())
+            return false;
+        startDevice();
+        return true;
+    }
+    QString url() const { return m_broker.url(); }
+    QString device() const { return QStringLiteral("boiler1"); }
+    // Publishes the device (again), confirming writes.
+    Q_INVOKABLE void startDevice()
+    {
+        m_device.reset(new kivo::test::BoilerDevice(m_broker.url(), device()));
+        m_device->publisher.start();
+    }
+    // Stops the device in order: the panels see it offline.
+    Q_INVOKABLE void stopDevice() { m_device.reset(); }
+    Q_INVOKABLE void refuseWrites(bool refuse)
+    {
+        m_device->answer
+            = refuse ? kivo::test::BoilerDevice::Refuse : kivo::test::BoilerDevice::Confirm;
+    }
+    Q_INVOKABLE QVariant deviceValue(const QString& name)
+    {
+        return m_device ? m_device->point(name)->getCurrentValue() : QVariant();
+    }
+
+private:
+    kivo::test::MosquittoBroker m_broker;
+    std::unique_ptr<kivo::test::BoilerDevice> m_device;
+};
+#endif
 
 class Device : public QObject
 {
@@ -55,6 +103,16 @@ public Q_SLOTS:
         engine->rootContext()->setContextProperty(QStringLiteral("samples"),
             QUrl::fromLocalFile(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/")));
         engine->rootContext()->setContextProperty(QStringLiteral("readmeQml"), readmeQml());
+        QObject* remote = nullptr;
+#ifdef KIVO_QML_REMOTE_TESTS
+        if (!m_remote) {
+            m_remote = std::make_unique<Remote>();
+            if (!m_remote->start())
+                qWarning("the remote tests have no broker");
+        }
+        remote = m_remote.get();
+#endif
+        engine->rootContext()->setContextProperty(QStringLiteral("remote"), remote);
     }
 
 Q_SIGNALS:
@@ -77,6 +135,9 @@ private:
     std::unique_ptr<kivo::MeasurementRegistry> m_registry;
     std::unique_ptr<kivo::DPointDictionary> m_dict;
     kivo::DPointProvider m_provider; // destroyed first: its points use the dictionary
+#ifdef KIVO_QML_REMOTE_TESTS
+    std::unique_ptr<Remote> m_remote;
+#endif
     QStringList m_reporting;
 };
 
