@@ -14,7 +14,8 @@ namespace {
 // Checks the characters from p that start before limit: tab, LF, CR before LF, ASCII from the
 // blank to '~', and well-formed UTF-8 for U+0080 and above without U+FEFF, U+FFFE and U+FFFF,
 // which both readings take alike. Where the check ended; null at any other character.
-const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* end)
+// Counts the line feeds it passes in lines.
+const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* end, int* lines)
 {
     constexpr quint64 ones = 0x0101010101010101u;
     constexpr quint64 highs = 0x8080808080808080u;
@@ -35,6 +36,7 @@ const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* en
             continue;
         }
         if (c == '\n' || c == '\t') {
+            *lines += c == '\n';
             ++p;
             continue;
         }
@@ -42,6 +44,7 @@ const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* en
             if (p + 1 == end || p[1] != '\n') {
                 return nullptr;
             }
+            ++*lines;
             p += 2;
             continue;
         }
@@ -218,10 +221,23 @@ bool sameName(const char* p, int size, const QString& name)
     return true;
 }
 
+// The line feeds in [from, to).
+int countLines(const char* from, const char* to)
+{
+    int lines = 0;
+    while (from < to
+        && (from = static_cast<const char*>(std::memchr(from, '\n', size_t(to - from))))) {
+        ++lines;
+        ++from;
+    }
+    return lines;
+}
+
 } // namespace
 
 DPDictScanner::DPDictScanner(const QByteArray& content)
-    : m_pos(content.constData())
+    : m_base(content.constData())
+    , m_pos(content.constData())
     , m_end(content.constData() + content.size())
 { }
 
@@ -263,7 +279,10 @@ bool DPDictScanner::refill(const char* keep)
     if (m_atEnd) {
         return false;
     }
-    const char* const from = m_checked && m_checked < keep ? m_checked : keep;
+    const char* from = m_checked && m_checked < keep ? m_checked : keep;
+    if (m_keep && m_keep < from) {
+        from = m_keep;
+    }
     const int kept = int(m_end - from);
     if (kept >= m_windowSize) {
         if (kept >= maxWindowSize) {
@@ -293,6 +312,12 @@ bool DPDictScanner::refill(const char* keep)
             open.begin = data + (open.begin - from);
         }
     }
+    m_baseOffset += from - m_base;
+    m_base = data;
+    if (m_keep) {
+        m_keep = data + (m_keep - from);
+    }
+    m_cursor = m_cursor && m_cursor >= from ? data + (m_cursor - from) : nullptr;
     const qint64 read = m_device->read(data + kept, m_windowSize - kept);
     m_atEnd = read <= 0;
     m_pos = data + (keep - from);
@@ -337,7 +362,7 @@ DPDictScanner::Token DPDictScanner::scan()
         if (*m_pos == '<') {
             if (m_end - m_pos >= 4 && std::memcmp(m_pos, "<!--", 4) == 0) {
                 if (skipComment()) {
-                    continue;
+                    return Comment;
                 }
                 m_valid = false;
                 return Declined;
@@ -367,12 +392,15 @@ bool DPDictScanner::checkCharacters(const char* limit)
     if (m_checked - m_pos >= checkAhead / 2 || m_checked == m_end) {
         return true;
     }
+    int lines = 0;
     const auto* checked = plainCharacters(reinterpret_cast<const uchar*>(m_checked),
-        reinterpret_cast<const uchar*>(qMin(limit, m_end)), reinterpret_cast<const uchar*>(m_end));
+        reinterpret_cast<const uchar*>(qMin(limit, m_end)), reinterpret_cast<const uchar*>(m_end),
+        &lines);
     if (!checked) {
         return false;
     }
     m_checked = reinterpret_cast<const char*>(checked);
+    m_checkedLines += lines;
     return true;
 }
 
@@ -408,6 +436,9 @@ bool DPDictScanner::skipComment()
             return false;
         }
         if (dashes[1] == '-') {
+            m_text = m_pos + 4;
+            m_textSize = int(dashes - m_text);
+            m_textHasReference = false;
             m_pos = dashes + 3;
             return dashes[2] == '>';
         }
@@ -651,6 +682,41 @@ bool DPDictScanner::isBlank() const
     }
     // White space by QChar::isSpace, as the DOM parser judges it.
     return QString::fromUtf8(m_text, m_textSize).trimmed().isEmpty();
+}
+
+int DPDictScanner::attributeCount() const
+{
+    return m_attributes.size();
+}
+
+QString DPDictScanner::attributeName(int index) const
+{
+    const Span& name = m_attributes.at(index).name;
+    return QString::fromLatin1(name.begin, name.size);
+}
+
+int DPDictScanner::lineAt(qint64 offset) const
+{
+    const char* const p = m_base + (offset - m_baseOffset);
+    if (offset < m_baseOffset || p > m_end || !m_checked) {
+        return 0;
+    }
+    // From the nearer of the two places whose line is known.
+    const char* from = m_checked;
+    int lines = m_checkedLines;
+    if (m_cursor && std::abs(m_cursor - p) < std::abs(m_checked - p)) {
+        from = m_cursor;
+        lines = m_cursorLines;
+    }
+    lines += p >= from ? countLines(from, p) : -countLines(p, from);
+    m_cursor = p;
+    m_cursorLines = lines;
+    return lines + 1;
+}
+
+void DPDictScanner::keepFrom(qint64 offset)
+{
+    m_keep = offset < 0 ? nullptr : m_base + (offset - m_baseOffset);
 }
 
 void DPDictScanner::appendText(QByteArray* out) const

@@ -23,7 +23,7 @@ namespace kivo {
 class DPDictScanner
 {
 public:
-    enum Token { StartElement, EndElement, Text, CData, EndDocument, Declined };
+    enum Token { StartElement, EndElement, Text, CData, Comment, EndDocument, Declined };
 
     explicit DPDictScanner(const QByteArray& content);
     /// Reads device from its position on, windowSize bytes at a time (more for a longer token).
@@ -37,9 +37,19 @@ public:
     /// The value of the started element's attribute name (Latin-1) as QDomElement::attribute
     /// gives it: null when missing, otherwise never null.
     QString attribute(const QString& name) const;
+    int attributeCount() const;
+    /// The name of the started element's attribute at index, in document order.
+    QString attributeName(int index) const;
+    /// The place just after the token just read, counted in bytes from the document's start.
+    qint64 offset() const { return m_baseOffset + (m_pos - m_base); }
+    /// The line of a place (1 for the first); 0 for a place the scanner no longer holds (before
+    /// the place kept with keepFrom and before the token just read, when reading a device).
+    int lineAt(qint64 offset) const;
+    /// Keeps the bytes from offset on (none for -1) while the window moves on.
+    void keepFrom(qint64 offset);
     /// Whether the text just read is white space only, which a DOM reading drops.
     bool isBlank() const;
-    /// Appends the text or CDATA just read, references replaced, as UTF-8.
+    /// Appends the text, CDATA or comment just read, references replaced, as UTF-8.
     void appendText(QByteArray* out) const;
 
 private:
@@ -70,6 +80,12 @@ private:
     void skipSpace();
 
     QIODevice* const m_device = nullptr;
+    const char* m_base = nullptr; // the window's start, or the document's
+    qint64 m_baseOffset = 0; // of m_base in the document
+    const char* m_keep = nullptr;
+    int m_checkedLines = 0; // the line feeds before m_checked
+    mutable const char* m_cursor = nullptr; // a place lineAt counted to, and its line feeds
+    mutable int m_cursorLines = 0;
     QByteArray m_window; // what the device gave and the scanner has not passed, from the
                          // start of the current token
     int m_windowSize = 0;

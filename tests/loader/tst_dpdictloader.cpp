@@ -147,8 +147,11 @@ void TstDPDictLoader::identity()
         QVERIFY2(parsed, qPrintable(message));
         const Dictionary streamDictionary(stream.takeDictionary("d"));
         const Dictionary domDictionary(dom.takeDictionary("d"));
-        streamDescription = test::describeLoad(streamDictionary.get(), stream.enumDefs());
-        QCOMPARE(streamDescription, test::describeLoad(domDictionary.get(), dom.enumDefs()));
+        streamDescription = test::describeLoad(streamDictionary.get(), stream.enumDefs()) + '\n'
+            + test::describeFindings(stream.findings());
+        QCOMPARE(streamDescription,
+            test::describeLoad(domDictionary.get(), dom.enumDefs()) + '\n'
+                + test::describeFindings(dom.findings()));
     }
     // Through a window this small every token is cut off and read again, once it grows.
     for (const int window : { 1, 7, 300 }) {
@@ -159,7 +162,9 @@ void TstDPDictLoader::identity()
         QCOMPARE(readStream(&buffer, windowed, window), streamed);
         if (streamed) {
             const Dictionary dictionary(windowed.takeDictionary("d"));
-            QCOMPARE(test::describeLoad(dictionary.get(), windowed.enumDefs()), streamDescription);
+            QCOMPARE(test::describeLoad(dictionary.get(), windowed.enumDefs()) + '\n'
+                    + test::describeFindings(windowed.findings()),
+                streamDescription);
         }
     }
     DPDictLoader loader(nullptr, nullptr, m_registry.get());
