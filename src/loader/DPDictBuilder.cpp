@@ -99,6 +99,7 @@ void DPDictBuilder::addEntry(const DPDictEntry& entry, const DPDictSource& sourc
             texts[DPDictEntry::EventType], entry.eventChangeable, texts[DPDictEntry::AckType],
             texts[DPDictEntry::ResetType], texts[DPDictEntry::Epoch]);
     if (selection.skipReason != DPDictFormat::NotSkipped) {
+        ++m_skippedCount;
         checkName(entry, line);
         reportSkip(entry, source, selection.skipReason, line);
         return;

@@ -153,6 +153,8 @@ public:
     const QVector<LoadFinding>& findings() const { return m_findings; }
     /// The ShowVar and AssociatedVariable names of the points added, for checks across files.
     const QVector<DPDictLoader::PointReference>& references() const { return m_references; }
+    /// The entries the format skipped.
+    int skippedCount() const { return m_skippedCount; }
 
 private:
     struct PendingEnum
@@ -184,6 +186,7 @@ private:
     void finishChecks();
 
     QVector<LoadFinding> m_findings;
+    int m_skippedCount = 0;
     QVector<DPDictLoader::PointReference> m_references;
     QVector<JsonSuspect> m_jsonSuspects;
     std::vector<DPointDefFiling::Replacement> m_replacements;

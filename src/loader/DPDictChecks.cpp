@@ -144,7 +144,6 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
     const auto lineOf = [&](int text, qint64 fallback) {
         return source.lineAt(entry.marks[text] >= 0 ? entry.marks[text] : fallback);
     };
-    const int itemLine = source.lineAt(entry.dataItemMark);
     // An integer text: its value, or a finding when it is given but reads as 0.
     const auto integer = [&](int text) {
         bool ok = false;
@@ -167,13 +166,6 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
                     + QStringLiteral(" is not a number; it reads as 0"));
         }
         return value;
-    };
-    const auto missing = [&](int text, const char* what) {
-        if (texts[text].isNull()) {
-            addFinding(itemLine, LoadFinding::Warning,
-                pointRef(name) + QStringLiteral(" has no ") + E::elementName(text)
-                    + QStringLiteral("; its ") + QLatin1String(what) + QStringLiteral(" is 0"));
-        }
     };
     const auto notRead = [&](int text) {
         if (entry.marks[text] >= 0) {
@@ -204,8 +196,6 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
     case DPDictFormat::NumberPoint:
     case DPDictFormat::RealPoint: {
         const bool isInteger = selection.kind == DPDictFormat::NumberPoint;
-        missing(E::Min, "minimum");
-        missing(E::Max, "maximum");
         const double min = isInteger ? integer(E::Min) : real(E::Min);
         const double max = isInteger ? integer(E::Max) : real(E::Max);
         const QString& rawDefault = texts[E::RawDefault];

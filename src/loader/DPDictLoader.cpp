@@ -71,6 +71,7 @@ DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dic
     if (!openFile(&file)) {
         m_findings.clear();
         m_references.clear();
+        m_skippedCount = 0;
         Q_EMIT error(openFailure(fileName));
         return nullptr;
     }
@@ -98,6 +99,7 @@ DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dic
         if (!parseGuarded(content, &document, &parseError, &errorLine)) {
             m_findings.clear();
             m_references.clear();
+            m_skippedCount = 0;
             Q_EMIT error(QLatin1String("Failed to parse ") + fileName + QLatin1String(", error: ")
                 + parseError + QLatin1String(", errLine: ") + QString::number(errorLine));
             return nullptr;
@@ -112,6 +114,7 @@ DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dic
     }
     m_findings = sortedByLine(findings);
     m_references = builder->references();
+    m_skippedCount = builder->skippedCount();
     return dictionary;
 }
 

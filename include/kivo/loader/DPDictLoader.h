@@ -72,6 +72,9 @@ public:
     /// refer to, in document order; whether another dictionary defines them is the caller's
     /// question.
     QVector<PointReference> pointReferences() const { return m_references; }
+    /// How many VariableDefs the last load skipped (their DataItem selects no point type, or
+    /// a keyword of theirs matches nothing); 0 before the first load and after a failed one.
+    int skippedCount() const { return m_skippedCount; }
 
     /// Obsolete thread body: logs a critical message and emits error; loads nothing.
     void run() override;
@@ -175,6 +178,7 @@ private:
     QDomDocument m_enumDocument;
     QVector<LoadFinding> m_findings;
     QVector<PointReference> m_references;
+    int m_skippedCount = 0;
 };
 
 } // namespace kivo
