@@ -45,6 +45,7 @@ private Q_SLOTS:
     void formatRules_data();
     void formatRules();
     void enumTablesOfTheLastLoad();
+    void findingsOfTheLastLoad();
     void identity_data();
     void identity();
     void signalsFromOtherThreads();
@@ -107,6 +108,50 @@ void TstDPDictLoader::enumTablesOfTheLastLoad()
         loader.load(QStringLiteral(KIVO_TEST_DATA_DIR "/loader/stream-no-points.xml"), "e"));
     QVERIFY(empty && empty->getAllDefs().isEmpty());
     QVERIFY(loader.getIndexEnumDef(QStringLiteral("mode")).isEmpty());
+}
+
+// Findings come sorted by line with the file name given to load, and leave what is loaded
+// alone; references and the skip count come with them, and a failed load clears all three.
+void TstDPDictLoader::findingsOfTheLastLoad()
+{
+    const QString path = m_dir.filePath(QStringLiteral("findings.xml"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("<Dictionary>\n"
+               "<VariableDef variableName=\"B\"><DataItem type=\"Bool\"/></VariableDef>\n"
+               "<VariableDef variableName=\"A\"><DataItem type=\"UInt8\">\n"
+               "<RawValueMax>300</RawValueMax><RawValueMim>1</RawValueMim></DataItem>\n"
+               "<ShowVar>B</ShowVar></VariableDef>\n"
+               "</Dictionary>\n");
+    file.close();
+    DPDictLoader loader(nullptr, nullptr, m_registry.get());
+    QVERIFY(loader.findings().isEmpty());
+    const Dictionary dictionary(loader.load(path, QStringLiteral("d")));
+    QVERIFY(dictionary);
+    QCOMPARE(dictionary->getAllDefs().size(), 1);
+    const auto finding = [&path](int line, LoadFinding::Severity severity, const char* text) {
+        return LoadFinding { path, line, severity, QString::fromUtf8(text) };
+    };
+    const QVector<LoadFinding> expected {
+        finding(2, LoadFinding::Warning,
+            "entry 'B' is skipped: the DataItem type selects no point type (type \"Bool\")"),
+        finding(4, LoadFinding::Warning,
+            "unknown element <RawValueMim> in DataItem of point 'A' is not read; did you mean "
+            "<RawValueMin>?"),
+        finding(4, LoadFinding::Error,
+            "RawValueMax 300 of point 'A' does not fit its type \"UInt8\" (0 to 255)"),
+    };
+    QCOMPARE(test::describeFindings(loader.findings()), test::describeFindings(expected));
+    QCOMPARE(loader.findings(), expected);
+    QCOMPARE(loader.findings().at(2).toString(),
+        path + ":4: error: RawValueMax 300 of point 'A' does not fit its type \"UInt8\" (0 to 255)");
+    QCOMPARE(loader.pointReferences().size(), 1);
+    QCOMPARE(loader.pointReferences().at(0).name, QStringLiteral("B"));
+    QCOMPARE(loader.pointReferences().at(0).line, 5);
+    QCOMPARE(loader.skippedCount(), 1);
+    QVERIFY(!loader.load(QStringLiteral(KIVO_TEST_DATA_DIR "/loader/unclosed.xml"), "u"));
+    QVERIFY(loader.findings().isEmpty() && loader.pointReferences().isEmpty());
+    QCOMPARE(loader.skippedCount(), 0);
 }
 
 void TstDPDictLoader::identity_data()
