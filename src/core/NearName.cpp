@@ -12,8 +12,8 @@ namespace {
 // cap + 1.
 int editDistance(const QString& a, const QString& b, int cap)
 {
-    const int n = a.size();
-    const int m = b.size();
+    const int n = int(a.size());
+    const int m = int(b.size());
     if (std::abs(n - m) > cap) {
         return cap + 1;
     }
@@ -54,11 +54,12 @@ QString nearestName(const QString& name, const QStringList& names, bool closeOnl
     QString nearest;
     int best = 0;
     for (const QString& candidate : names) {
-        const int close = candidate.size() > 7 ? 2 : 1;
-        const int cap = closeOnly ? close : std::max(close, candidate.size() / 3);
+        const int length = int(candidate.size());
+        const int close = length > 7 ? 2 : 1;
+        const int cap = closeOnly ? close : std::max(close, length / 3);
         // A difference in letter case alone counts as one edit.
         const int distance = std::max(1, editDistance(name, candidate, cap));
-        const bool prefix = !closeOnly && std::min(name.size(), candidate.size()) >= 4
+        const bool prefix = !closeOnly && std::min(int(name.size()), length) >= 4
             && (name.startsWith(candidate, Qt::CaseInsensitive)
                 || candidate.startsWith(name, Qt::CaseInsensitive));
         const int score = distance <= cap ? distance : prefix ? cap + 1 : -1;

@@ -106,8 +106,8 @@ bool isNameChar(char c)
 }
 
 // A reference at p: a predefined entity or a character reference to a character from the blank
-// up. Its length, with the UTF-8 of the character it stands for in replacement; 0 for anything
-// else.
+// up, a code beyond U+FFFF standing for its low 16 bits. Its length, with the UTF-8 of the
+// character it stands for in replacement; 0 for anything else.
 struct Reference
 {
     int size = 0;
@@ -136,8 +136,11 @@ Reference reference(const char* p, const char* end)
                 value = (c | 0x20) - 'a' + 10;
             }
             if (value < 0) {
+                // The DOM reading keeps the low 16 bits of a larger code (U+1F600 gives
+                // U+F600); the character it then stands for is checked as any other.
+                code &= 0xFFFF;
                 if (c != ';' || q == digit || code < 0x20 || (code >= 0xD800 && code < 0xE000)
-                    || code == 0xFFFE || code == 0xFFFF || code > 0x10FFFF) {
+                    || code == 0xFFFE || code == 0xFFFF) {
                     return r;
                 }
                 char* out = r.replacement;
@@ -146,13 +149,8 @@ Reference reference(const char* p, const char* end)
                 } else if (code < 0x800) {
                     *out++ = char(0xC0 | (code >> 6));
                     *out++ = char(0x80 | (code & 0x3F));
-                } else if (code < 0x10000) {
-                    *out++ = char(0xE0 | (code >> 12));
-                    *out++ = char(0x80 | ((code >> 6) & 0x3F));
-                    *out++ = char(0x80 | (code & 0x3F));
                 } else {
-                    *out++ = char(0xF0 | (code >> 18));
-                    *out++ = char(0x80 | ((code >> 12) & 0x3F));
+                    *out++ = char(0xE0 | (code >> 12));
                     *out++ = char(0x80 | ((code >> 6) & 0x3F));
                     *out++ = char(0x80 | (code & 0x3F));
                 }

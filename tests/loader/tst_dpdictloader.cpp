@@ -46,6 +46,8 @@ private Q_SLOTS:
     void formatRules();
     void enumTablesOfTheLastLoad();
     void findingsOfTheLastLoad();
+    void referencesBeyondU_FFFF_data();
+    void referencesBeyondU_FFFF();
     void identity_data();
     void identity();
     void signalsFromOtherThreads();
@@ -144,7 +146,8 @@ void TstDPDictLoader::findingsOfTheLastLoad()
     QCOMPARE(test::describeFindings(loader.findings()), test::describeFindings(expected));
     QCOMPARE(loader.findings(), expected);
     QCOMPARE(loader.findings().at(2).toString(),
-        path + ":4: error: RawValueMax 300 of point 'A' does not fit its type \"UInt8\" (0 to 255)");
+        path
+            + ":4: error: RawValueMax 300 of point 'A' does not fit its type \"UInt8\" (0 to 255)");
     QCOMPARE(loader.pointReferences().size(), 1);
     QCOMPARE(loader.pointReferences().at(0).name, QStringLiteral("B"));
     QCOMPARE(loader.pointReferences().at(0).line, 5);
@@ -152,6 +155,32 @@ void TstDPDictLoader::findingsOfTheLastLoad()
     QVERIFY(!loader.load(QStringLiteral(KIVO_TEST_DATA_DIR "/loader/unclosed.xml"), "u"));
     QVERIFY(loader.findings().isEmpty() && loader.pointReferences().isEmpty());
     QCOMPARE(loader.skippedCount(), 0);
+}
+
+// A character reference beyond U+FFFF stands for its low 16 bits, as Qt 5's DOM reads it, on
+// every path: the streamed file and the same with a document type, which the DOM reads.
+void TstDPDictLoader::referencesBeyondU_FFFF_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("streamed") << "stream-astral-references.xml";
+    QTest::newRow("DOM") << "dom-astral-references.xml";
+}
+
+void TstDPDictLoader::referencesBeyondU_FFFF()
+{
+    QFETCH(QString, file);
+    DPDictLoader loader(nullptr, nullptr, nullptr);
+    const Dictionary dictionary(
+        loader.load(QStringLiteral(KIVO_TEST_DATA_DIR "/loader/") + file, QStringLiteral("d")));
+    QVERIFY(dictionary);
+    const DPointDef* def = dictionary->getDPointDefByName(QString::fromUtf8("smile\uF600"));
+    QVERIFY(def);
+    QCOMPARE(def->m_externalName, QString::fromUtf8("grin \uF601 A"));
+    QCOMPARE(def->m_lineId, QString::fromUtf8("\uF600"));
+    QCOMPARE(loader.getEnumDef(QStringLiteral("faces")),
+        (QHash<int, QString> {
+            { 1, QString::fromUtf8("\uF600") }, { 2, QString::fromUtf8("\uF600 and \uF601") } }));
+    QCOMPARE(qobject_cast<const DPTypeEnum*>(def->m_type)->m_default, 1);
 }
 
 void TstDPDictLoader::identity_data()
