@@ -14,8 +14,10 @@ namespace {
 // Checks the characters from p that start before limit: tab, LF, CR before LF, ASCII from the
 // blank to '~', and well-formed UTF-8 for U+0080 and above without U+FEFF, U+FFFE and U+FFFF,
 // which both readings take alike. Where the check ended; null at any other character.
-// Counts the line feeds it passes in lines.
-const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* end, int* lines)
+// Counts the line feeds it passes in lines; sets cut when it stops at a character that end cuts
+// short.
+const uchar* plainCharacters(
+    const uchar* p, const uchar* limit, const uchar* end, int* lines, bool* cut)
 {
     constexpr quint64 ones = 0x0101010101010101u;
     constexpr quint64 highs = 0x8080808080808080u;
@@ -42,6 +44,7 @@ const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* en
         }
         if (c == '\r') {
             if (p + 1 == end || p[1] != '\n') {
+                *cut = p + 1 == end;
                 return nullptr;
             }
             ++*lines;
@@ -63,11 +66,12 @@ const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* en
         } else {
             return nullptr;
         }
-        if (end - p < length || p[1] < low || p[1] > high) {
-            return nullptr;
-        }
-        for (int i = 2; i < length; ++i) {
-            if (p[i] < 0x80 || p[i] > 0xBF) {
+        for (int i = 1; i < length; ++i) {
+            if (p + i == end) {
+                *cut = true;
+                return nullptr;
+            }
+            if (p[i] < (i == 1 ? low : 0x80) || p[i] > (i == 1 ? high : 0xBF)) {
                 return nullptr;
             }
         }
@@ -206,6 +210,12 @@ void appendResolved(const char* p, const char* end, bool hasReference, QByteArra
     }
 }
 
+// Whether the bytes from p to end begin text, of size bytes, and end before it does.
+bool isCutText(const char* p, const char* end, const char* text, int size)
+{
+    return end - p < size && std::memcmp(p, text, size_t(end - p)) == 0;
+}
+
 bool sameName(const char* p, int size, const QString& name)
 {
     if (size != name.size()) {
@@ -245,24 +255,40 @@ DPDictScanner::DPDictScanner(QIODevice* device, int windowSize)
     , m_atEnd(false)
 { }
 
+bool DPDictScanner::ended(const char* p)
+{
+    if (p < m_end) {
+        return false;
+    }
+    m_short = true;
+    return true;
+}
+
+bool DPDictScanner::isCut(const char* p, const char* text, int size) const
+{
+    return isCutText(p, m_end, text, size);
+}
+
 DPDictScanner::Token DPDictScanner::next()
 {
     while (!m_started && m_valid) {
         const char* const start = m_pos;
+        m_short = false;
         if (startDocument()) {
             break;
         }
-        if (!refill(start)) {
+        if (!m_short || !refill(start)) {
             m_valid = false;
             return Declined;
         }
     }
     while (true) {
         const char* const tokenStart = m_pos;
+        m_short = false;
         const Token token = scan();
-        // A token the window cut short declines; so does a real error, which the next reads
-        // then carry to the device's end.
-        if (token != Declined || !refill(tokenStart)) {
+        // A token the window cut short is scanned again with more bytes; at any other decline
+        // the scanner stops where it is.
+        if (token != Declined || !m_short || !refill(tokenStart)) {
             return token;
         }
         m_valid = true;
@@ -328,6 +354,7 @@ bool DPDictScanner::refill(const char* keep)
 bool DPDictScanner::startDocument()
 {
     if (m_end - m_pos < 8 && !m_atEnd) {
+        m_short = true;
         return false;
     }
     if (m_end - m_pos >= 3 && std::memcmp(m_pos, "\xEF\xBB\xBF", 3) == 0) {
@@ -358,6 +385,11 @@ DPDictScanner::Token DPDictScanner::scan()
     }
     while (m_pos < m_end) {
         if (*m_pos == '<') {
+            if (m_end - m_pos < 4 && isCut(m_pos, "<!--", 4)) {
+                m_short = true;
+                m_valid = false;
+                return Declined;
+            }
             if (m_end - m_pos >= 4 && std::memcmp(m_pos, "<!--", 4) == 0) {
                 if (skipComment()) {
                     return Comment;
@@ -371,7 +403,12 @@ DPDictScanner::Token DPDictScanner::scan()
         }
         const char* lt = static_cast<const char*>(std::memchr(m_pos, '<', size_t(m_end - m_pos)));
         // A text ends at the next markup; the window may end before it.
-        if ((!lt && !m_atEnd) || !scanText(lt ? lt : m_end)) {
+        if (!lt && !m_atEnd) {
+            m_short = true;
+            m_valid = false;
+            return Declined;
+        }
+        if (!scanText(lt ? lt : m_end)) {
             m_valid = false;
             return Declined;
         }
@@ -379,6 +416,7 @@ DPDictScanner::Token DPDictScanner::scan()
             return Text;
         }
     }
+    m_short = !m_atEnd;
     const bool complete = m_atEnd && m_rootClosed && checkCharacters(m_end);
     m_valid = false; // nothing more to read
     return complete ? EndDocument : Declined;
@@ -391,10 +429,12 @@ bool DPDictScanner::checkCharacters(const char* limit)
         return true;
     }
     int lines = 0;
+    bool cut = false;
     const auto* checked = plainCharacters(reinterpret_cast<const uchar*>(m_checked),
         reinterpret_cast<const uchar*>(qMin(limit, m_end)), reinterpret_cast<const uchar*>(m_end),
-        &lines);
+        &lines, &cut);
     if (!checked) {
+        m_short = cut && !m_atEnd;
         return false;
     }
     m_checked = reinterpret_cast<const char*>(checked);
@@ -431,6 +471,7 @@ bool DPDictScanner::skipComment()
     const char* dashes = m_pos + 4;
     while ((dashes = static_cast<const char*>(std::memchr(dashes, '-', size_t(m_end - dashes))))) {
         if (m_end - dashes < 3) {
+            m_short = true;
             return false;
         }
         if (dashes[1] == '-') {
@@ -442,6 +483,7 @@ bool DPDictScanner::skipComment()
         }
         ++dashes;
     }
+    m_short = true;
     return false;
 }
 
@@ -449,7 +491,11 @@ DPDictScanner::Token DPDictScanner::scanMarkup()
 {
     const char* const p = m_pos;
     const qptrdiff left = m_end - p;
-    if (left >= 2 && p[1] == '/') {
+    if (left < 2 || (left < 9 && isCut(p, "<![CDATA[", 9))) {
+        m_short = true;
+        return Declined;
+    }
+    if (p[1] == '/') {
         return scanEndTag();
     }
     if (left >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0 && !m_open.isEmpty()) {
@@ -464,9 +510,10 @@ DPDictScanner::Token DPDictScanner::scanMarkup()
                 return CData;
             }
         }
+        m_short = true;
         return Declined;
     }
-    if (left >= 2 && isNameStart(p[1])) {
+    if (isNameStart(p[1])) {
         return scanStartTag();
     }
     return Declined; // a document type declaration, a processing instruction, an error
@@ -474,7 +521,7 @@ DPDictScanner::Token DPDictScanner::scanMarkup()
 
 bool DPDictScanner::scanName(Span* span)
 {
-    if (m_pos == m_end || !isNameStart(*m_pos)) {
+    if (ended(m_pos) || !isNameStart(*m_pos)) {
         return false;
     }
     span->begin = m_pos;
@@ -487,17 +534,18 @@ bool DPDictScanner::scanName(Span* span)
 bool DPDictScanner::scanValue(Span* value)
 {
     skipSpace();
-    if (m_pos == m_end || *m_pos != '=') {
+    if (ended(m_pos) || *m_pos != '=') {
         return false;
     }
     ++m_pos;
     skipSpace();
-    if (m_pos == m_end || (*m_pos != '"' && *m_pos != '\'')) {
+    if (ended(m_pos) || (*m_pos != '"' && *m_pos != '\'')) {
         return false;
     }
     const char quote = *m_pos++;
     const char* close = static_cast<const char*>(std::memchr(m_pos, quote, size_t(m_end - m_pos)));
     if (!close) {
+        m_short = true;
         return false;
     }
     *value = { m_pos, int(close - m_pos) };
@@ -526,11 +574,11 @@ DPDictScanner::Token DPDictScanner::scanStartTag()
     while (true) {
         const char* const beforeSpace = m_pos;
         skipSpace();
-        if (m_pos == m_end) {
+        if (ended(m_pos)) {
             return Declined;
         }
         if (*m_pos == '>' || *m_pos == '/') {
-            if (*m_pos == '/' && (++m_pos == m_end || *m_pos != '>')) {
+            if (*m_pos == '/' && (ended(++m_pos) || *m_pos != '>')) {
                 return Declined;
             }
             m_pendingEnd = m_pos[-1] == '/';
@@ -579,7 +627,7 @@ DPDictScanner::Token DPDictScanner::scanEndTag()
 {
     m_pos += 2;
     Span element;
-    if (m_open.isEmpty() || !scanName(&element)) {
+    if (m_open.isEmpty() || !scanName(&element) || ended(m_pos)) {
         return Declined;
     }
     const Span open = m_open.last();
@@ -588,7 +636,7 @@ DPDictScanner::Token DPDictScanner::scanEndTag()
         return Declined;
     }
     skipSpace();
-    if (m_pos == m_end || *m_pos != '>') {
+    if (ended(m_pos) || *m_pos != '>') {
         return Declined;
     }
     ++m_pos;
@@ -609,12 +657,16 @@ bool DPDictScanner::scanDeclaration()
     while (true) {
         const char* const beforeSpace = m_pos;
         skipSpace();
-        if (m_end - m_pos >= 2 && m_pos[0] == '?' && m_pos[1] == '>') {
+        if (m_end - m_pos < 2) {
+            m_short = true;
+            return false;
+        }
+        if (m_pos[0] == '?' && m_pos[1] == '>') {
             m_pos += 2;
             return next > 0;
         }
         Span name;
-        if (m_pos == beforeSpace || !scanName(&name)) {
+        if (m_pos == beforeSpace || !scanName(&name) || ended(m_pos)) {
             return false;
         }
         while (next < 3

@@ -13,8 +13,9 @@ namespace kivo {
 /// reads plainly: UTF-8 without a document type declaration, ASCII names, the predefined
 /// entities and character references to characters from the blank up, attribute values without
 /// tabs or line ends, CR only in CR LF, processing instructions only as the XML declaration. It
-/// reports Declined at the first byte outside that set and at every well-formedness error; the
-/// caller then reads the document with the DOM, which gives its own message.
+/// reports Declined at the first byte outside that set and at every well-formedness error, and
+/// reads no further; the caller then reads the document with the DOM, which gives its own
+/// message.
 ///
 /// It reads either a whole document in memory, which must outlive the scanner, or a device
 /// through a window that it reuses: a token that reaches the window's end is scanned again once
@@ -78,6 +79,10 @@ private:
     bool scanName(Span* span);
     bool scanValue(Span* value);
     void skipSpace();
+    /// Whether p is at the end of the bytes at hand; then the token may be cut short.
+    bool ended(const char* p);
+    /// Whether the bytes from p on begin text, of size bytes, and end before it does.
+    bool isCut(const char* p, const char* text, int size) const;
 
     QIODevice* const m_device = nullptr;
     const char* m_base = nullptr; // the window's start, or the document's
@@ -97,6 +102,7 @@ private:
     bool m_valid = true;
     bool m_rootClosed = false;
     bool m_pendingEnd = false; // an empty-element tag reports its end next
+    bool m_short = false; // the token just declined ran into the end of the bytes at hand
     const char* m_name = nullptr;
     int m_nameSize = 0;
     const char* m_text = nullptr;

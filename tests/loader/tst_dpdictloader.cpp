@@ -48,6 +48,8 @@ private Q_SLOTS:
     void findingsOfTheLastLoad();
     void referencesBeyondU_FFFF_data();
     void referencesBeyondU_FFFF();
+    void streamStopsWhereItDeclines_data();
+    void streamStopsWhereItDeclines();
     void identity_data();
     void identity();
     void signalsFromOtherThreads();
@@ -181,6 +183,40 @@ void TstDPDictLoader::referencesBeyondU_FFFF()
         (QHash<int, QString> {
             { 1, QString::fromUtf8("\uF600") }, { 2, QString::fromUtf8("\uF600 and \uF601") } }));
     QCOMPARE(qobject_cast<const DPTypeEnum*>(def->m_type)->m_default, 1);
+}
+
+// The streaming reading reads no further than the window that holds the byte where it gives the
+// document to the DOM, however much follows; a token cut by the window's end is read on.
+void TstDPDictLoader::streamStopsWhereItDeclines_data()
+{
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<bool>("declines");
+    QTest::newRow("mismatched end tag") << QByteArray("<D><a></b>") << true;
+    QTest::newRow("document type") << QByteArray("<!DOCTYPE D><D>") << true;
+    QTest::newRow("control character") << QByteArray("<D>\x01") << true;
+    QTest::newRow("nested VariableDef")
+        << QByteArray("<D><VariableDef><VariableDef/></VariableDef>") << true;
+    QTest::newRow("long text") << QByteArray("<D><VariableDef variableName=\"a\"><ExternalName>")
+            + QByteArray(20000, 'x') + "</ExternalName></VariableDef>"
+                               << false;
+}
+
+void TstDPDictLoader::streamStopsWhereItDeclines()
+{
+    QFETCH(QByteArray, start);
+    QFETCH(bool, declines);
+    QByteArray content = start;
+    for (int i = 0; i < 20000; ++i)
+        content += "<VariableDef variableName=\"p\"><DataItem type=\"Int16\"/></VariableDef>\n";
+    content += "</D>";
+    QBuffer buffer;
+    buffer.setData(content);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    DPDictBuilder builder(nullptr);
+    const int window = 4096;
+    QCOMPARE(readStream(&buffer, builder, window), !declines);
+    if (declines)
+        QVERIFY2(buffer.pos() <= 2 * window, qPrintable(QString::number(buffer.pos())));
 }
 
 void TstDPDictLoader::identity_data()
