@@ -1,8 +1,11 @@
-// The dictionary loader. The format's rules are pinned by fixtures (test data loader/*-rules.xml,
-// their loads described in loader/rules-*.txt). The streaming and the DOM reading agree on every
-// dictionary at hand: samples, test data, fuzz corpora (stream-* files must be streamed, dom-*
-// files must not) and generated ones; the loader succeeds exactly when the DOM parse does.
+// The dictionary loader. Each rule of the format is a named row of loader/rules.txt: a fragment
+// and the fields the rule decides. The golden fixtures (loader/*-rules.xml, their loads described
+// in loader/rules-*.txt) pin every field of many entries at once. The streaming and the DOM reading
+// agree on every dictionary at hand: samples, test data, fuzz corpora (stream-* files must be
+// streamed, dom-* files must not) and generated ones; the loader succeeds exactly when the DOM
+// parse does.
 
+#include "../TestTables.h"
 #include "DictionaryGenerator.h"
 #include "LoadDescription.h"
 #include "core/NestingGuard_p.h"
@@ -13,10 +16,12 @@
 #include <kivo/loader/DPDictLoader.h>
 #include <kivo/measurement/MeasurementLoader.h>
 #include <kivo/measurement/MeasurementRegistry.h>
+#include <kivo/types/DPTypeIPv4.h>
 
 #include <QBuffer>
 #include <QDirIterator>
 #include <QDomDocument>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,6 +39,126 @@ const QString rules = QStringLiteral(KIVO_TEST_DATA_DIR "/loader/%1-rules.xml");
 const QString described = QStringLiteral(KIVO_TEST_DATA_DIR "/loader/rules-%1.txt");
 const QString obsolete = QStringLiteral("DPDictLoader run method is obsolete.");
 
+// One field of a definition, as a rule row of loader/rules.txt names it.
+QString field(const DPointDef* def, const QString& key)
+{
+    const DPTypeBase* type = def->m_type;
+    const auto* number = qobject_cast<const DPTypeNumber*>(type);
+    const auto* real = qobject_cast<const DPTypeReal*>(type);
+    const auto* enumeration = qobject_cast<const DPTypeEnum*>(type);
+    const auto* text = qobject_cast<const DPTypeString*>(type);
+    const auto* time = qobject_cast<const DPTypeTime*>(type);
+    const auto* event = qobject_cast<const DPTypeEvent*>(type);
+    const auto* address = qobject_cast<const DPTypeIPv4*>(type);
+    const auto property = [def](const char* name) {
+        const QVariant value = def->property(name);
+        return value.isValid() ? value.toString() : QStringLiteral("none");
+    };
+    if (key == "type")
+        return QString::fromLatin1(type->metaObject()->className()).section("::", 1);
+    if (key == "name")
+        return def->objectName();
+    if (key == "externalName")
+        return def->m_externalName;
+    if (key == "lineId")
+        return def->m_lineId;
+    if (key == "pxcId")
+        return QString::number(def->m_pxcId);
+    if (key == "registry")
+        return QString::number(def->m_registry != nullptr);
+    if (key == "access") {
+        const QString access = QString(def->m_readable ? "R" : "") + (def->m_writable ? "W" : "");
+        return access.isEmpty() ? "-" : access;
+    }
+    if (key == "worksheet" || key == "largeDisplay" || key == "showVar")
+        return property(key == "worksheet" ? "Worksheet"
+                : key == "showVar"         ? "ShowVar"
+                                           : "LargeDisplay");
+    if (key == "hints") {
+        QStringList hints;
+        const auto map = def->property("DisplayHints").value<QMap<QString, QString>>();
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            hints << it.key() + '=' + it.value();
+        return hints.join(',');
+    }
+    if (key == "default") {
+        if (number)
+            return number->m_default.isValid() ? number->m_default.toString() : "none";
+        if (real)
+            return real->m_default.isValid() ? real->m_default.toString() : "none";
+        if (enumeration)
+            return QString::number(enumeration->m_default);
+        if (time)
+            return QString::number(time->m_default);
+        if (text)
+            return text->m_default;
+        if (address)
+            return address->m_default;
+    }
+    if (key == "min" || key == "max") {
+        const bool min = key == "min";
+        if (number)
+            return QString::number(min ? number->m_min : number->m_max);
+        if (real)
+            return QString::number(min ? real->m_min : real->m_max);
+    }
+    if (key == "units" && (number || real))
+        return number ? number->m_units : real->m_units;
+    if (key == "unitsLabel" && (number || real))
+        return number ? number->m_unitsLabel : real->m_unitsLabel;
+    if (key == "labels" && enumeration) {
+        QStringList labels;
+        for (auto it = enumeration->m_values.cbegin(); it != enumeration->m_values.cend(); ++it)
+            labels << QString::number(it.key()) + '=' + it.value();
+        labels.sort();
+        return labels.join(',');
+    }
+    if (text && key == "charSet")
+        return text->m_charSet;
+    if (text && key == "format")
+        return text->m_format;
+    if (text && key == "maxLength")
+        return QString::number(text->m_maxLen);
+    if (time && key == "epoch")
+        return QString::number(time->m_epoch);
+    if (event) {
+        if (key == "etype")
+            return QString::number(event->m_eventType);
+        if (key == "atype")
+            return QString::number(event->m_ackType);
+        if (key == "rtype")
+            return QString::number(event->m_resetType);
+        if (key == "changeable")
+            return QString::number(event->m_changeable);
+        if (key == "eventId")
+            return QString::number(event->m_eventId);
+        if (key == "description")
+            return event->m_description;
+        if (key == "explanation")
+            return event->m_explanation;
+        if (key == "avs") {
+            QStringList avs;
+            for (auto it = event->m_associatedVariables.cbegin();
+                 it != event->m_associatedVariables.cend(); ++it)
+                avs << it.key() + ':' + it.value()->names + ':'
+                        + QString::number(it.value()->changeable);
+            return avs.join(',');
+        }
+    }
+    return "<no field " + key + ">";
+}
+
+// Character references in an expected text.
+QString resolved(QString text)
+{
+    static const QRegularExpression reference("&#x([0-9A-F]+);");
+    QRegularExpressionMatch match;
+    while ((match = reference.match(text)).hasMatch())
+        text.replace(match.capturedStart(), match.capturedLength(),
+            QChar(match.captured(1).toUInt(nullptr, 16)));
+    return text;
+}
+
 } // namespace
 
 class TstDPDictLoader : public QObject
@@ -42,6 +167,8 @@ class TstDPDictLoader : public QObject
 
 private Q_SLOTS:
     void initTestCase();
+    void rule_data();
+    void rule();
     void formatRules_data();
     void formatRules();
     void enumTablesOfTheLastLoad();
@@ -68,6 +195,42 @@ void TstDPDictLoader::initTestCase()
     QVERIFY(bench::writeDictionary(
         generated, 3000, bench::readUnits(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/measurements.xml")))
                 .points);
+}
+
+// Rows: rule|fragment of a dictionary, after an EnumDef "onOff" (0 Off, 1 On)|the fields the
+// rule decides, of the last definition made, as name=value ("points" counts the definitions).
+// The streaming and the DOM reading both give them.
+void TstDPDictLoader::rule_data()
+{
+    addTableRows("loader/rules.txt");
+}
+
+void TstDPDictLoader::rule()
+{
+    QFETCH(QStringList, row);
+    const QByteArray document
+        = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Dictionary>\n<EnumDef id=\"onOff\">"
+          "<Enum value=\"0\">Off</Enum><Enum value=\"1\">On</Enum></EnumDef>\n"
+        + row[1].toUtf8() + "\n</Dictionary>\n";
+    DPDictBuilder stream(m_registry.get());
+    QVERIFY(readStream(document, stream));
+    DPDictBuilder dom(m_registry.get());
+    QDomDocument parsed;
+    QString message;
+    int line = 0;
+    QVERIFY(parseGuarded(document, &parsed, &message, &line));
+    readDomDocument(parsed, dom);
+    for (DPDictBuilder* builder : { &stream, &dom }) {
+        const Dictionary dictionary(builder->takeDictionary(QStringLiteral("d")));
+        const QObjectList defs = dictionary->children();
+        for (const QString& expected : row.mid(2)) {
+            const QString key = expected.section('=', 0, 0);
+            const QString value = key == "points" ? QString::number(defs.size())
+                : defs.isEmpty()                  ? QStringLiteral("<no definition>")
+                                 : field(qobject_cast<DPointDef*>(defs.last()), key);
+            QCOMPARE(key + '=' + value, resolved(expected));
+        }
+    }
 }
 
 void TstDPDictLoader::formatRules_data()
