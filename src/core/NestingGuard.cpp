@@ -8,6 +8,7 @@
 #include <QXmlInputSource>
 #include <QXmlSimpleReader>
 
+#include <cstring>
 #include <limits>
 
 namespace kivo {
@@ -210,6 +211,69 @@ bool adoptContent(QDomDocument& document, const QDomDocument& model)
     return true;
 }
 
+// content with every character reference beyond U+FFFF written as one to its low 16 bits, which
+// is how Qt 5's parser reads it (&#x1F600; gives U+F600); the Qt 5 parser of Qt 6 gives the whole
+// character. Markup where "&#" is no reference (comments, CDATA sections, processing
+// instructions) is left alone, and so are documents in UTF-16 or UTF-32, whose bytes this does
+// not read.
+QByteArray withQt5CharacterReferences(const QByteArray& content)
+{
+    if (!content.contains("&#") || content.left(4).contains('\0')) {
+        return content;
+    }
+    QByteArray result;
+    result.reserve(content.size());
+    const char* p = content.constData();
+    const char* const end = p + content.size();
+    const auto startsWith = [&end](const char* at, const char* text) {
+        const auto size = qsizetype(std::strlen(text));
+        return end - at >= size && std::memcmp(at, text, size_t(size)) == 0;
+    };
+    // The markup that ends at closer, from p on, copied as it is.
+    const auto copyThrough = [&](const char* closer) {
+        const auto close = content.indexOf(closer, p - content.constData());
+        const char* stop
+            = close < 0 ? end : content.constData() + close + qsizetype(std::strlen(closer));
+        result.append(p, int(stop - p));
+        p = stop;
+    };
+    while (p < end) {
+        if (*p == '<' && startsWith(p, "<!--")) {
+            copyThrough("-->");
+        } else if (*p == '<' && startsWith(p, "<![CDATA[")) {
+            copyThrough("]]>");
+        } else if (*p == '<' && startsWith(p, "<?")) {
+            copyThrough("?>");
+        } else if (*p == '&' && startsWith(p, "&#")) {
+            const bool hex = end - p > 2 && p[2] == 'x';
+            const char* digit = p + (hex ? 3 : 2);
+            quint64 code = 0;
+            const char* q = digit;
+            for (; q < end && q - digit < 20; ++q) {
+                const char c = *q;
+                int value = c >= '0' && c <= '9' ? c - '0' : -1;
+                if (hex && value < 0 && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
+                    value = (c | 0x20) - 'a' + 10;
+                }
+                if (value < 0) {
+                    break;
+                }
+                code = code * (hex ? 16 : 10) + quint64(value);
+            }
+            if (q < end && *q == ';' && q > digit && q - digit < 20 && code > 0xFFFF
+                && code <= 0xFFFFFFFFu) {
+                result += "&#x" + QByteArray::number(uint(code & 0xFFFF), 16) + ';';
+                p = q + 1;
+            } else {
+                result += *p++;
+            }
+        } else {
+            result += *p++;
+        }
+    }
+    return result;
+}
+
 // Qt 5's parse on Qt 6: Qt 5's parser builds the nodes (refusing elements deeper than
 // maxDepth), and Qt 6's reading of the same bytes gives the elements their line numbers; its
 // texts and attribute values are replaced by Qt 5's. The bytes are parsed twice.
@@ -219,7 +283,7 @@ bool parse(
     QDomDocument qt5Document;
     {
         QBuffer buffer;
-        buffer.setData(content);
+        buffer.setData(withQt5CharacterReferences(content));
         buffer.open(QIODevice::ReadOnly);
         QXmlInputSource source(&buffer);
         QXmlSimpleReader reader;
