@@ -30,7 +30,8 @@ QString compacted(QString text)
     return text;
 }
 
-// QString::simplified, without a copy when the text is simplified already.
+} // namespace
+
 QString simplifiedText(const QString& text)
 {
     const QChar* chars = text.constData();
@@ -41,6 +42,8 @@ QString simplifiedText(const QString& text)
     }
     return needed ? text.simplified() : text;
 }
+
+namespace {
 
 int toInt(const QString& text)
 {

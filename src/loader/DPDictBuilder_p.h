@@ -16,6 +16,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <initializer_list>
 #include <iterator>
 #include <vector>
 
@@ -38,6 +39,8 @@ public:
     virtual QString attribute(const QString& name) const = 0;
     virtual int attributeCount() const = 0;
     virtual QString attributeName(int index) const = 0;
+    /// Whether the element just started has no attribute but those named in known.
+    virtual bool hasOnlyAttributes(std::initializer_list<const QString*> known) const = 0;
     /// A place in the document that lineAt turns into a line: the end of the start tag of the
     /// element just started.
     virtual qint64 mark() const = 0;
@@ -48,6 +51,9 @@ public:
     /// reading of an entry asks for them when the entry ends.
     virtual void keepFrom(qint64 mark) { Q_UNUSED(mark); }
 };
+
+/// QString::simplified, without a copy when the text is simplified already.
+QString simplifiedText(const QString& text);
 
 /// What the loader reads from one VariableDef, as a DOM reading gives it: element texts as
 /// QDomElement::text() (null for a missing element), attribute texts as

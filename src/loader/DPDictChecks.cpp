@@ -12,7 +12,6 @@
 
 #include <QJsonDocument>
 #include <QJsonParseError>
-#include <QRegularExpression>
 
 #include <cmath>
 
@@ -39,11 +38,13 @@ QString number(double value)
 }
 
 // Whether text holds a character that the JSON text of a definition, which takes most texts as
-// they stand, cannot hold unescaped.
-bool breaksJson(const QString& text)
+// they stand, cannot hold unescaped; of a text that is simplified first, the white space it
+// loses does not count.
+bool breaksJson(const QString& text, bool simplified = false)
 {
     for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c == QLatin1Char('"') || c == QLatin1Char('\\')) {
+        if ((c.unicode() < 0x20 && !(simplified && c.isSpace())) || c == QLatin1Char('"')
+            || c == QLatin1Char('\\')) {
             return true;
         }
     }
@@ -54,14 +55,22 @@ bool breaksJson(const QString& text)
 // a type that names none.
 bool storageRange(const QString& type, qint64* low, qint64* high)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^(U?)Int(8|16|32)$"), QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = pattern.match(type);
-    if (!match.hasMatch()) {
+    const int start = type.startsWith(QLatin1Char('U'), Qt::CaseInsensitive) ? 1 : 0;
+    const int length = int(type.size()) - start;
+    if (length < 4 || type.at(start).toLower() != QLatin1Char('i')
+        || type.at(start + 1).toLower() != QLatin1Char('n')
+        || type.at(start + 2).toLower() != QLatin1Char('t')) {
         return false;
     }
-    const int bits = match.captured(2).toInt();
-    if (match.captured(1).isEmpty()) {
+    const QChar* size = type.constData() + start + 3;
+    const int bits = length == 4 && size[0] == QLatin1Char('8')                     ? 8
+        : length == 5 && size[0] == QLatin1Char('1') && size[1] == QLatin1Char('6') ? 16
+        : length == 5 && size[0] == QLatin1Char('3') && size[1] == QLatin1Char('2') ? 32
+                                                                                    : 0;
+    if (bits == 0) {
+        return false;
+    }
+    if (start == 0) {
         *low = -(qint64(1) << (bits - 1));
         *high = (qint64(1) << (bits - 1)) - 1;
     } else {
@@ -71,13 +80,34 @@ bool storageRange(const QString& type, qint64* low, qint64* high)
     return true;
 }
 
+// QString::toInt with base 10, quicker for the short plain numbers that most texts are.
+int toIntChecked(const QString& text, bool* ok)
+{
+    const int size = int(text.size());
+    if (size == 0 || size > 9) {
+        return text.toInt(ok, 10);
+    }
+    const QChar* chars = text.constData();
+    const bool negative = chars[0] == QLatin1Char('-');
+    int value = 0;
+    for (int i = negative ? 1 : 0; i < size; ++i) {
+        const ushort c = chars[i].unicode();
+        if (c < '0' || c > '9' || (negative && size == 1)) {
+            return text.toInt(ok, 10);
+        }
+        value = value * 10 + (c - '0');
+    }
+    *ok = true;
+    return negative ? -value : value;
+}
+
 enum UnitProblem { UnknownUnit = 1, NoConversion = 2, NoResolution = 4, Checked = 8 };
 
 } // namespace
 
 void DPDictBuilder::checkName(const DPDictEntry& entry, int line)
 {
-    const QString name = entry.variableName.simplified();
+    const QString name = simplifiedText(entry.variableName);
     if (entry.variableName.isNull()) {
         addFinding(line, LoadFinding::Error,
             QStringLiteral("VariableDef without a variableName gives a point with an empty name"));
@@ -147,7 +177,7 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
     // An integer text: its value, or a finding when it is given but reads as 0.
     const auto integer = [&](int text) {
         bool ok = false;
-        const int value = texts[text].toInt(&ok, 10);
+        const int value = toIntChecked(texts[text], &ok);
         if (!ok && !texts[text].isNull()) {
             addFinding(lineOf(text, entry.mark), LoadFinding::Warning,
                 E::elementName(text) + QLatin1Char(' ') + quoted(texts[text])
@@ -204,16 +234,15 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
         const double dflt = !hasDefault ? 0.0
             : isInteger                 ? integer(E::RawDefault)
                                         : real(E::RawDefault);
-        const int minLine = lineOf(E::Min, entry.dataItemMark);
-        const int maxLine = lineOf(E::Max, entry.dataItemMark);
+        const auto minLine = [&] { return lineOf(E::Min, entry.dataItemMark); };
         bool fits = true;
         qint64 low = 0;
         qint64 high = 0;
         if (isInteger && storageRange(entry.type, &low, &high)) {
-            const auto fit = [&](double value, int text, int valueLine) {
+            const auto fit = [&](double value, int text) {
                 if (value < double(low) || value > double(high)) {
                     fits = false;
-                    addFinding(valueLine, LoadFinding::Error,
+                    addFinding(lineOf(text, entry.dataItemMark), LoadFinding::Error,
                         E::elementName(text) + QLatin1Char(' ') + number(value)
                             + QStringLiteral(" of ") + pointRef(name)
                             + QStringLiteral(" does not fit its type ") + quoted(entry.type)
@@ -221,14 +250,14 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
                             + QString::number(high) + QLatin1Char(')'));
                 }
             };
-            fit(min, E::Min, minLine);
-            fit(max, E::Max, maxLine);
+            fit(min, E::Min);
+            fit(max, E::Max);
             if (hasDefault) {
-                fit(dflt, E::RawDefault, lineOf(E::RawDefault, entry.dataItemMark));
+                fit(dflt, E::RawDefault);
             }
         }
         if (min > max) {
-            addFinding(minLine, LoadFinding::Error,
+            addFinding(minLine(), LoadFinding::Error,
                 E::elementName(E::Min) + QLatin1Char(' ') + number(min) + QStringLiteral(" of ")
                     + pointRef(name) + QStringLiteral(" is above its ") + E::elementName(E::Max)
                     + QLatin1Char(' ') + number(max));
@@ -275,7 +304,8 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
     }
     case DPDictFormat::EventPoint: {
         integer(E::EventId);
-        suspect = suspect || breaksJson(texts[E::Description]) || breaksJson(texts[E::Explanation]);
+        suspect = suspect || breaksJson(texts[E::Description])
+            || breaksJson(texts[E::Explanation], true);
         // Only "true" counts; these texts look as if they meant it.
         const auto changeable = [&](const QString& text, const QString& element, int at) {
             const QString trimmed = text.trimmed();
@@ -294,7 +324,7 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
             const DPDictEntry::Associated& associated = entry.associated[i];
             const int at = source.lineAt(entry.associatedMarks[i]);
             changeable(associated.changeable, L::associatedVariableNode, at);
-            suspect = suspect || breaksJson(associated.type) || breaksJson(associated.names);
+            suspect = suspect || breaksJson(associated.type) || breaksJson(associated.names, true);
             const QStringList names
                 = associated.names.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
             for (const QString& other : names) {
@@ -308,7 +338,7 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
         break;
     }
 
-    const QString showVar = texts[E::ShowVar].simplified();
+    const QString showVar = simplifiedText(texts[E::ShowVar]);
     if (!showVar.isEmpty()) {
         m_references.append({ name, L::showVarNode, showVar, source.lineAt(entry.showVarMark) });
     }

@@ -7,6 +7,8 @@
 #include <QDomNamedNodeMap>
 #include <QVector>
 
+#include <algorithm>
+
 namespace kivo {
 
 namespace {
@@ -20,6 +22,18 @@ public:
     QString attributeName(int index) const override
     {
         return m_element.attributes().item(index).nodeName();
+    }
+    bool hasOnlyAttributes(std::initializer_list<const QString*> known) const override
+    {
+        const QDomNamedNodeMap attributes = m_element.attributes();
+        for (int i = 0, count = attributes.count(); i < count; ++i) {
+            const QString name = attributes.item(i).nodeName();
+            if (std::none_of(known.begin(), known.end(),
+                    [&name](const QString* candidate) { return *candidate == name; })) {
+                return false;
+            }
+        }
+        return true;
     }
     qint64 mark() const override { return m_line; }
     int lineAt(qint64 mark) const override { return int(qMax<qint64>(mark, 0)); }

@@ -84,6 +84,11 @@ void DPDictReader::report(LoadFinding::Severity severity, const QString& text)
     m_builder.addFinding(m_source.lineAt(m_source.mark()), severity, text);
 }
 
+QString DPDictReader::pointName(const OpenEntry& open)
+{
+    return simplifiedText(open.entry.variableName);
+}
+
 bool DPDictReader::claim(OpenEntry& open, uint bit)
 {
     if (open.claimed & bit) {
@@ -94,8 +99,11 @@ bool DPDictReader::claim(OpenEntry& open, uint bit)
 }
 
 void DPDictReader::checkAttributes(
-    const QString& element, const QString& point, std::initializer_list<const QString*> known)
+    const QString& element, const OpenEntry* open, std::initializer_list<const QString*> known)
 {
+    if (m_source.hasOnlyAttributes(known)) {
+        return;
+    }
     const int count = m_source.attributeCount();
     QStringList unknown;
     for (int i = 0; i < count; ++i) {
@@ -114,7 +122,9 @@ void DPDictReader::checkAttributes(
     for (const QString& name : qAsConst(unknown)) {
         report(LoadFinding::Warning,
             QStringLiteral("unknown attribute ") + name + QStringLiteral(" on ") + element
-                + (point.isNull() ? QString() : pointRef(point)) + QStringLiteral(" is not read")
+                + (open && !open->entry.variableName.isNull() ? pointRef(pointName(*open))
+                                                              : QString())
+                + QStringLiteral(" is not read")
                 + didYouMean(nearestName(name, names, false), false));
     }
 }
@@ -143,10 +153,10 @@ DPDictReader::Start DPDictReader::startElement(const char* name, int size, bool 
             report(LoadFinding::Warning,
                 QStringLiteral("VariableDef '")
                     + m_source.attribute(L::variableNameAttr).simplified()
-                    + QStringLiteral("' inside point '") + m_entries.back().name
+                    + QStringLiteral("' inside point '") + pointName(m_entries.back())
                     + QStringLiteral("' is read as a point of its own; its DisplayHint, Access and "
                                      "AssociatedVariable elements count for '")
-                    + m_entries.back().name + QStringLiteral("' too"));
+                    + pointName(m_entries.back()) + QStringLiteral("' too"));
         }
         m_entries.emplace_back();
         OpenEntry& open = m_entries.back();
@@ -157,11 +167,10 @@ DPDictReader::Start DPDictReader::startElement(const char* name, int size, bool 
         open.entry.variableName = m_source.attribute(L::variableNameAttr);
         open.entry.mark = m_source.mark();
         open.entry.skipIntended = skippedComment;
-        open.name = open.entry.variableName.simplified();
         if (m_entries.size() == 1) {
             m_source.keepFrom(open.entry.mark);
         }
-        checkAttributes(L::variableDefNode, open.name, { &L::variableNameAttr });
+        checkAttributes(L::variableDefNode, &open, { &L::variableNameAttr });
         frame.kind = Frame::Root;
     } else if (!m_entries.empty() && !placeholder) {
         startEntryChild(role, name, size, frame);
@@ -193,7 +202,7 @@ DPDictReader::Start DPDictReader::startElement(const char* name, int size, bool 
         open.depth = depth;
         open.sequence = m_sequence++;
         open.enumDef.id = m_source.attribute(DPDictVocabulary::idAttr);
-        checkAttributes(L::enumDefNode, QString(), { &DPDictVocabulary::idAttr });
+        checkAttributes(L::enumDefNode, nullptr, { &DPDictVocabulary::idAttr });
         const int line = m_source.lineAt(m_source.mark());
         if (open.enumDef.id.isNull()) {
             m_builder.addFinding(line, LoadFinding::Warning,
@@ -215,8 +224,7 @@ DPDictReader::Start DPDictReader::startElement(const char* name, int size, bool 
             const QString value = m_source.attribute(DPDictVocabulary::valueAttr);
             bool isInt = false;
             open.value = value.toInt(&isInt, 10);
-            checkAttributes(
-                DPDictVocabulary::enumNode, QString(), { &DPDictVocabulary::valueAttr });
+            checkAttributes(DPDictVocabulary::enumNode, nullptr, { &DPDictVocabulary::valueAttr });
             if (!isInt) {
                 report(LoadFinding::Warning,
                     (value.isNull()
@@ -268,13 +276,13 @@ void DPDictReader::startEntryChild(const DPDictName* role, const char* name, int
             each.entry.hints.append(
                 { m_source.attribute(L::groupIdAttr), m_source.attribute(L::rowIdAttr) });
         }
-        checkAttributes(L::displayHintNode, open.name, { &L::groupIdAttr, &L::rowIdAttr });
+        checkAttributes(L::displayHintNode, &open, { &L::groupIdAttr, &L::rowIdAttr });
         frame.kind = Frame::Leaf;
         return;
     case DPDictName::Access:
         frame.kind = Frame::Access;
         frame.wantsText = true;
-        checkAttributes(L::accessNode, open.name, {});
+        checkAttributes(L::accessNode, &open, {});
         return;
     case DPDictName::AssociatedVariable: {
         frame.kind = Frame::Associated;
@@ -288,7 +296,7 @@ void DPDictReader::startEntryChild(const DPDictName* role, const char* name, int
             each.entry.associated.append({ type, QString(), changeable });
             each.entry.associatedMarks.append(mark);
         }
-        checkAttributes(L::associatedVariableNode, open.name, { &L::typeAttr, &L::changeableAttr });
+        checkAttributes(L::associatedVariableNode, &open, { &L::typeAttr, &L::changeableAttr });
         return;
     }
     case DPDictName::EnumDef:
@@ -315,7 +323,7 @@ void DPDictReader::startEntryChild(const DPDictName* role, const char* name, int
                     : parent == Frame::Worksheet    ? L::worksheetNode
                     : parent == Frame::DisplayHints ? L::displayHintsNode
                                                     : QStringLiteral("another element"))
-            + pointRef(open.name);
+            + pointRef(pointName(open));
     };
     const auto another = [&] {
         report(LoadFinding::Warning,
@@ -334,9 +342,9 @@ void DPDictReader::startEntryChild(const DPDictName* role, const char* name, int
         entry.marks[index] = m_source.mark();
         if (index == DPDictEntry::EventType) {
             entry.eventChangeable = m_source.attribute(L::changeableAttr);
-            checkAttributes(role->name, open.name, { &L::changeableAttr });
+            checkAttributes(role->name, &open, { &L::changeableAttr });
         } else {
-            checkAttributes(role->name, open.name, {});
+            checkAttributes(role->name, &open, {});
         }
         if (index == DPDictEntry::ShowVar) {
             entry.showVarMark = entry.marks[index];
@@ -360,7 +368,7 @@ void DPDictReader::startEntryChild(const DPDictName* role, const char* name, int
             entry.type = m_source.attribute(L::typeAttr);
             entry.dataItemMark = m_source.mark();
             open.kind = DPDictFormat::selectPointKind(entry.type);
-            checkAttributes(role->name, open.name, { &L::typeAttr });
+            checkAttributes(role->name, &open, { &L::typeAttr });
             return;
         }
         if (kind == DPDictName::Worksheet) {
@@ -369,7 +377,7 @@ void DPDictReader::startEntryChild(const DPDictName* role, const char* name, int
                 return;
             }
             frame.kind = Frame::Worksheet;
-            checkAttributes(role->name, open.name, {});
+            checkAttributes(role->name, &open, {});
             return;
         }
         if (kind == DPDictName::DisplayHints) {
@@ -457,7 +465,7 @@ void DPDictReader::endElement(const QString& text)
             if (!read && !write) {
                 m_builder.addFinding(m_source.lineAt(frame.mark), LoadFinding::Warning,
                     L::accessNode + QStringLiteral(" text \"") + text
-                        + QStringLiteral("\" of point '") + m_entries.back().name
+                        + QStringLiteral("\" of point '") + pointName(m_entries.back())
                         + QStringLiteral("' grants nothing; only \"R\" and \"W\" count"));
             }
             break;

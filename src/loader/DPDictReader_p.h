@@ -74,7 +74,6 @@ private:
         int sequence;
         uint claimed;
         DPDictFormat::PointKind kind; ///< of the DataItem's type
-        QString name; ///< the variableName, simplified, for findings
         DPDictEntry entry;
     };
     struct OpenEnumDef
@@ -87,11 +86,13 @@ private:
 
     void startEntryChild(const DPDictName* role, const char* name, int size, Frame& frame);
     void checkAttributes(
-        const QString& element, const QString& point, std::initializer_list<const QString*> known);
+        const QString& element, const OpenEntry* open, std::initializer_list<const QString*> known);
     void report(LoadFinding::Severity severity, const QString& text);
     void endEntry();
     void endEnumDef();
     bool claim(OpenEntry& open, uint bit);
+    /// The name of the entry's point, for findings.
+    static QString pointName(const OpenEntry& open);
 
     DPDictBuilder& m_builder;
     DPDictSource& m_source;

@@ -734,6 +734,18 @@ bool DPDictScanner::isBlank() const
     return QString::fromUtf8(m_text, m_textSize).trimmed().isEmpty();
 }
 
+bool DPDictScanner::hasOnlyAttributes(std::initializer_list<const QString*> known) const
+{
+    for (const Attribute& attribute : m_attributes) {
+        if (std::none_of(known.begin(), known.end(), [&attribute](const QString* name) {
+                return sameName(attribute.name.begin, attribute.name.size, *name);
+            })) {
+            return false;
+        }
+    }
+    return true;
+}
+
 int DPDictScanner::attributeCount() const
 {
     return m_attributes.size();

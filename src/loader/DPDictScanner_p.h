@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVarLengthArray>
 
+#include <initializer_list>
+
 class QIODevice;
 
 namespace kivo {
@@ -39,6 +41,8 @@ public:
     /// gives it: null when missing, otherwise never null.
     QString attribute(const QString& name) const;
     int attributeCount() const;
+    /// Whether the started element has no attribute but those named in known (Latin-1).
+    bool hasOnlyAttributes(std::initializer_list<const QString*> known) const;
     /// The name of the started element's attribute at index, in document order.
     QString attributeName(int index) const;
     /// The place just after the token just read, counted in bytes from the document's start.

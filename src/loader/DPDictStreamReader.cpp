@@ -28,6 +28,10 @@ public:
     QString attribute(const QString& name) const override { return m_scanner.attribute(name); }
     int attributeCount() const override { return m_scanner.attributeCount(); }
     QString attributeName(int index) const override { return m_scanner.attributeName(index); }
+    bool hasOnlyAttributes(std::initializer_list<const QString*> known) const override
+    {
+        return m_scanner.hasOnlyAttributes(known);
+    }
     qint64 mark() const override { return m_scanner.offset(); }
     int lineAt(qint64 mark) const override { return m_scanner.lineAt(mark); }
     void keepFrom(qint64 mark) override { m_scanner.keepFrom(mark); }
