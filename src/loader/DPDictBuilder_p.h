@@ -187,7 +187,8 @@ private:
         DPDictFormat::SkipReason reason, int line);
     void checkEntry(const DPDictEntry& entry, const DPDictSource& source,
         const DPDictFormat::Selection& selection, DPointDef* def, int line);
-    void checkUnits(const QString& unit, const QString& name, int line, bool integer);
+    void checkUnits(const QString& unit, const QString& name, const DPDictSource& source,
+        qint64 mark, bool integer);
     void checkEnum(const PendingEnum& pending, const QHash<int, QString>& table);
     void finishChecks();
 

@@ -9,6 +9,8 @@
 #include <kivo/measurement/MeasurementConverter.h>
 #include <kivo/measurement/MeasurementRegistry.h>
 #include <kivo/types/DPTypeEnum.h>
+#include <kivo/types/DPTypeNumber.h>
+#include <kivo/types/DPTypeReal.h>
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -208,7 +210,9 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
     bool suspect
         = breaksJson(name) || breaksJson(texts[E::ExternalName]) || breaksJson(texts[E::LineId]);
 
-    integer(E::PxcId);
+    if (def->m_pxcId == 0) {
+        integer(E::PxcId);
+    }
     const bool event = selection.kind == DPDictFormat::EventPoint;
     if (!event) {
         notRead(E::EventId);
@@ -226,8 +230,14 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
     case DPDictFormat::NumberPoint:
     case DPDictFormat::RealPoint: {
         const bool isInteger = selection.kind == DPDictFormat::NumberPoint;
-        const double min = isInteger ? integer(E::Min) : real(E::Min);
-        const double max = isInteger ? integer(E::Max) : real(E::Max);
+        const auto* numberType = qobject_cast<const DPTypeNumber*>(def->m_type);
+        const auto* realType = qobject_cast<const DPTypeReal*>(def->m_type);
+        // The type read the limits already; a limit that is not 0 read as a number.
+        const auto limit = [&](int text, double value) {
+            return value != 0.0 ? value : isInteger ? integer(text) : real(text);
+        };
+        const double min = limit(E::Min, numberType ? numberType->m_min : realType->m_min);
+        const double max = limit(E::Max, numberType ? numberType->m_max : realType->m_max);
         const QString& rawDefault = texts[E::RawDefault];
         const bool hasDefault
             = !rawDefault.isNull() && !DPDictFormat::isNoDefaultMarker(rawDefault);
@@ -270,7 +280,8 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
         suspect = suspect || !std::isfinite(min) || !std::isfinite(max)
             || breaksJson(texts[E::UnitsLabel]) || (!isInteger && breaksJson(rawDefault));
         if (!texts[E::Units].isEmpty()) {
-            checkUnits(texts[E::Units], name, lineOf(E::Units, entry.mark), isInteger);
+            checkUnits(texts[E::Units], name, source,
+                entry.marks[E::Units] >= 0 ? entry.marks[E::Units] : entry.mark, isInteger);
         }
         break;
     }
@@ -307,23 +318,26 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
         suspect = suspect || breaksJson(texts[E::Description])
             || breaksJson(texts[E::Explanation], true);
         // Only "true" counts; these texts look as if they meant it.
-        const auto changeable = [&](const QString& text, const QString& element, int at) {
+        const auto changeable = [&](const QString& text, const QString& element, qint64 mark) {
+            if (text.isNull() || DPDictFormat::isTrueText(text)) {
+                return;
+            }
             const QString trimmed = text.trimmed();
-            if (!text.isNull() && !DPDictFormat::isTrueText(text)
-                && (trimmed.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
+            if ((trimmed.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
                     || trimmed.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0
                     || trimmed == QLatin1String("1"))) {
-                addFinding(at, LoadFinding::Warning,
+                addFinding(source.lineAt(mark), LoadFinding::Warning,
                     L::changeableAttr + QStringLiteral("=") + quoted(text) + QStringLiteral(" on ")
                         + element + QStringLiteral(" of ") + pointRef(name)
                         + QStringLiteral(" is read as false; only \"true\" counts"));
             }
         };
-        changeable(entry.eventChangeable, L::eventTypeNode, lineOf(E::EventType, entry.mark));
+        changeable(entry.eventChangeable, L::eventTypeNode,
+            entry.marks[E::EventType] >= 0 ? entry.marks[E::EventType] : entry.mark);
         for (int i = 0; i < entry.associated.size(); ++i) {
             const DPDictEntry::Associated& associated = entry.associated[i];
             const int at = source.lineAt(entry.associatedMarks[i]);
-            changeable(associated.changeable, L::associatedVariableNode, at);
+            changeable(associated.changeable, L::associatedVariableNode, entry.associatedMarks[i]);
             suspect = suspect || breaksJson(associated.type) || breaksJson(associated.names, true);
             const QStringList names
                 = associated.names.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -347,7 +361,8 @@ void DPDictBuilder::checkEntry(const DPDictEntry& entry, const DPDictSource& sou
     }
 }
 
-void DPDictBuilder::checkUnits(const QString& unit, const QString& name, int line, bool integer)
+void DPDictBuilder::checkUnits(
+    const QString& unit, const QString& name, const DPDictSource& source, qint64 mark, bool integer)
 {
     if (!m_registry) {
         return;
@@ -370,7 +385,7 @@ void DPDictBuilder::checkUnits(const QString& unit, const QString& name, int lin
         }
     }
     if (problems & UnknownUnit) {
-        addFinding(line, LoadFinding::Warning,
+        addFinding(source.lineAt(mark), LoadFinding::Warning,
             L::unitsNode + QLatin1Char(' ') + quoted(unit) + QStringLiteral(" of ") + pointRef(name)
                 + QStringLiteral(" names no unit of the measurement file"));
         return;
@@ -381,14 +396,14 @@ void DPDictBuilder::checkUnits(const QString& unit, const QString& name, int lin
         return;
     }
     if (problems & NoConversion) {
-        addFinding(line, LoadFinding::Warning,
+        addFinding(source.lineAt(mark), LoadFinding::Warning,
             QStringLiteral("unit ") + quoted(unit) + QStringLiteral(" of ") + pointRef(name)
                 + QStringLiteral(" has no conversion into ")
                 + quoted(MeasurementRegistry::displaySystemId)
                 + QStringLiteral("; its JSON shows no units label"));
     }
     if (problems & NoResolution) {
-        addFinding(line, LoadFinding::Warning,
+        addFinding(source.lineAt(mark), LoadFinding::Warning,
             QStringLiteral("unit ") + quoted(unit) + QStringLiteral(" of ") + pointRef(name)
                 + QStringLiteral(" has no display resolution (")
                 + QString::number(m_registry->getConverter(unit)->m_resolution)
