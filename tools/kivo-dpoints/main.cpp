@@ -77,7 +77,7 @@ const char generalHelp[]
       "Commands:\n"
       "  show [DICTIONARY...]    a table of every point per dictionary (the default command)\n"
       "  json [DICTIONARY...]    one JSON array with every point's JSON description\n"
-      "  lint [DICTIONARY...]    warnings for skipped entries and silent surprises\n"
+      "  lint [DICTIONARY...]    what the loaders pass over, fill in or doubt\n"
       "  convert UNIT VALUE...   display text and label of raw values of UNIT\n"
       "'kivo-dpoints COMMAND --help' describes one command. Without a dictionary, the\n"
       "bundled sample dictionary is used.\n";
