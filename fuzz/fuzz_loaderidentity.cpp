@@ -1,8 +1,8 @@
 // Fuzz target: the streaming and the DOM reading of the input bytes agree. Whenever the stream
 // reader takes a document, the guarded DOM parse takes it too and the two loads are equal in
-// every observable part (tests/loader/LoadDescription.h); the same bytes read through a small
-// window, whose size the input's length picks, give the same load; DPDictLoader::load succeeds
-// exactly when the guarded DOM parse does.
+// every observable part (tests/loader/LoadDescription.h), their findings and lines included; the
+// same bytes read through a small window, whose size the input's length picks, give the same load;
+// DPDictLoader::load succeeds exactly when the guarded DOM parse does.
 
 #include "FuzzSupport.h"
 #include "LoadDescription.h"
@@ -51,10 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::unique_ptr<DPointDictionary> a(stream.takeDictionary(QStringLiteral("d")));
         const std::unique_ptr<DPointDictionary> b(dom.takeDictionary(QStringLiteral("d")));
         const std::unique_ptr<DPointDictionary> c(windowed.takeDictionary(QStringLiteral("d")));
-        const QString description = test::describeLoad(a.get(), stream.enumDefs());
-        if (description != test::describeLoad(b.get(), dom.enumDefs()))
+        const QString description = test::describeLoad(a.get(), stream.enumDefs()) + '\n'
+            + test::describeFindings(stream.findings());
+        if (description
+            != test::describeLoad(b.get(), dom.enumDefs()) + '\n'
+                + test::describeFindings(dom.findings()))
             fuzz::fail("the streaming and the DOM reading differ");
-        if (description != test::describeLoad(c.get(), windowed.enumDefs()))
+        if (description
+            != test::describeLoad(c.get(), windowed.enumDefs()) + '\n'
+                + test::describeFindings(windowed.findings()))
             fuzz::fail("the reading through a window and the whole reading differ");
     }
 

@@ -3,6 +3,7 @@
 // Every public header of kivodpoints.
 
 #include <kivo/core/AppRegistry.h>
+#include <kivo/core/LoadFinding.h>
 #include <kivo/core/Namespaceable.h>
 #include <kivo/core/ReentrantReadLocker.h>
 #include <kivo/core/ReentrantWriteLocker.h>

@@ -1,18 +1,6 @@
 #include "core/QtCompat_p.h"
 
-#include <QBuffer>
-#include <QDomDocument>
-#include <QPair>
-#include <QVector>
-
 #include <limits>
-
-#include <QXmlSimpleReader>
-
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-#include <QXmlDefaultHandler>
-#include <QXmlInputSource>
-#endif
 
 namespace kivo {
 
@@ -94,168 +82,6 @@ bool isNumeric(const QVariant& value)
     }
 }
 
-// Builds the nodes Qt 5's QDomDocument builds from the events of Qt 5's parser (without
-// namespace processing): elements with their attributes, text and CDATA sections, processing
-// instructions, comments, and references to entities the parser skips.
-class DomBuilder : public QXmlDefaultHandler
-{
-public:
-    explicit DomBuilder(QDomDocument& document)
-        : m_document(document)
-    {
-        m_document = QDomDocument(QDomDocumentType());
-        m_node = m_document;
-    }
-
-    bool startDTD(const QString& name, const QString& publicId, const QString& systemId) override
-    {
-        // The document type is given when the document is made: the nodes before it (the XML
-        // declaration, comments) move into a new document.
-        const QDomDocument before = m_document;
-        m_document
-            = QDomDocument(QDomImplementation().createDocumentType(name, publicId, systemId));
-        for (QDomNode node = before.firstChild(); !node.isNull(); node = node.nextSibling()) {
-            if (!node.isDocumentType()) {
-                m_document.appendChild(m_document.importNode(node, true));
-            }
-        }
-        m_node = m_document;
-        return true;
-    }
-
-    bool startElement(const QString&, const QString&, const QString& qName,
-        const QXmlAttributes& attributes) override
-    {
-        QDomElement element = m_document.createElement(qName);
-        for (int i = 0; i < attributes.length(); ++i) {
-            element.setAttribute(attributes.qName(i), attributes.value(i));
-        }
-        m_node = m_node.appendChild(element);
-        return true;
-    }
-    bool endElement(const QString&, const QString&, const QString&) override
-    {
-        if (m_node.isNull() || m_node.isDocument()) {
-            return false;
-        }
-        m_node = m_node.parentNode();
-        return true;
-    }
-    bool characters(const QString& text) override
-    {
-        if (m_node.isDocument()) {
-            return false;
-        }
-        if (m_cdata) {
-            m_node.appendChild(m_document.createCDATASection(text));
-        } else {
-            m_node.appendChild(m_document.createTextNode(text));
-        }
-        return true;
-    }
-    bool processingInstruction(const QString& target, const QString& data) override
-    {
-        m_node.appendChild(m_document.createProcessingInstruction(target, data));
-        return true;
-    }
-    bool skippedEntity(const QString& name) override
-    {
-        m_node.appendChild(m_document.createEntityReference(name));
-        return true;
-    }
-    bool comment(const QString& text) override
-    {
-        m_node.appendChild(m_document.createComment(text));
-        return true;
-    }
-    bool startCDATA() override
-    {
-        m_cdata = true;
-        return true;
-    }
-    bool endCDATA() override
-    {
-        m_cdata = false;
-        return true;
-    }
-    bool fatalError(const QXmlParseException& exception) override
-    {
-        m_message = exception.message();
-        m_line = exception.lineNumber();
-        return false;
-    }
-
-    QString m_message;
-    int m_line = 0;
-
-private:
-    QDomDocument& m_document;
-    QDomNode m_node;
-    bool m_cdata = false;
-};
-
-void adoptAttributes(QDomElement element, const QDomNode& model)
-{
-    const QDomNamedNodeMap old = element.attributes();
-    QStringList names;
-    for (int i = 0; i < old.count(); ++i) {
-        names.append(old.item(i).nodeName());
-    }
-    for (const QString& name : names) {
-        element.removeAttribute(name);
-    }
-    const QDomNamedNodeMap wanted = model.attributes();
-    for (int i = 0; i < wanted.count(); ++i) {
-        const QDomNode attribute = wanted.item(i);
-        element.setAttribute(attribute.nodeName(), attribute.nodeValue());
-    }
-}
-
-// Gives the elements of document, which Qt 6 built from the same bytes, the attributes and the
-// other child nodes that model (Qt 5's reading) has. False, with document partly changed, when
-// the two disagree on the elements. A loop, not a recursion: the nesting may be as deep as the
-// parser allows, on a small thread stack.
-bool adoptContent(QDomDocument& document, const QDomDocument& model)
-{
-    QVector<QPair<QDomNode, QDomNode>> pending { { document, model } };
-    while (!pending.isEmpty()) {
-        const QPair<QDomNode, QDomNode> pair = pending.takeLast();
-        QDomNode target = pair.first;
-        if (target.isElement()) {
-            adoptAttributes(target.toElement(), pair.second);
-        }
-        for (QDomNode child = target.firstChild(); !child.isNull();) {
-            const QDomNode next = child.nextSibling();
-            if (!child.isElement() && !child.isDocumentType()) {
-                target.removeChild(child);
-            }
-            child = next;
-        }
-        QDomElement cursor = target.firstChildElement();
-        for (QDomNode child = pair.second.firstChild(); !child.isNull();
-             child = child.nextSibling()) {
-            if (!child.isElement()) {
-                const QDomNode copy = document.importNode(child, true);
-                if (cursor.isNull()) {
-                    target.appendChild(copy);
-                } else {
-                    target.insertBefore(copy, cursor);
-                }
-                continue;
-            }
-            if (cursor.isNull() || cursor.nodeName() != child.nodeName()) {
-                return false;
-            }
-            pending.append({ cursor, child });
-            cursor = cursor.nextSiblingElement();
-        }
-        if (!cursor.isNull()) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 bool variantsEqual(const QVariant& left, const QVariant& right)
@@ -279,38 +105,6 @@ bool convert(QVariant& value, int typeId)
     return value.convert(QMetaType(typeId));
 }
 
-bool setDomContent(QDomDocument* document, const QByteArray& content, QString* message, int* line)
-{
-    QDomDocument qt5Document;
-    {
-        QBuffer buffer;
-        buffer.setData(content);
-        buffer.open(QIODevice::ReadOnly);
-        QXmlInputSource source(&buffer);
-        QXmlSimpleReader reader;
-        setDomReaderFeatures(&reader);
-        DomBuilder builder(qt5Document);
-        reader.setContentHandler(&builder);
-        reader.setErrorHandler(&builder);
-        reader.setLexicalHandler(&builder);
-        if (!reader.parse(&source, false)) {
-            *document = QDomDocument();
-            *message = builder.m_message;
-            *line = builder.m_line;
-            return false;
-        }
-    }
-    // Qt 6's reading of the same bytes gives the elements their line numbers; its texts and
-    // attribute values are replaced by Qt 5's.
-    QDomDocument qt6Document;
-    if (qt6Document.setContent(content, false) && adoptContent(qt6Document, qt5Document)) {
-        *document = qt6Document;
-    } else {
-        *document = qt5Document;
-    }
-    return true;
-}
-
 #else
 
 bool variantsEqual(const QVariant& left, const QVariant& right)
@@ -326,24 +120,7 @@ bool convert(QVariant& value, int typeId)
     return value.convert(typeId);
 }
 
-bool setDomContent(QDomDocument* document, const QByteArray& content, QString* message, int* line)
-{
-    return document->setContent(content, false, message, line);
-}
-
 #endif
-
-// Qt 5 marks its own parser deprecated; it is still the one its QDomDocument uses.
-QT_WARNING_PUSH
-QT_WARNING_DISABLE_DEPRECATED
-void setDomReaderFeatures(QXmlSimpleReader* reader)
-{
-    reader->setFeature(QStringLiteral("http://xml.org/sax/features/namespaces"), false);
-    reader->setFeature(QStringLiteral("http://xml.org/sax/features/namespace-prefixes"), true);
-    reader->setFeature(
-        QStringLiteral("http://trolltech.com/xml/features/report-whitespace-only-CharData"), false);
-}
-QT_WARNING_POP
 
 } // namespace QtCompat
 

@@ -8,10 +8,6 @@
 #include <QVariant>
 #include <QtGlobal>
 
-class QByteArray;
-class QDomDocument;
-class QXmlSimpleReader;
-
 namespace kivo {
 
 // The one place where the library keeps Qt 5's behaviour on Qt 6, for the calls whose results
@@ -41,20 +37,6 @@ KIVODPOINTS_EXPORT int toInt(const QVariant& value, bool* ok = nullptr);
 /// Converts value to the type typeId in place, as QVariant::convert(int) does; false, and the
 /// value cleared, when it cannot be converted.
 KIVODPOINTS_EXPORT bool convert(QVariant& value, int typeId);
-
-/// Parses content into document as Qt 5's QDomDocument::setContent(content, false, ...) does:
-/// with Qt 5's parser, so the same documents are accepted, with the same error messages and
-/// lines, and the same nodes are built. Qt 6's own parser refuses documents Qt 5's accepts
-/// (an undeclared entity, a repeated attribute, control characters, bytes that are not UTF-8),
-/// normalises white space in attribute values, turns CR LF into LF and drops references to
-/// external entities. On Qt 6 the elements carry Qt 6's line numbers, which are Qt 5's; where
-/// Qt 6's parser refuses the document they have none (-1).
-KIVODPOINTS_EXPORT bool setDomContent(
-    QDomDocument* document, const QByteArray& content, QString* message, int* line);
-
-/// Gives reader the features Qt 5's QDomDocument gives its parser (no namespace processing,
-/// prefixed names kept, blank text dropped), so that it sees a document as the DOM does.
-void setDomReaderFeatures(QXmlSimpleReader* reader);
 
 /// The heap block of text's characters (its header first), for prefetching; null for a text
 /// without one.

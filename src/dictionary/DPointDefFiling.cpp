@@ -9,8 +9,9 @@
 
 namespace kivo {
 
-DPointDefFiling::Key::Key(DPointDef* d, const QString& n)
+DPointDefFiling::Key::Key(DPointDef* d, const QString& n, int t)
     : size(int(n.size()))
+    , tag(t)
     , def(d)
     , name(n)
 {
@@ -31,7 +32,7 @@ bool DPointDefFiling::Key::operator<(const Key& other) const
     return name < other.name;
 }
 
-void DPointDefFiling::fileInto(DPointDictionary* dictionary)
+void DPointDefFiling::fileInto(DPointDictionary* dictionary, std::vector<Replacement>* replacements)
 {
     // Equal names stay in the order added, so that the last of them is filed.
     std::stable_sort(m_keys.begin(), m_keys.end());
@@ -47,6 +48,8 @@ void DPointDefFiling::fileInto(DPointDictionary* dictionary)
         Key& key = m_keys[i];
         if (last && !(*last < key)) {
             (--index.end()).value() = key.def; // the same name again
+            if (replacements)
+                replacements->push_back({ key.name, last->tag, key.tag });
         } else if (last || index.isEmpty() || index.lastKey() < key.name) {
             index.insert(index.constEnd(), key.name, key.def);
         } else {

@@ -30,7 +30,8 @@ QString compacted(QString text)
     return text;
 }
 
-// QString::simplified, without a copy when the text is simplified already.
+} // namespace
+
 QString simplifiedText(const QString& text)
 {
     const QChar* chars = text.constData();
@@ -41,6 +42,8 @@ QString simplifiedText(const QString& text)
     }
     return needed ? text.simplified() : text;
 }
+
+namespace {
 
 int toInt(const QString& text)
 {
@@ -60,6 +63,8 @@ const QString& DPDictEntry::elementName(int text)
         &L::eventTypeNode, &L::ackTypeNode, &L::resetTypeNode };
     return *names[text];
 }
+
+DPDictSource::~DPDictSource() = default;
 
 DPDictBuilder::DPDictBuilder(MeasurementRegistry* registry)
     : m_registry(registry)
@@ -85,17 +90,39 @@ QString DPDictBuilder::intern(const QString& text)
     return kept;
 }
 
-void DPDictBuilder::addEntry(const DPDictEntry& entry)
+void DPDictBuilder::addEntry(const DPDictEntry& entry, const DPDictSource& source)
 {
     if (!m_dictionary) {
         m_dictionary = new DPointDictionary(nullptr);
     }
-    if (DPTypeBase* type = createType(entry)) {
-        // Adopted now, filed by name once all are read.
-        DPointDef* def = createDefinition(entry, *type);
-        def->setParent(m_dictionary);
-        m_filing.add(def, def->m_variableName); // its object name, still in the cache
+    const int line = source.lineAt(entry.mark);
+    const QString* texts = entry.texts;
+    const DPDictFormat::Selection selection
+        = selectTypeFromTexts(DPDictFormat::selectPointKind(entry.type),
+            texts[DPDictEntry::EventType], entry.eventChangeable, texts[DPDictEntry::AckType],
+            texts[DPDictEntry::ResetType], texts[DPDictEntry::Epoch]);
+    if (selection.skipReason != DPDictFormat::NotSkipped) {
+        ++m_skippedCount;
+        checkName(entry, line);
+        reportSkip(entry, source, selection.skipReason, line);
+        return;
     }
+    DPTypeBase* type = createType(entry, selection);
+    // Adopted now, filed by name once all are read.
+    DPointDef* def = createDefinition(entry, *type);
+    def->setParent(m_dictionary);
+    m_filing.add(def, def->m_variableName, line); // its object name, still in the cache
+    checkName(entry, line);
+    checkEntry(entry, source, selection, def, line);
+}
+
+void DPDictBuilder::addFinding(int line, LoadFinding::Severity severity, const QString& text)
+{
+    LoadFinding finding;
+    finding.line = line;
+    finding.severity = severity;
+    finding.text = text;
+    m_findings.append(finding);
 }
 
 DPointDictionary* DPDictBuilder::takeDictionary(const QString& dictName)
@@ -117,26 +144,22 @@ DPointDictionary* DPDictBuilder::takeDictionary(const QString& dictName)
             it = tables.insert(pending.enumDefId, table);
         }
         pending.type->_init(DPDictFormat::enumDefault(pending.rawDefault, it.value()), it.value());
+        checkEnum(pending, it.value());
     }
     m_pendingEnums.clear();
 
     DPointDictionary* dictionary = m_dictionary ? m_dictionary : new DPointDictionary(nullptr);
     m_dictionary = nullptr;
-    m_filing.fileInto(dictionary);
+    m_filing.fileInto(dictionary, &m_replacements);
     dictionary->setObjectName(dictName);
+    finishChecks();
     return dictionary;
 }
 
-DPTypeBase* DPDictBuilder::createType(const DPDictEntry& entry)
+DPTypeBase* DPDictBuilder::createType(
+    const DPDictEntry& entry, const DPDictFormat::Selection& selection)
 {
     const QString* texts = entry.texts;
-    const DPDictFormat::Selection selection
-        = selectTypeFromTexts(DPDictFormat::selectPointKind(entry.type),
-            texts[DPDictEntry::EventType], entry.eventChangeable, texts[DPDictEntry::AckType],
-            texts[DPDictEntry::ResetType], texts[DPDictEntry::Epoch]);
-    if (selection.skipReason != DPDictFormat::NotSkipped) {
-        return nullptr;
-    }
 
     switch (selection.kind) {
     case DPDictFormat::EventPoint: {
@@ -164,7 +187,7 @@ DPTypeBase* DPDictBuilder::createType(const DPDictEntry& entry)
     case DPDictFormat::EnumPoint: {
         auto* type = new DPTypeEnum(nullptr);
         m_pendingEnums.append(
-            { type, texts[DPDictEntry::EnumDefId], texts[DPDictEntry::RawDefault] });
+            { type, texts[DPDictEntry::EnumDefId], texts[DPDictEntry::RawDefault], 0, 0, 0 });
         return type;
     }
     case DPDictFormat::StringPoint: {

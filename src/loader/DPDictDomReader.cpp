@@ -1,84 +1,124 @@
 #include "loader/DPDictDomReader_p.h"
 
-#include <kivo/loader/DPDictFormat.h>
-#include <kivo/loader/DPDictLoader.h>
+#include "loader/DPDictReader_p.h"
 
 #include <QDomDocument>
 #include <QDomElement>
-#include <QDomNodeList>
+#include <QDomNamedNodeMap>
+#include <QVector>
+
+#include <algorithm>
 
 namespace kivo {
 
 namespace {
 
-// The text of the first child node named name (QDomNode::namedItem): null when there is none
-// or when that node is no element.
-QString childText(const QDomNode& parent, const QString& name)
+// The element a walk over a QDomNode tree has just started; lines are the DOM's own.
+class DomSource : public DPDictSource
 {
-    return parent.namedItem(name).toElement().text();
+public:
+    QString attribute(const QString& name) const override { return m_element.attribute(name); }
+    int attributeCount() const override { return m_element.attributes().count(); }
+    QString attributeName(int index) const override
+    {
+        return m_element.attributes().item(index).nodeName();
+    }
+    bool hasOnlyAttributes(std::initializer_list<const QString*> known) const override
+    {
+        const QDomNamedNodeMap attributes = m_element.attributes();
+        for (int i = 0, count = attributes.count(); i < count; ++i) {
+            const QString name = attributes.item(i).nodeName();
+            if (std::none_of(known.begin(), known.end(),
+                    [&name](const QString* candidate) { return *candidate == name; })) {
+                return false;
+            }
+        }
+        return true;
+    }
+    qint64 mark() const override { return m_line; }
+    int lineAt(qint64 mark) const override { return int(qMax<qint64>(mark, 0)); }
+
+    QDomElement m_element; // null for a node that only carries a name
+    int m_line = 0;
+};
+
+// Feeds reader the nodes from element on, in document order: elements, and the other nodes
+// that QDomNode::namedItem finds by name (processing instructions, entity references). A loop,
+// not a recursion: the nesting may be as deep as the parser allows, on a small thread stack.
+void walk(const QDomElement& element, DPDictReader& reader, DomSource& source)
+{
+    struct Open
+    {
+        QDomNode node;
+        QDomNode next; // the child to visit next
+        bool wantsText;
+    };
+    QVector<Open> open;
+    const auto visit = [&](const QDomNode& node) {
+        switch (node.nodeType()) {
+        case QDomNode::ElementNode:
+        case QDomNode::EntityReferenceNode:
+        case QDomNode::ProcessingInstructionNode: {
+            const bool isElement = node.isElement();
+            source.m_element = isElement ? node.toElement() : QDomElement();
+            source.m_line = node.lineNumber();
+            const QByteArray name = node.nodeName().toUtf8();
+            const DPDictReader::Start start
+                = reader.startElement(name.constData(), name.size(), !isElement);
+            open.append({ node, node.firstChild(), start == DPDictReader::WantsText });
+            break;
+        }
+        case QDomNode::CommentNode:
+            reader.comment(node.nodeValue());
+            break;
+        case QDomNode::TextNode:
+        case QDomNode::CDATASectionNode:
+            reader.content();
+            break;
+        default:
+            break;
+        }
+    };
+    visit(element);
+    while (!open.isEmpty()) {
+        if (!open.last().next.isNull()) {
+            const QDomNode child = open.last().next;
+            open.last().next = child.nextSibling();
+            visit(child);
+            continue;
+        }
+        const QString text
+            = open.last().wantsText ? open.last().node.toElement().text() : QString();
+        open.removeLast();
+        reader.endElement(text);
+    }
 }
 
 } // namespace
 
 DPDictEntry readDomEntry(const QDomElement& variableDef)
 {
-    using L = DPDictLoader;
+    DPDictBuilder builder(nullptr);
+    DomSource source;
     DPDictEntry entry;
-    entry.variableName = variableDef.attribute(L::variableNameAttr);
-
-    const QDomNode worksheet = variableDef.namedItem(L::worksheetNode);
-    const QDomElement dataItem = variableDef.namedItem(L::dataItemNode).toElement();
-    entry.type = dataItem.attribute(L::typeAttr);
-    entry.eventChangeable
-        = dataItem.namedItem(L::eventTypeNode).toElement().attribute(L::changeableAttr);
-    for (int text = 0; text < DPDictEntry::TextCount; ++text) {
-        const QDomNode& parent = text < DPDictEntry::WorksheetName ? variableDef
-            : text < DPDictEntry::RawDefault                       ? worksheet
-                                                                   : dataItem;
-        entry.texts[text] = childText(parent, DPDictEntry::elementName(text));
-    }
-
-    const QDomNodeList hints = variableDef.elementsByTagName(L::displayHintNode);
-    for (int i = 0, count = hints.count(); i < count; ++i) {
-        const QDomElement hint = hints.item(i).toElement();
-        entry.hints.append({ hint.attribute(L::groupIdAttr), hint.attribute(L::rowIdAttr) });
-    }
-    const QDomNodeList access = variableDef.elementsByTagName(L::accessNode);
-    for (int i = 0, count = access.count(); i < count; ++i) {
-        const QString accessText = access.item(i).toElement().text();
-        entry.readable = entry.readable || DPDictFormat::grantsRead(accessText);
-        entry.writable = entry.writable || DPDictFormat::grantsWrite(accessText);
-    }
-    const QDomNodeList associated = variableDef.elementsByTagName(L::associatedVariableNode);
-    for (int i = 0, count = associated.count(); i < count; ++i) {
-        const QDomElement element = associated.item(i).toElement();
-        entry.associated.append({ element.attribute(L::typeAttr), element.text(),
-            element.attribute(L::changeableAttr) });
-    }
+    DPDictReader reader(builder, source, true);
+    reader.captureEntry(&entry);
+    // The VariableDef as a child of a root, where the rules read it.
+    reader.startElement("", 0);
+    walk(variableDef, reader, source);
+    reader.endElement(QString());
     return entry;
 }
 
 void readDomDocument(const QDomDocument& document, DPDictBuilder& builder)
 {
-    static const QString enumName = QStringLiteral("Enum");
+    DomSource source;
+    DPDictReader reader(builder, source, true);
     const QDomElement root = document.documentElement();
-    const QDomNodeList enumDefs = root.elementsByTagName(DPDictLoader::enumDefNode);
-    for (int i = 0, count = enumDefs.count(); i < count; ++i) {
-        const QDomElement element = enumDefs.item(i).toElement();
-        DPDictEnumDef enumDef { element.attribute(QStringLiteral("id")), {} };
-        for (QDomNode node = element.firstChild(); !node.isNull(); node = node.nextSibling()) {
-            if (node.isElement() && node.nodeName() == enumName) {
-                const QDomElement item = node.toElement();
-                enumDef.items.append(
-                    { item.attribute(QStringLiteral("value")).toInt(nullptr, 10), item.text() });
-            }
-        }
-        builder.addEnumDef(enumDef);
+    if (!root.isNull()) {
+        walk(root, reader, source);
     }
-    const QDomNodeList variableDefs = root.elementsByTagName(DPDictLoader::variableDefNode);
-    for (int i = 0, count = variableDefs.count(); i < count; ++i) {
-        builder.addEntry(readDomEntry(variableDefs.item(i).toElement()));
-    }
+    reader.finish();
 }
 
 } // namespace kivo

@@ -4,6 +4,7 @@
 #include "loader/DPDictBuilder_p.h"
 #include "loader/DPDictDomReader_p.h"
 #include "loader/DPDictStreamReader_p.h"
+#include "loader/DPDictVocabulary_p.h"
 
 #include <kivo/dictionary/DPointDictionary.h>
 
@@ -18,9 +19,9 @@ namespace {
 
 const char obsoleteRunMessage[] = "DPDictLoader run method is obsolete.";
 
-const QString enumElementName = QStringLiteral("Enum");
-const QString idAttrName = QStringLiteral("id");
-const QString valueAttrName = QStringLiteral("value");
+const QString& enumElementName = DPDictVocabulary::enumNode;
+const QString& idAttrName = DPDictVocabulary::idAttr;
+const QString& valueAttrName = DPDictVocabulary::valueAttr;
 
 // The file for reading its bytes as they are: a text-mode read would drop every CR byte, which
 // breaks UTF-16 text.
@@ -68,6 +69,9 @@ DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dic
 {
     QFile file(fileName);
     if (!openFile(&file)) {
+        m_findings.clear();
+        m_references.clear();
+        m_skippedCount = 0;
         Q_EMIT error(openFailure(fileName));
         return nullptr;
     }
@@ -93,6 +97,9 @@ DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dic
         QString parseError;
         int errorLine = 0;
         if (!parseGuarded(content, &document, &parseError, &errorLine)) {
+            m_findings.clear();
+            m_references.clear();
+            m_skippedCount = 0;
             Q_EMIT error(QLatin1String("Failed to parse ") + fileName + QLatin1String(", error: ")
                 + parseError + QLatin1String(", errLine: ") + QString::number(errorLine));
             return nullptr;
@@ -100,7 +107,15 @@ DPointDictionary* DPDictLoader::load(const QString& fileName, const QString& dic
         readDomDocument(document, *builder);
     }
     keepEnumDefs(builder->enumDefs());
-    return builder->takeDictionary(dictName);
+    DPointDictionary* dictionary = builder->takeDictionary(dictName);
+    QVector<LoadFinding> findings = builder->findings();
+    for (LoadFinding& finding : findings) {
+        finding.file = fileName;
+    }
+    m_findings = sortedByLine(findings);
+    m_references = builder->references();
+    m_skippedCount = builder->skippedCount();
+    return dictionary;
 }
 
 bool DPDictLoader::readDocument(

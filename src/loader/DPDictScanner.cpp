@@ -14,7 +14,10 @@ namespace {
 // Checks the characters from p that start before limit: tab, LF, CR before LF, ASCII from the
 // blank to '~', and well-formed UTF-8 for U+0080 and above without U+FEFF, U+FFFE and U+FFFF,
 // which both readings take alike. Where the check ended; null at any other character.
-const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* end)
+// Counts the line feeds it passes in lines; sets cut when it stops at a character that end cuts
+// short.
+const uchar* plainCharacters(
+    const uchar* p, const uchar* limit, const uchar* end, int* lines, bool* cut)
 {
     constexpr quint64 ones = 0x0101010101010101u;
     constexpr quint64 highs = 0x8080808080808080u;
@@ -35,13 +38,16 @@ const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* en
             continue;
         }
         if (c == '\n' || c == '\t') {
+            *lines += c == '\n';
             ++p;
             continue;
         }
         if (c == '\r') {
             if (p + 1 == end || p[1] != '\n') {
+                *cut = p + 1 == end;
                 return nullptr;
             }
+            ++*lines;
             p += 2;
             continue;
         }
@@ -60,11 +66,12 @@ const uchar* plainCharacters(const uchar* p, const uchar* limit, const uchar* en
         } else {
             return nullptr;
         }
-        if (end - p < length || p[1] < low || p[1] > high) {
-            return nullptr;
-        }
-        for (int i = 2; i < length; ++i) {
-            if (p[i] < 0x80 || p[i] > 0xBF) {
+        for (int i = 1; i < length; ++i) {
+            if (p + i == end) {
+                *cut = true;
+                return nullptr;
+            }
+            if (p[i] < (i == 1 ? low : 0x80) || p[i] > (i == 1 ? high : 0xBF)) {
                 return nullptr;
             }
         }
@@ -103,8 +110,8 @@ bool isNameChar(char c)
 }
 
 // A reference at p: a predefined entity or a character reference to a character from the blank
-// up. Its length, with the UTF-8 of the character it stands for in replacement; 0 for anything
-// else.
+// up, a code beyond U+FFFF standing for its low 16 bits. Its length, with the UTF-8 of the
+// character it stands for in replacement; 0 for anything else.
 struct Reference
 {
     int size = 0;
@@ -133,8 +140,11 @@ Reference reference(const char* p, const char* end)
                 value = (c | 0x20) - 'a' + 10;
             }
             if (value < 0) {
+                // The DOM reading keeps the low 16 bits of a larger code (U+1F600 gives
+                // U+F600); the character it then stands for is checked as any other.
+                code &= 0xFFFF;
                 if (c != ';' || q == digit || code < 0x20 || (code >= 0xD800 && code < 0xE000)
-                    || code == 0xFFFE || code == 0xFFFF || code > 0x10FFFF) {
+                    || code == 0xFFFE || code == 0xFFFF) {
                     return r;
                 }
                 char* out = r.replacement;
@@ -143,13 +153,8 @@ Reference reference(const char* p, const char* end)
                 } else if (code < 0x800) {
                     *out++ = char(0xC0 | (code >> 6));
                     *out++ = char(0x80 | (code & 0x3F));
-                } else if (code < 0x10000) {
-                    *out++ = char(0xE0 | (code >> 12));
-                    *out++ = char(0x80 | ((code >> 6) & 0x3F));
-                    *out++ = char(0x80 | (code & 0x3F));
                 } else {
-                    *out++ = char(0xF0 | (code >> 18));
-                    *out++ = char(0x80 | ((code >> 12) & 0x3F));
+                    *out++ = char(0xE0 | (code >> 12));
                     *out++ = char(0x80 | ((code >> 6) & 0x3F));
                     *out++ = char(0x80 | (code & 0x3F));
                 }
@@ -205,6 +210,12 @@ void appendResolved(const char* p, const char* end, bool hasReference, QByteArra
     }
 }
 
+// Whether the bytes from p to end begin text, of size bytes, and end before it does.
+bool isCutText(const char* p, const char* end, const char* text, int size)
+{
+    return end - p < size && std::memcmp(p, text, size_t(end - p)) == 0;
+}
+
 bool sameName(const char* p, int size, const QString& name)
 {
     if (size != name.size()) {
@@ -218,10 +229,23 @@ bool sameName(const char* p, int size, const QString& name)
     return true;
 }
 
+// The line feeds in [from, to).
+int countLines(const char* from, const char* to)
+{
+    int lines = 0;
+    while (from < to
+        && (from = static_cast<const char*>(std::memchr(from, '\n', size_t(to - from))))) {
+        ++lines;
+        ++from;
+    }
+    return lines;
+}
+
 } // namespace
 
 DPDictScanner::DPDictScanner(const QByteArray& content)
-    : m_pos(content.constData())
+    : m_base(content.constData())
+    , m_pos(content.constData())
     , m_end(content.constData() + content.size())
 { }
 
@@ -231,24 +255,40 @@ DPDictScanner::DPDictScanner(QIODevice* device, int windowSize)
     , m_atEnd(false)
 { }
 
+bool DPDictScanner::ended(const char* p)
+{
+    if (p < m_end) {
+        return false;
+    }
+    m_short = true;
+    return true;
+}
+
+bool DPDictScanner::isCut(const char* p, const char* text, int size) const
+{
+    return isCutText(p, m_end, text, size);
+}
+
 DPDictScanner::Token DPDictScanner::next()
 {
     while (!m_started && m_valid) {
         const char* const start = m_pos;
+        m_short = false;
         if (startDocument()) {
             break;
         }
-        if (!refill(start)) {
+        if (!m_short || !refill(start)) {
             m_valid = false;
             return Declined;
         }
     }
     while (true) {
         const char* const tokenStart = m_pos;
+        m_short = false;
         const Token token = scan();
-        // A token the window cut short declines; so does a real error, which the next reads
-        // then carry to the device's end.
-        if (token != Declined || !refill(tokenStart)) {
+        // A token the window cut short is scanned again with more bytes; at any other decline
+        // the scanner stops where it is.
+        if (token != Declined || !m_short || !refill(tokenStart)) {
             return token;
         }
         m_valid = true;
@@ -263,7 +303,10 @@ bool DPDictScanner::refill(const char* keep)
     if (m_atEnd) {
         return false;
     }
-    const char* const from = m_checked && m_checked < keep ? m_checked : keep;
+    const char* from = m_checked && m_checked < keep ? m_checked : keep;
+    if (m_keep && m_keep < from) {
+        from = m_keep;
+    }
     const int kept = int(m_end - from);
     if (kept >= m_windowSize) {
         if (kept >= maxWindowSize) {
@@ -293,6 +336,12 @@ bool DPDictScanner::refill(const char* keep)
             open.begin = data + (open.begin - from);
         }
     }
+    m_baseOffset += from - m_base;
+    m_base = data;
+    if (m_keep) {
+        m_keep = data + (m_keep - from);
+    }
+    m_cursor = m_cursor && m_cursor >= from ? data + (m_cursor - from) : nullptr;
     const qint64 read = m_device->read(data + kept, m_windowSize - kept);
     m_atEnd = read <= 0;
     m_pos = data + (keep - from);
@@ -305,6 +354,7 @@ bool DPDictScanner::refill(const char* keep)
 bool DPDictScanner::startDocument()
 {
     if (m_end - m_pos < 8 && !m_atEnd) {
+        m_short = true;
         return false;
     }
     if (m_end - m_pos >= 3 && std::memcmp(m_pos, "\xEF\xBB\xBF", 3) == 0) {
@@ -335,9 +385,14 @@ DPDictScanner::Token DPDictScanner::scan()
     }
     while (m_pos < m_end) {
         if (*m_pos == '<') {
+            if (m_end - m_pos < 4 && isCut(m_pos, "<!--", 4)) {
+                m_short = true;
+                m_valid = false;
+                return Declined;
+            }
             if (m_end - m_pos >= 4 && std::memcmp(m_pos, "<!--", 4) == 0) {
                 if (skipComment()) {
-                    continue;
+                    return Comment;
                 }
                 m_valid = false;
                 return Declined;
@@ -348,7 +403,12 @@ DPDictScanner::Token DPDictScanner::scan()
         }
         const char* lt = static_cast<const char*>(std::memchr(m_pos, '<', size_t(m_end - m_pos)));
         // A text ends at the next markup; the window may end before it.
-        if ((!lt && !m_atEnd) || !scanText(lt ? lt : m_end)) {
+        if (!lt && !m_atEnd) {
+            m_short = true;
+            m_valid = false;
+            return Declined;
+        }
+        if (!scanText(lt ? lt : m_end)) {
             m_valid = false;
             return Declined;
         }
@@ -356,6 +416,7 @@ DPDictScanner::Token DPDictScanner::scan()
             return Text;
         }
     }
+    m_short = !m_atEnd;
     const bool complete = m_atEnd && m_rootClosed && checkCharacters(m_end);
     m_valid = false; // nothing more to read
     return complete ? EndDocument : Declined;
@@ -367,12 +428,17 @@ bool DPDictScanner::checkCharacters(const char* limit)
     if (m_checked - m_pos >= checkAhead / 2 || m_checked == m_end) {
         return true;
     }
+    int lines = 0;
+    bool cut = false;
     const auto* checked = plainCharacters(reinterpret_cast<const uchar*>(m_checked),
-        reinterpret_cast<const uchar*>(qMin(limit, m_end)), reinterpret_cast<const uchar*>(m_end));
+        reinterpret_cast<const uchar*>(qMin(limit, m_end)), reinterpret_cast<const uchar*>(m_end),
+        &lines, &cut);
     if (!checked) {
+        m_short = cut && !m_atEnd;
         return false;
     }
     m_checked = reinterpret_cast<const char*>(checked);
+    m_checkedLines += lines;
     return true;
 }
 
@@ -405,14 +471,19 @@ bool DPDictScanner::skipComment()
     const char* dashes = m_pos + 4;
     while ((dashes = static_cast<const char*>(std::memchr(dashes, '-', size_t(m_end - dashes))))) {
         if (m_end - dashes < 3) {
+            m_short = true;
             return false;
         }
         if (dashes[1] == '-') {
+            m_text = m_pos + 4;
+            m_textSize = int(dashes - m_text);
+            m_textHasReference = false;
             m_pos = dashes + 3;
             return dashes[2] == '>';
         }
         ++dashes;
     }
+    m_short = true;
     return false;
 }
 
@@ -420,7 +491,11 @@ DPDictScanner::Token DPDictScanner::scanMarkup()
 {
     const char* const p = m_pos;
     const qptrdiff left = m_end - p;
-    if (left >= 2 && p[1] == '/') {
+    if (left < 2 || (left < 9 && isCut(p, "<![CDATA[", 9))) {
+        m_short = true;
+        return Declined;
+    }
+    if (p[1] == '/') {
         return scanEndTag();
     }
     if (left >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0 && !m_open.isEmpty()) {
@@ -435,9 +510,10 @@ DPDictScanner::Token DPDictScanner::scanMarkup()
                 return CData;
             }
         }
+        m_short = true;
         return Declined;
     }
-    if (left >= 2 && isNameStart(p[1])) {
+    if (isNameStart(p[1])) {
         return scanStartTag();
     }
     return Declined; // a document type declaration, a processing instruction, an error
@@ -445,7 +521,7 @@ DPDictScanner::Token DPDictScanner::scanMarkup()
 
 bool DPDictScanner::scanName(Span* span)
 {
-    if (m_pos == m_end || !isNameStart(*m_pos)) {
+    if (ended(m_pos) || !isNameStart(*m_pos)) {
         return false;
     }
     span->begin = m_pos;
@@ -458,17 +534,18 @@ bool DPDictScanner::scanName(Span* span)
 bool DPDictScanner::scanValue(Span* value)
 {
     skipSpace();
-    if (m_pos == m_end || *m_pos != '=') {
+    if (ended(m_pos) || *m_pos != '=') {
         return false;
     }
     ++m_pos;
     skipSpace();
-    if (m_pos == m_end || (*m_pos != '"' && *m_pos != '\'')) {
+    if (ended(m_pos) || (*m_pos != '"' && *m_pos != '\'')) {
         return false;
     }
     const char quote = *m_pos++;
     const char* close = static_cast<const char*>(std::memchr(m_pos, quote, size_t(m_end - m_pos)));
     if (!close) {
+        m_short = true;
         return false;
     }
     *value = { m_pos, int(close - m_pos) };
@@ -497,11 +574,11 @@ DPDictScanner::Token DPDictScanner::scanStartTag()
     while (true) {
         const char* const beforeSpace = m_pos;
         skipSpace();
-        if (m_pos == m_end) {
+        if (ended(m_pos)) {
             return Declined;
         }
         if (*m_pos == '>' || *m_pos == '/') {
-            if (*m_pos == '/' && (++m_pos == m_end || *m_pos != '>')) {
+            if (*m_pos == '/' && (ended(++m_pos) || *m_pos != '>')) {
                 return Declined;
             }
             m_pendingEnd = m_pos[-1] == '/';
@@ -550,7 +627,7 @@ DPDictScanner::Token DPDictScanner::scanEndTag()
 {
     m_pos += 2;
     Span element;
-    if (m_open.isEmpty() || !scanName(&element)) {
+    if (m_open.isEmpty() || !scanName(&element) || ended(m_pos)) {
         return Declined;
     }
     const Span open = m_open.last();
@@ -559,7 +636,7 @@ DPDictScanner::Token DPDictScanner::scanEndTag()
         return Declined;
     }
     skipSpace();
-    if (m_pos == m_end || *m_pos != '>') {
+    if (ended(m_pos) || *m_pos != '>') {
         return Declined;
     }
     ++m_pos;
@@ -580,12 +657,16 @@ bool DPDictScanner::scanDeclaration()
     while (true) {
         const char* const beforeSpace = m_pos;
         skipSpace();
-        if (m_end - m_pos >= 2 && m_pos[0] == '?' && m_pos[1] == '>') {
+        if (m_end - m_pos < 2) {
+            m_short = true;
+            return false;
+        }
+        if (m_pos[0] == '?' && m_pos[1] == '>') {
             m_pos += 2;
             return next > 0;
         }
         Span name;
-        if (m_pos == beforeSpace || !scanName(&name)) {
+        if (m_pos == beforeSpace || !scanName(&name) || ended(m_pos)) {
             return false;
         }
         while (next < 3
@@ -651,6 +732,53 @@ bool DPDictScanner::isBlank() const
     }
     // White space by QChar::isSpace, as the DOM parser judges it.
     return QString::fromUtf8(m_text, m_textSize).trimmed().isEmpty();
+}
+
+bool DPDictScanner::hasOnlyAttributes(std::initializer_list<const QString*> known) const
+{
+    for (const Attribute& attribute : m_attributes) {
+        if (std::none_of(known.begin(), known.end(), [&attribute](const QString* name) {
+                return sameName(attribute.name.begin, attribute.name.size, *name);
+            })) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int DPDictScanner::attributeCount() const
+{
+    return m_attributes.size();
+}
+
+QString DPDictScanner::attributeName(int index) const
+{
+    const Span& name = m_attributes.at(index).name;
+    return QString::fromLatin1(name.begin, name.size);
+}
+
+int DPDictScanner::lineAt(qint64 offset) const
+{
+    const char* const p = m_base + (offset - m_baseOffset);
+    if (offset < m_baseOffset || p > m_end || !m_checked) {
+        return 0;
+    }
+    // From the nearer of the two places whose line is known.
+    const char* from = m_checked;
+    int lines = m_checkedLines;
+    if (m_cursor && std::abs(m_cursor - p) < std::abs(m_checked - p)) {
+        from = m_cursor;
+        lines = m_cursorLines;
+    }
+    lines += p >= from ? countLines(from, p) : -countLines(p, from);
+    m_cursor = p;
+    m_cursorLines = lines;
+    return lines + 1;
+}
+
+void DPDictScanner::keepFrom(qint64 offset)
+{
+    m_keep = offset < 0 ? nullptr : m_base + (offset - m_baseOffset);
 }
 
 void DPDictScanner::appendText(QByteArray* out) const

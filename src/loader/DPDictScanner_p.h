@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVarLengthArray>
 
+#include <initializer_list>
+
 class QIODevice;
 
 namespace kivo {
@@ -13,8 +15,9 @@ namespace kivo {
 /// reads plainly: UTF-8 without a document type declaration, ASCII names, the predefined
 /// entities and character references to characters from the blank up, attribute values without
 /// tabs or line ends, CR only in CR LF, processing instructions only as the XML declaration. It
-/// reports Declined at the first byte outside that set and at every well-formedness error; the
-/// caller then reads the document with the DOM, which gives its own message.
+/// reports Declined at the first byte outside that set and at every well-formedness error, and
+/// reads no further; the caller then reads the document with the DOM, which gives its own
+/// message.
 ///
 /// It reads either a whole document in memory, which must outlive the scanner, or a device
 /// through a window that it reuses: a token that reaches the window's end is scanned again once
@@ -23,7 +26,7 @@ namespace kivo {
 class DPDictScanner
 {
 public:
-    enum Token { StartElement, EndElement, Text, CData, EndDocument, Declined };
+    enum Token { StartElement, EndElement, Text, CData, Comment, EndDocument, Declined };
 
     explicit DPDictScanner(const QByteArray& content);
     /// Reads device from its position on, windowSize bytes at a time (more for a longer token).
@@ -37,9 +40,21 @@ public:
     /// The value of the started element's attribute name (Latin-1) as QDomElement::attribute
     /// gives it: null when missing, otherwise never null.
     QString attribute(const QString& name) const;
+    int attributeCount() const;
+    /// Whether the started element has no attribute but those named in known (Latin-1).
+    bool hasOnlyAttributes(std::initializer_list<const QString*> known) const;
+    /// The name of the started element's attribute at index, in document order.
+    QString attributeName(int index) const;
+    /// The place just after the token just read, counted in bytes from the document's start.
+    qint64 offset() const { return m_baseOffset + (m_pos - m_base); }
+    /// The line of a place (1 for the first); 0 for a place the scanner no longer holds (before
+    /// the place kept with keepFrom and before the token just read, when reading a device).
+    int lineAt(qint64 offset) const;
+    /// Keeps the bytes from offset on (none for -1) while the window moves on.
+    void keepFrom(qint64 offset);
     /// Whether the text just read is white space only, which a DOM reading drops.
     bool isBlank() const;
-    /// Appends the text or CDATA just read, references replaced, as UTF-8.
+    /// Appends the text, CDATA or comment just read, references replaced, as UTF-8.
     void appendText(QByteArray* out) const;
 
 private:
@@ -68,8 +83,18 @@ private:
     bool scanName(Span* span);
     bool scanValue(Span* value);
     void skipSpace();
+    /// Whether p is at the end of the bytes at hand; then the token may be cut short.
+    bool ended(const char* p);
+    /// Whether the bytes from p on begin text, of size bytes, and end before it does.
+    bool isCut(const char* p, const char* text, int size) const;
 
     QIODevice* const m_device = nullptr;
+    const char* m_base = nullptr; // the window's start, or the document's
+    qint64 m_baseOffset = 0; // of m_base in the document
+    const char* m_keep = nullptr;
+    int m_checkedLines = 0; // the line feeds before m_checked
+    mutable const char* m_cursor = nullptr; // a place lineAt counted to, and its line feeds
+    mutable int m_cursorLines = 0;
     QByteArray m_window; // what the device gave and the scanner has not passed, from the
                          // start of the current token
     int m_windowSize = 0;
@@ -81,6 +106,7 @@ private:
     bool m_valid = true;
     bool m_rootClosed = false;
     bool m_pendingEnd = false; // an empty-element tag reports its end next
+    bool m_short = false; // the token just declined ran into the end of the bytes at hand
     const char* m_name = nullptr;
     int m_nameSize = 0;
     const char* m_text = nullptr;

@@ -17,8 +17,8 @@ namespace kivo {
 KIVODPOINTS_EXPORT bool readStream(const QByteArray& content, DPDictBuilder& builder);
 
 /// The same for the bytes of device from its position on, read windowSize bytes at a time into
-/// one reused window, so that a large file is never held whole. On false the device's position
-/// is anywhere after where it was.
+/// one reused window, so that a large file is never held whole. On false the reading has stopped
+/// at the byte where it gave up: the device has been read at most one window beyond it.
 KIVODPOINTS_EXPORT bool readStream(
     QIODevice* device, DPDictBuilder& builder, int windowSize = 256 * 1024);
 

@@ -1,6 +1,7 @@
 #include <kivo/measurement/MeasurementLoader.h>
 
 #include "core/NestingGuard_p.h"
+#include "measurement/MeasurementChecks_p.h"
 
 #include <kivo/measurement/MeasurementConversion.h>
 #include <kivo/measurement/MeasurementRegistry.h>
@@ -68,6 +69,15 @@ MeasurementLoader::~MeasurementLoader() = default;
 
 MeasurementRegistry* MeasurementLoader::loadMeasurementRegistry(const QString& path)
 {
+    return loadMeasurementRegistry(path, nullptr);
+}
+
+MeasurementRegistry* MeasurementLoader::loadMeasurementRegistry(
+    const QString& path, QVector<LoadFinding>* findings)
+{
+    if (findings) {
+        findings->clear();
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         const QString message = QStringLiteral("PXC open failure '") + path + QStringLiteral("': ")
@@ -132,6 +142,9 @@ MeasurementRegistry* MeasurementLoader::loadMeasurementRegistry(const QString& p
     }
 
     file.close();
+    if (findings) {
+        *findings = checkMeasurementDocument(document, *registry, path);
+    }
     return registry;
 }
 

@@ -81,6 +81,15 @@ inline QString describeDef(const DPointDef* def)
     return line;
 }
 
+// The findings of a builder, one per line, in line order.
+inline QString describeFindings(const QVector<LoadFinding>& findings)
+{
+    QStringList lines;
+    for (const LoadFinding& finding : sortedByLine(findings))
+        lines << finding.toString();
+    return lines.join(QLatin1Char('\n'));
+}
+
 inline QString describeLoad(DPointDictionary* dictionary, const QVector<DPDictEnumDef>& enumDefs)
 {
     QStringList lines { q(dictionary->objectName()) };

@@ -352,6 +352,54 @@ private Q_SLOTS:
             QCOMPARE(
                 registry.getConverter(QString::number(k))->m_label, "label A" + QString::number(k));
     }
+
+    // The findings name what was passed over, line by line; they change nothing loaded, and a
+    // file that cannot be parsed gives none.
+    void findings()
+    {
+        QVector<LoadFinding> sampleFindings { LoadFinding() };
+        std::unique_ptr<MeasurementRegistry> sample(MeasurementLoader::loadMeasurementRegistry(
+            KIVO_SAMPLE_DATA_DIR "/measurements.xml", &sampleFindings));
+        QVERIFY(sample && sampleFindings.isEmpty());
+        const QString path = write("<M>\n<MSystemDef id=\"msys.us\"/>\n"
+                                   "<MUnitDef id=\"rpm\" ID=\"x\"><Label>rpm</Label>\n"
+                                   "<Scael>1</Scael><Resolution>one</Resolution></MUnitDef>\n"
+                                   "<MUnitConverter id=\"c\"><Scale>0</Scale><Offset>2.5</Offset>"
+                                   "</MUnitConverter>\n<MUnitDef2Converter><ConverterId>c"
+                                   "</ConverterId><SrcMUnitId>rpm</SrcMUnitId>\n"
+                                   "<DstMUnitId>msys.si</DstMUnitId></MUnitDef2Converter>\n"
+                                   "<MUnitDfe id=\"rps\"/>\n</M>\n");
+        QVector<LoadFinding> findings;
+        std::unique_ptr<MeasurementRegistry> registry(
+            MeasurementLoader::loadMeasurementRegistry(path, &findings));
+        QVERIFY(registry && registry->getUnits("rpm") && registry->getConversionById("c"));
+        QStringList texts;
+        for (const LoadFinding& finding : findings)
+            texts << finding.toString().mid(path.size());
+        QCOMPARE(texts,
+            QStringList({ ":3: warning: unknown attribute ID on MUnitDef \"rpm\" is not read; did "
+                          "you mean id?",
+                ":3: error: MUnitDef \"rpm\" has no Scale, which reads as 0: every value of the "
+                "unit converts to 0",
+                ":4: warning: unknown element <Scael> in MUnitDef \"rpm\" is not read; did you "
+                "mean "
+                "<Scale>?",
+                ":4: warning: Resolution \"one\" of MUnitDef \"rpm\" is not a number; it reads as "
+                "0",
+                ":5: error: MUnitConverter \"c\" has a Scale of 0: every value it converts becomes "
+                "its Offset",
+                ":5: warning: Offset \"2.5\" of MUnitConverter \"c\" is not a whole number; it "
+                "reads "
+                "as 0",
+                ":7: warning: MUnitDef2Converter of \"c\" names neither a MUnitDef nor a "
+                "MSystemDef "
+                "\"msys.si\" as its DstMUnitId",
+                ":8: warning: unknown element <MUnitDfe> is not read; did you mean <MUnitDef>?" }));
+        QTest::ignoreMessage(QtCriticalMsg, qPrintable("\"PXC parsing failure '" + path + "'\""));
+        write("<M>");
+        QVERIFY(!MeasurementLoader::loadMeasurementRegistry(path, &findings));
+        QVERIFY(findings.isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMeasurement)

@@ -1,3 +1,4 @@
+#include "core/NestingGuard_p.h"
 #include "core/QtCompat_p.h"
 
 #include <QDomDocument>
@@ -5,7 +6,7 @@
 
 #include <algorithm>
 
-using kivo::QtCompat::setDomContent;
+using kivo::setDomContent;
 using kivo::QtCompat::toInt;
 using kivo::QtCompat::toLongLong;
 using kivo::QtCompat::variantsEqual;

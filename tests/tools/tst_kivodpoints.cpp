@@ -3,6 +3,7 @@
 
 #include <QDomDocument>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 // kivo-dpoints as a user meets it: every run of tests/data/tools/runs.txt with its exit code,
@@ -44,6 +45,129 @@ private Q_SLOTS:
         QCOMPARE(QString::number(process.exitCode()), run[1]);
     }
 
+    // Mistakes a person writing a first dictionary makes, each with what lint prints for it. The
+    // dictionary is the fragment from line 4 on, after an EnumDef "onOff" (0 Off, 1 On) on
+    // line 3; the measurement file is units.xml, or the fragment from line 4 on after the
+    // system "msys.us" on line 3. %F stands for the dictionary, %M for the measurement file.
+    void mistakes_data()
+    {
+        QTest::addColumn<QString>("dictionary");
+        QTest::addColumn<QString>("measurements");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output");
+        const QString int16 = "<VariableDef variableName=\"Speed\">\n<DataItem type=\"Int16\">\n";
+        const QString end = "</DataItem>\n</VariableDef>\n";
+
+        QTest::newRow("a misspelled limit leaves the maximum at 0")
+            << int16 + "<RawValueMin>20</RawValueMin>\n<RawValueMaximum>100</RawValueMaximum>\n"
+                + end
+            << "" << 1
+            << "%F:6: error: RawValueMin 20 of point 'Speed' is above its RawValueMax 0\n"
+               "%F:7: warning: unknown element <RawValueMaximum> in DataItem of point 'Speed' is "
+               "not read; did you mean <RawValueMax>?\n";
+        QTest::newRow("a misspelled external name is not read")
+            << "<VariableDef variableName=\"Speed\">\n<DataItem type=\"Int16\"/>\n"
+               "<ExternalNmae>Pump speed</ExternalNmae>\n</VariableDef>\n"
+            << "" << 0
+            << "%F:6: warning: unknown element <ExternalNmae> in VariableDef of point 'Speed' is "
+               "not read; did you mean <ExternalName>?\n";
+        QTest::newRow("a misspelled VariableDef makes the point vanish")
+            << "<Points>\n<VaribleDef variableName=\"Flow\"><DataItem "
+               "type=\"Int16\"/></VaribleDef>\n"
+               "</Points>\n"
+            << "" << 0
+            << "%F:5: warning: unknown element <VaribleDef> is not read; did you mean "
+               "<VariableDef>?\n";
+        QTest::newRow("a VariableDef without a name loads a nameless point")
+            << "<VariableDef>\n<DataItem type=\"Int16\"/>\n</VariableDef>\n"
+            << "" << 1
+            << "%F:4: error: VariableDef without a variableName gives a point with an empty "
+               "name\n";
+        QTest::newRow("a misspelled name attribute loads a nameless point")
+            << "<VariableDef variablename=\"Speed\">\n<DataItem type=\"Int16\"/>\n</VariableDef>\n"
+            << "" << 1
+            << "%F:4: warning: unknown attribute variablename on VariableDef is not read; did you "
+               "mean variableName?\n"
+               "%F:4: error: VariableDef without a variableName gives a point with an empty "
+               "name\n";
+        QTest::newRow("a default outside the limits")
+            << int16
+                + "<RawValueDflt>120</RawValueDflt>\n<RawValueMin>20</RawValueMin>\n"
+                  "<RawValueMax>100</RawValueMax>\n"
+                + end
+            << "" << 1
+            << "%F:6: error: default 120 of point 'Speed' is outside its limits 20 to 100\n";
+        QTest::newRow("a minimum above the maximum")
+            << int16 + "<RawValueMin>100</RawValueMin>\n<RawValueMax>20</RawValueMax>\n" + end << ""
+            << 1 << "%F:6: error: RawValueMin 100 of point 'Speed' is above its RawValueMax 20\n";
+        QTest::newRow("a limit beyond the storage type")
+            << int16 + "<RawValueMin>0</RawValueMin>\n<RawValueMax>40000</RawValueMax>\n" + end
+            << "" << 1
+            << "%F:7: error: RawValueMax 40000 of point 'Speed' does not fit its type \"Int16\" "
+               "(-32768 to 32767)\n";
+        QTest::newRow("an enumeration default that is no label")
+            << "<VariableDef variableName=\"Pump\">\n<DataItem type=\"Enum\">\n"
+               "<EnumDefId>onOff</EnumDefId>\n<RawValueDflt>Running</RawValueDflt>\n"
+                + end
+            << "" << 0
+            << "%F:7: warning: default \"Running\" of point 'Pump' names no label of EnumDef "
+               "\"onOff\"; the default becomes -1\n";
+        QTest::newRow("a unit without a display conversion")
+            << int16
+                + "<RawValueMin>0</RawValueMin>\n<RawValueMax>100</RawValueMax>\n"
+                  "<UomId>percent</UomId>\n"
+                + end
+            << "" << 0
+            << "%F:8: warning: unit \"percent\" of point 'Speed' has no conversion into "
+               "\"msys.us\"; its JSON shows no units label\n";
+        QTest::newRow("a misspelled scale converts every value to 0")
+            << ""
+            << "<MUnitDef id=\"rpm\">\n<Label>rpm</Label>\n<Scael>1</Scael>\n"
+               "<Resolution>1</Resolution>\n</MUnitDef>\n"
+            << 1
+            << "%M:4: error: MUnitDef \"rpm\" has no Scale, which reads as 0: every value of the "
+               "unit converts to 0\n"
+               "%M:6: warning: unknown element <Scael> in MUnitDef \"rpm\" is not read; did you "
+               "mean <Scale>?\n";
+        QTest::newRow("a conversion from an unknown unit")
+            << ""
+            << "<MUnitConverter id=\"conv\"><Label>x</Label><Scale>2</Scale></MUnitConverter>\n"
+               "<MUnitDef2Converter><ConverterId>conv</ConverterId>\n<SrcMUnitId>rmp</SrcMUnitId>\n"
+               "<DstMUnitId>msys.us</DstMUnitId><Resolution>1</Resolution></MUnitDef2Converter>\n"
+            << 0
+            << "%M:6: warning: MUnitDef2Converter of \"conv\" names no MUnitDef \"rmp\" as its "
+               "SrcMUnitId\n";
+    }
+
+    void mistakes()
+    {
+        QFETCH(QString, dictionary);
+        QFETCH(QString, measurements);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QTemporaryDir dir;
+        const QString dictionaryPath = dir.filePath("pump.xml");
+        QString measurementsPath = KIVO_TEST_DATA_DIR "/tools/units.xml";
+        QVERIFY(write(dictionaryPath,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<DeviceDictionary>\n<EnumDef "
+            "id=\"onOff\"><Enum value=\"0\">Off</Enum><Enum value=\"1\">On</Enum></EnumDef>\n"
+                + dictionary + "</DeviceDictionary>\n"));
+        if (!measurements.isEmpty()) {
+            measurementsPath = dir.filePath("units.xml");
+            QVERIFY(write(measurementsPath,
+                "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<MeasurementDefinitions>\n"
+                "<MSystemDef id=\"msys.us\"><Label>US</Label></MSystemDef>\n"
+                    + measurements + "</MeasurementDefinitions>\n"));
+        }
+        QProcess process;
+        process.start(KIVO_DPOINTS_EXE, { "lint", "-m", measurementsPath, dictionaryPath });
+        QVERIFY(process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QString());
+        QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
+            QString(output).replace("%F", dictionaryPath).replace("%M", measurementsPath));
+        QCOMPARE(process.exitCode(), exitCode);
+    }
+
     // The JSON lines of the dictionary format page (a trailing "...}" cuts one short) are what
     // the tool gives for the bundled samples; the README gives a fresh library's topic list.
     void documentedTextsMatch()
@@ -67,6 +191,12 @@ private Q_SLOTS:
     }
 
 private:
+    static bool write(const QString& path, const QString& text)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) >= 0;
+    }
+
     static QString read(const QString& path)
     {
         QFile file(path);

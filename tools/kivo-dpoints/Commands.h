@@ -15,8 +15,9 @@ int runShow(const QString& measurementsPath, const QStringList& dictionaryPaths,
     const QString& displaySystem = QString());
 /// One JSON array holding, per dictionary, its name and its definitions' JSON texts.
 int runJson(const QString& measurementsPath, const QStringList& dictionaryPaths);
-/// Compiler-style warnings for skipped entries and silent surprises in the files.
-int runLint(const QString& measurementsPath, const QStringList& dictionaryPaths);
+/// The loaders' findings, compiler style, and ShowVar and associated-variable names that name no
+/// point of the dictionaries given; with werror, warnings fail as errors do.
+int runLint(const QString& measurementsPath, const QStringList& dictionaryPaths, bool werror);
 /// The display text and label of raw values of unit in displaySystem (empty: the registry's
 /// default), one line per value.
 int runConvert(const QString& measurementsPath, const QString& unit, const QStringList& values,

@@ -3,7 +3,6 @@
 
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/dictionary/DPointDictionary.h>
-#include <kivo/loader/DPDictFormat.h>
 #include <kivo/loader/DPDictLoader.h>
 #include <kivo/measurement/MeasurementConverter.h>
 #include <kivo/measurement/MeasurementRegistry.h>
@@ -219,21 +218,10 @@ QString summaryLine(const LoadedDictionary& loaded, const QList<DPointDef*>& def
         }
     }
 
-    int skipped = 0;
-    int used = 0;
-    QDomDocument document;
-    QString parseError;
-    if (parseDocument(loaded.path, &document, &parseError)) {
-        for (const QDomElement& variableDef : variableDefs(document)) {
-            const QDomElement dataItem
-                = variableDef.namedItem(DPDictLoader::dataItemNode).toElement();
-            if (DPDictFormat::selectType(dataItem).skipReason == DPDictFormat::NotSkipped) {
-                ++used;
-            } else {
-                ++skipped;
-            }
-        }
-    }
+    // Of the entries the loader read, it skipped some and filed the others; a later one of a name
+    // replaces the earlier one in the look-up, and both stay children of the dictionary.
+    const int skipped = loaded.loader->skippedCount();
+    const int used = loaded.dictionary->children().size();
 
     QString line = loaded.name + QStringLiteral(": ")
         + countText(defs.size(), QStringLiteral("point"), QStringLiteral("points"));

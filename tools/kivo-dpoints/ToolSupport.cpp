@@ -14,7 +14,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDomNodeList>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -177,13 +176,14 @@ void printFileError(
     err().flush();
 }
 
-std::unique_ptr<MeasurementRegistry> loadRegistry(const QString& path, bool quiet)
+std::unique_ptr<MeasurementRegistry> loadRegistry(
+    const QString& path, bool quiet, QVector<LoadFinding>* findings)
 {
     std::unique_ptr<MeasurementRegistry> registry;
     QStringList messages;
     {
         LogCapture capture;
-        registry.reset(MeasurementLoader::loadMeasurementRegistry(path));
+        registry.reset(MeasurementLoader::loadMeasurementRegistry(path, findings));
         messages = capture.messages();
     }
     if (!registry) {
@@ -298,18 +298,6 @@ bool parseDocument(const QString& path, QDomDocument* document, QString* errorMe
         return false;
     }
     return true;
-}
-
-QList<QDomElement> variableDefs(const QDomDocument& document)
-{
-    QList<QDomElement> elements;
-    const QDomNodeList nodes
-        = document.documentElement().elementsByTagName(DPDictLoader::variableDefNode);
-    elements.reserve(nodes.count());
-    for (int i = 0; i < nodes.count(); ++i) {
-        elements.append(nodes.item(i).toElement());
-    }
-    return elements;
 }
 
 QString typeTag(const DPTypeBase* type)

@@ -1,11 +1,11 @@
 #pragma once
 
+#include <kivo/core/LoadFinding.h>
 #include <kivo/dictionary/DPointDictionary.h>
 #include <kivo/loader/DPDictLoader.h>
 #include <kivo/measurement/MeasurementRegistry.h>
 
 #include <QDomDocument>
-#include <QDomElement>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -78,7 +78,9 @@ void printFileError(
 
 /// The registry of the measurement file at path; null after a file error line on stderr.
 /// With quiet, the loader's per-entry messages are dropped (the caller reports them itself).
-std::unique_ptr<MeasurementRegistry> loadRegistry(const QString& path, bool quiet);
+/// With findings, the loader's findings.
+std::unique_ptr<MeasurementRegistry> loadRegistry(
+    const QString& path, bool quiet, QVector<LoadFinding>* findings = nullptr);
 
 /// Makes id (when not empty) the display system of registry, loaded from path; false after a
 /// warning on stderr when the file declares no such MSystemDef.
@@ -105,8 +107,6 @@ LoadedDictionary loadDictionary(const QString& path, MeasurementRegistry* regist
 /// receives it.
 bool parseDocument(
     const QString& path, QDomDocument* document, QString* errorMessage, int* line = nullptr);
-/// The VariableDef elements below the root of document, in document order.
-QList<QDomElement> variableDefs(const QDomDocument& document);
 
 /// The JSON "type" tag of a type descriptor ("int", "qreal", ...); "?" for none.
 QString typeTag(const DPTypeBase* type);

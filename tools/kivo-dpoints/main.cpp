@@ -118,7 +118,7 @@ const char generalHelp[]
       "Commands:\n"
       "  show [DICTIONARY...]    a table of every point per dictionary (the default command)\n"
       "  json [DICTIONARY...]    one JSON array with every point's JSON description\n"
-      "  lint [DICTIONARY...]    warnings for skipped entries and silent surprises\n"
+      "  lint [DICTIONARY...]    what the loaders pass over, fill in or doubt\n"
       "  convert UNIT VALUE...   display text and label of raw values of UNIT\n"
 #ifdef KIVO_TOOL_REMOTE
       "  publish [DICTIONARY...] share the points on an MQTT broker as a device\n"
@@ -151,14 +151,19 @@ const CommandHelp commandHelps[] = {
         "in name order, as the library gives it. A definition text that is not valid JSON (a\n"
         "double quote in a name, say) is printed with its texts escaped, and a warning says so.\n"
         "Exit status: 0 all texts valid, 1 some texts escaped, 2 a file cannot be loaded.\n" },
-    { "lint", "lint [options] [DICTIONARY...]",
-        "Checks the measurement file and the dictionaries, compiler style (FILE:LINE: warning:),\n"
-        "for entries the loader skips and for silent surprises: duplicate names, Access texts,\n"
-        "unknown EnumDefId or enumeration default, changeable texts, units without a display\n"
-        "conversion or resolution, ShowVar and associated-variable names that name no point,\n"
-        "invalid JSON texts. An entry after a comment beginning \"Skipped:\" is skipped on\n"
-        "purpose: it gets a note, not a warning.\n"
-        "Exit status: 0 clean, 1 warnings, 2 a file cannot be loaded.\n" },
+    { "lint", "lint [options] [--werror] [DICTIONARY...]",
+        "Loads the measurement file and the dictionaries with the library and prints, compiler\n"
+        "style (FILE:LINE: warning: or error:), everything the loaders pass over, fill in or\n"
+        "doubt: elements and attributes the format does not know (with the nearest known\n"
+        "name), texts that read as 0 or as nothing, skipped and duplicate entries, defaults\n"
+        "outside the limits, a minimum above the maximum, limits outside the storage type,\n"
+        "Access and changeable texts, unknown EnumDefId or enumeration default, units without\n"
+        "a display conversion or resolution, scales of zero, invalid JSON texts; and ShowVar\n"
+        "and associated-variable names that name no point of the dictionaries given. An entry\n"
+        "after a comment beginning \"Skipped:\" is skipped on purpose: it gets a note.\n"
+        "  --werror  warnings fail as errors do\n"
+        "Exit status: 0 no errors (1 with --werror and a warning), 1 errors, 2 a file cannot\n"
+        "be loaded.\n" },
     { "convert", "convert [options] UNIT VALUE...",
         "Prints the display text and label of each raw VALUE of UNIT (a MUnitDef id), converted\n"
         "into the display system (\"msys.us\" unless --display-system names another) at its\n"
@@ -281,6 +286,8 @@ int main(int argc, char* argv[])
         QStringLiteral("homeassistant"), QString(), QStringLiteral("PREFIX"));
     parser.addOption(homeAssistantOption);
 #endif
+    const QCommandLineOption werrorOption(QStringLiteral("werror"), QString());
+    parser.addOption(werrorOption);
 
     const QStringList arguments = separatePositionals(QCoreApplication::arguments());
     if (!parser.parse(arguments)) {
@@ -376,7 +383,7 @@ int main(int argc, char* argv[])
         return finish(runJson(measurements, positionals));
     }
     if (name == QLatin1String("lint")) {
-        return finish(runLint(measurements, positionals));
+        return finish(runLint(measurements, positionals, parser.isSet(werrorOption)));
     }
     if (name == QLatin1String("convert")) {
         if (positionals.size() < 2) {

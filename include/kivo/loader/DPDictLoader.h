@@ -1,5 +1,6 @@
 #pragma once
 
+#include <kivo/core/LoadFinding.h>
 #include <kivo/dictionary/DictRef.h>
 #include <kivo/kivodpoints_export.h>
 
@@ -26,6 +27,15 @@ class KIVODPOINTS_EXPORT DPDictLoader : public QThread
 {
     Q_OBJECT
 public:
+    /// A point name that a ShowVar or AssociatedVariable text of a loaded point refers to.
+    struct PointReference
+    {
+        QString point; ///< the referring point
+        QString element; ///< "ShowVar" or "AssociatedVariable"
+        QString name; ///< the point name referred to
+        int line = 0; ///< the line of the text in the file
+    };
+
     /// A loader that gives integer and real definitions registry (not owned; may be null);
     /// thread is kept but not used.
     DPDictLoader(QObject* parent, QThread* thread, MeasurementRegistry* registry);
@@ -52,6 +62,21 @@ public:
     QHash<int, QString> getEnumDef(QString enumDefId);
     /// Values by label of the same EnumDef; an empty table when there is none.
     QHash<QString, int> getIndexEnumDef(QString enumDefId);
+
+    /// What the last load passed over, repaired or doubts, sorted by line, each with the file
+    /// name given to load: elements and attributes the format does not know (with the nearest
+    /// known name), texts read as 0 or as nothing, skipped and replaced entries, and values that
+    /// contradict their limits, their storage type, their labels or the measurement registry.
+    /// Empty before the first load and after a load that found nothing; a load that fails gives
+    /// no findings (its error signal says why).
+    QVector<LoadFinding> findings() const { return m_findings; }
+    /// The point names that the ShowVar and AssociatedVariable texts of the last loaded points
+    /// refer to, in document order; whether another dictionary defines them is the caller's
+    /// question.
+    QVector<PointReference> pointReferences() const { return m_references; }
+    /// How many VariableDefs the last load skipped (their DataItem selects no point type, or
+    /// a keyword of theirs matches nothing); 0 before the first load and after a failed one.
+    int skippedCount() const { return m_skippedCount; }
 
     /// Obsolete thread body: logs a critical message and emits error; loads nothing.
     void run() override;
@@ -157,6 +182,9 @@ private:
     // keep the whole parsed document alive between loads. The destructor lets go of
     // m_enumDefs before this document.
     QDomDocument m_enumDocument;
+    QVector<LoadFinding> m_findings;
+    QVector<PointReference> m_references;
+    int m_skippedCount = 0;
 };
 
 } // namespace kivo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <kivo/core/LoadFinding.h>
 #include <kivo/kivodpoints_export.h>
 
 #include <QObject>
@@ -21,6 +22,13 @@ public:
     /// A new registry without parent, owned by the caller; null (after a critical log
     /// message) when the file cannot be opened or parsed.
     static MeasurementRegistry* loadMeasurementRegistry(const QString& path);
+    /// The same, and with findings, what the load passed over or doubts, sorted by line:
+    /// elements and attributes the format does not know inside a definition (with the nearest
+    /// known name) and near misses of its names anywhere, numbers that read as 0, a scale of
+    /// zero, entries that name no conversion, unit or system, ids defined again. findings is
+    /// emptied first and stays empty when the file cannot be opened or parsed.
+    static MeasurementRegistry* loadMeasurementRegistry(
+        const QString& path, QVector<LoadFinding>* findings);
 
     /// The vocabulary of the measurement file: element (Node) and attribute (Attr) names.
     ///@{
