@@ -77,6 +77,7 @@ struct CommandHelp
     const char* usage;
     const char* text;
     const char* options = nullptr;
+    const char* moreOptions = nullptr;
 };
 
 const char displaySystemHelp[]
@@ -94,19 +95,6 @@ const char remoteOptionsHelp[]
       "  --prefix TEXT            the first topic level (default kivo)\n"
       "  --client-id TEXT         the MQTT client identifier (default: a unique one)\n"
       "  --keepalive SECONDS      the keep-alive interval (default 30)\n";
-
-const char remotePanelOptionsHelp[]
-    = "  --broker URL             mqtt://HOST[:PORT], mqtts://HOST[:PORT] or the path of the\n"
-      "                           broker's local socket\n"
-      "  --user NAME              the user name on the broker\n"
-      "  --password TEXT          its password (or the environment variable KIVO_MQTT_PASSWORD)\n"
-      "  --ca-file FILE           TLS: the certificate authorities of the broker (PEM)\n"
-      "  --cert FILE, --key FILE  TLS: the client's own certificate and key (PEM)\n"
-      "  --prefix TEXT            the first topic level (default kivo)\n"
-      "  --client-id TEXT         the MQTT client identifier (default: a unique one)\n"
-      "  --keepalive SECONDS      the keep-alive interval (default 30)\n"
-      "  --display-system ID      the display system (an MSystemDef id such as msys.si);\n"
-      "                           without it, msys.us\n";
 #endif
 
 const char generalUsage[] = "[options] [command] [arguments...]";
@@ -188,14 +176,14 @@ const CommandHelp commandHelps[] = {
         "names), in display units, and again at every change, a line each, until interrupted\n"
         "(--count N: after N lines).\n"
         "Exit status: 0 stopped, 2 unknown point, files that do not load, or wrong options.\n",
-        remotePanelOptionsHelp },
+        remoteOptionsHelp, displaySystemHelp },
     { "write", "write --broker URL [options] DEVICE POINT VALUE",
         "Writes VALUE (display units, as show and watch print it: 185.0, \"185.0 °F\", a label)\n"
         "to POINT of DEVICE and prints the answer: \"confirmed: TEXT\" or \"refused: CODE\n"
         "MESSAGE (holds TEXT)\". --timeout MS: how long to wait for the device (10000).\n"
         "Exit status: 0 confirmed, 1 refused, 2 no answer (timeout, device offline, no broker)\n"
         "or an error.\n",
-        remotePanelOptionsHelp },
+        remoteOptionsHelp, displaySystemHelp },
 #endif
 };
 
@@ -224,8 +212,11 @@ void printHelp(const CommandHelp* command)
         out() << usageLine(generalUsage) << QString::fromUtf8(generalHelp);
     }
     out() << QString::fromUtf8(optionsHelp);
-    if (command && command->options) {
-        out() << QString::fromUtf8(command->options);
+    for (const char* options :
+        { command ? command->options : nullptr, command ? command->moreOptions : nullptr }) {
+        if (options) {
+            out() << QString::fromUtf8(options);
+        }
     }
 }
 
