@@ -28,7 +28,7 @@ using namespace kivo;
 using namespace kivo::test;
 
 // AddressSanitizer's quarantine of freed memory (256 MiB by default) would read as growth.
-extern "C" const char* __asan_default_options();
+extern "C" __attribute__((visibility("default"))) const char* __asan_default_options();
 extern "C" const char* __asan_default_options()
 {
     return "quarantine_size_mb=16";
