@@ -127,6 +127,7 @@ struct WriteTally
     QMap<QString, int> refusedByLink; // by code
     QHash<DPointObject*, int> issuedTo;
     QHash<DPointObject*, int> completedOf;
+    int completedTwice = 0; // completions of a point beyond the writes issued to it so far
 };
 
 } // namespace
@@ -258,6 +259,7 @@ private Q_SLOTS:
             QCOMPARE(tally.completedOf.value(it.key()), it.value());
             QVERIFY(!it.key()->isPending());
         }
+        QCOMPARE(tally.completedTwice, 0);
         QVERIFY(tally.confirmed > 0);
         QVERIFY(tally.refusedByDevice > 0);
 
@@ -351,7 +353,8 @@ private:
             return;
         if (!tally->issuedTo.contains(point)) {
             connect(point, &DPointObject::updateCompleted, this, [point, tally](bool success) {
-                ++tally->completedOf[point];
+                if (++tally->completedOf[point] > tally->issuedTo.value(point))
+                    ++tally->completedTwice;
                 const StatBase* status = point->getUpdateStatus().m_stat;
                 if (success && !status)
                     ++tally->confirmed;
