@@ -159,6 +159,9 @@ private Q_SLOTS:
             : 30;
         QVERIFY(seconds >= 10);
         const qint64 length = seconds * 1000LL;
+        // Declared before the panels, whose points report to them until they are gone.
+        qint64 updates = 0;
+        WriteTally tally;
 
         std::vector<std::unique_ptr<DeviceProcess>> processes;
         for (int d = 0; d < devices; ++d) {
@@ -170,7 +173,6 @@ private Q_SLOTS:
 
         // panel p, device d: mirrors[p * devices + d]
         std::vector<std::unique_ptr<Panel>> mirrors;
-        qint64 updates = 0;
         for (int p = 0; p < panels; ++p) {
             for (int d = 0; d < devices; ++d) {
                 mirrors.emplace_back(new Panel(m_broker.url(), deviceName(d)));
@@ -191,7 +193,6 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(allAvailable(panel.get()), 30000);
         }
 
-        WriteTally tally;
         std::vector<std::unique_ptr<QTimer>> writers;
         for (int p = 0; p < panels; ++p) {
             std::vector<DPointObject*> targets = writeTargets(mirrors, p);
