@@ -47,7 +47,7 @@ using namespace kivo;
 extern "C" __attribute__((visibility("default"))) const char* __asan_default_options();
 extern "C" const char* __asan_default_options()
 {
-    return "quarantine_size_mb=16";
+    return "quarantine_size_mb=4";
 }
 
 namespace {

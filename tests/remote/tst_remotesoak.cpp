@@ -31,7 +31,7 @@ using namespace kivo::test;
 extern "C" __attribute__((visibility("default"))) const char* __asan_default_options();
 extern "C" const char* __asan_default_options()
 {
-    return "quarantine_size_mb=16";
+    return "quarantine_size_mb=4";
 }
 
 namespace {
@@ -227,12 +227,12 @@ private Q_SLOTS:
                 [](const std::unique_ptr<Panel>& panel) { return panel->mirror.isDeviceOnline(); });
         };
 
-        runUntil(0.15);
+        runUntil(0.1);
         m_broker.stop();
         QVERIFY(m_broker.start());
         QTRY_VERIFY_WITH_TIMEOUT(allOnline(), 20000);
 
-        runUntil(0.3);
+        runUntil(0.2);
         processes[1]->kill();
         QTRY_VERIFY_WITH_TIMEOUT(!mirrors[1]->mirror.isDeviceOnline(), 10000);
         QVERIFY(processes[1]->start());
