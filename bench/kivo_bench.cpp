@@ -49,6 +49,7 @@
 
 using namespace kivo;
 using namespace kivo::bench;
+using namespace kivo::test;
 
 namespace {
 

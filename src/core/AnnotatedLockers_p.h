@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/QtCompat_p.h"
+#include "core/QtShims_p.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -83,7 +83,7 @@ using MutexLocker = AnnotatedLocker<QMutex, &QMutex::lock, 1>;
 
 using ReadLocker = QReadLocker;
 using WriteLocker = QWriteLocker;
-using MutexLocker = QtCompat::MutexLocker;
+using MutexLocker = QtShims::MutexLocker;
 
 #endif
 

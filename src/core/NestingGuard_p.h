@@ -1,7 +1,5 @@
 #pragma once
 
-#include <kivo/kivodpoints_export.h>
-
 #include <QString>
 
 class QByteArray;
@@ -23,8 +21,7 @@ constexpr int maxNestingDepth = 1024;
 /// The bytes are parsed twice: on Qt 5 a first pass that builds nothing looks for too deep an
 /// element; on Qt 6 Qt 5's parser builds the nodes and guards the depth, and Qt 6's gives the
 /// elements their line numbers (none, -1, where Qt 6's parser refuses the document).
-KIVODPOINTS_EXPORT bool parseGuarded(
-    const QByteArray& content, QDomDocument* document, QString* message, int* line);
+bool parseGuarded(const QByteArray& content, QDomDocument* document, QString* message, int* line);
 
 /// Parses content into document as Qt 5's QDomDocument::setContent(content, false, ...) does,
 /// without the depth guard: the same documents are accepted, with the same error messages and
@@ -32,7 +29,6 @@ KIVODPOINTS_EXPORT bool parseGuarded(
 /// (an undeclared entity, a repeated attribute, control characters, bytes that are not UTF-8),
 /// normalises white space in attribute values, turns CR LF into LF and drops references to
 /// external entities.
-KIVODPOINTS_EXPORT bool setDomContent(
-    QDomDocument* document, const QByteArray& content, QString* message, int* line);
+bool setDomContent(QDomDocument* document, const QByteArray& content, QString* message, int* line);
 
 } // namespace kivo

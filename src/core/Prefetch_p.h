@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/QtCompat_p.h"
+#include "core/QtShims_p.h"
 
 #include <QString>
 
@@ -24,7 +24,7 @@ inline void prefetch(const void* address)
 // without reading the header, which would wait for the miss.
 inline void prefetchText(const QString& text)
 {
-    const char* block = static_cast<const char*>(QtCompat::textBlock(text));
+    const char* block = static_cast<const char*>(QtShims::textBlock(text));
     prefetch(block);
     prefetch(block + 63);
 }

@@ -3,7 +3,6 @@
 #include "dictionary/DPointDefFiling_p.h"
 
 #include <kivo/core/LoadFinding.h>
-#include <kivo/kivodpoints_export.h>
 #include <kivo/loader/DPDictFormat.h>
 #include <kivo/loader/DPDictLoader.h>
 
@@ -30,7 +29,7 @@ class MeasurementRegistry;
 
 /// Where a reading's events come from, as far as the rules need to know: the element just
 /// started, and the lines of the places it marked.
-class KIVODPOINTS_EXPORT DPDictSource
+class DPDictSource
 {
 public:
     virtual ~DPDictSource();
@@ -58,7 +57,7 @@ QString simplifiedText(const QString& text);
 /// What the loader reads from one VariableDef, as a DOM reading gives it: element texts as
 /// QDomElement::text() (null for a missing element), attribute texts as
 /// QDomElement::attribute() (null for a missing attribute).
-struct KIVODPOINTS_EXPORT DPDictEntry
+struct DPDictEntry
 {
     /// Texts of the VariableDef's children, of its Worksheet's and of its DataItem's.
     enum Text {
@@ -134,7 +133,7 @@ struct DPDictEnumDef
 
 /// Turns the entries and EnumDefs a reader finds, in document order, into one new dictionary.
 /// Owns the dictionary until takeDictionary.
-class KIVODPOINTS_EXPORT DPDictBuilder
+class DPDictBuilder
 {
 public:
     explicit DPDictBuilder(MeasurementRegistry* registry);

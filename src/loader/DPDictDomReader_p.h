@@ -2,18 +2,16 @@
 
 #include "loader/DPDictBuilder_p.h"
 
-#include <kivo/kivodpoints_export.h>
-
 class QDomDocument;
 class QDomElement;
 
 namespace kivo {
 
 /// What the loader reads from one VariableDef element.
-KIVODPOINTS_EXPORT DPDictEntry readDomEntry(const QDomElement& variableDef);
+DPDictEntry readDomEntry(const QDomElement& variableDef);
 
 /// Gives builder every EnumDef and every VariableDef below the document element, each kind in
 /// document order.
-KIVODPOINTS_EXPORT void readDomDocument(const QDomDocument& document, DPDictBuilder& builder);
+void readDomDocument(const QDomDocument& document, DPDictBuilder& builder);
 
 } // namespace kivo

@@ -1,6 +1,6 @@
 #include <kivo/models/DPointModelItemData.h>
 
-#include "core/QtCompat_p.h"
+#include "core/Qt5Values_p.h"
 
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/points/DPointObject.h>
@@ -52,7 +52,7 @@ QVariant DPointModelItemData::data(int column, int role) const
         if (role == Qt::EditRole)
             return value;
         if (const auto* enumType = qobject_cast<const DPTypeEnum*>(type))
-            return QVariant(enumType->m_values.value(QtCompat::toInt(value)));
+            return QVariant(enumType->m_values.value(Qt5Values::toInt(value)));
         return value;
     }
 

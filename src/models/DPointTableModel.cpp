@@ -1,6 +1,6 @@
 #include <kivo/models/DPointTableModel.h>
 
-#include "core/QtCompat_p.h"
+#include "core/Qt5Values_p.h"
 
 #include <kivo/dictionary/DPointDef.h>
 #include <kivo/measurement/MeasurementRegistry.h>
@@ -229,10 +229,10 @@ bool DPointTableModel::requestWrite(Row& row, QVariant const& value, QString* re
     if (!reason->isEmpty())
         return false;
     const QVariant current = point->getCurrentValue();
-    if (QtCompat::variantsEqual(raw, current)) {
+    if (Qt5Values::variantsEqual(raw, current)) {
         // Nothing to write, and a request for the value the point holds would never be
         // committed. A request for another value that is not committed yet is withdrawn.
-        if (point->isPending() && !QtCompat::variantsEqual(point->getPendingValue(), current))
+        if (point->isPending() && !Qt5Values::variantsEqual(point->getPendingValue(), current))
             point->cancelPending();
         return true;
     }
@@ -357,7 +357,7 @@ void DPointTableModel::onValueChanged(QObject const* point)
     Row& row = m_rows[r];
     // An answer stays shown until the point takes another value than the one answered.
     if ((row.writeState == WriteConfirmed || row.writeState == WriteRefused)
-        && !QtCompat::variantsEqual(row.guard->getCurrentValue(), row.answeredValue)) {
+        && !Qt5Values::variantsEqual(row.guard->getCurrentValue(), row.answeredValue)) {
         row.writeState = NoWrite;
         row.writeStatus.clear();
         row.answeredValue.clear();

@@ -1,7 +1,7 @@
 #include <kivo/points/DPointDisplay.h>
 
 #include "core/NumberText_p.h"
-#include "core/QtCompat_p.h"
+#include "core/Qt5Values_p.h"
 #include "measurement/MeasurementConverter_p.h"
 #include "points/ValueTypeCheck_p.h"
 
@@ -203,7 +203,7 @@ QString addressText(quint32 address)
 QVariant parseAddress(const QVariant& input)
 {
     bool ok = false;
-    qint64 number = QtCompat::toLongLong(input, &ok);
+    qint64 number = Qt5Values::toLongLong(input, &ok);
     if (!ok && input.userType() == QMetaType::QString) {
         const QStringList parts = input.toString().trimmed().split(QLatin1Char('.'));
         if (parts.size() != 4)
@@ -285,7 +285,7 @@ QString DPointDisplay::displayText(const DPointDef* def, const QVariant& raw)
         return withLabel(numberText(number, decimals), unitsLabel(def));
     }
     bool isInteger = false;
-    const int integer = QtCompat::toInt(raw, &isInteger);
+    const int integer = Qt5Values::toInt(raw, &isInteger);
     if (const auto* enumeration = qobject_cast<const DPTypeEnum*>(type))
         return isInteger ? enumeration->m_values.value(integer, raw.toString()) : raw.toString();
     if (qobject_cast<const DPTypeEvent*>(type))
@@ -296,7 +296,7 @@ QString DPointDisplay::displayText(const DPointDef* def, const QVariant& raw)
     }
     if (const auto* time = qobject_cast<const DPTypeTime*>(type)) {
         bool ok = false;
-        const qint64 seconds = QtCompat::toLongLong(raw, &ok);
+        const qint64 seconds = Qt5Values::toLongLong(raw, &ok);
         return ok ? timeText(time->m_epoch, seconds) : raw.toString();
     }
     return raw.toString();
@@ -390,7 +390,7 @@ QVariant DPointDisplay::rawValue(const DPointDef* def, const QVariant& input, QS
                 return key;
         }
         bool ok = false;
-        const int key = QtCompat::toInt(input, &ok);
+        const int key = Qt5Values::toInt(input, &ok);
         if (ok && enumeration->m_values.contains(key))
             return QVariant(key);
         *reason = tr("No choice is labelled \"%1\"").arg(inputText);
@@ -405,7 +405,7 @@ QVariant DPointDisplay::rawValue(const DPointDef* def, const QVariant& input, QS
     if (const auto* time = qobject_cast<const DPTypeTime*>(type)) {
         bool ok = true;
         const qint64 seconds = isText ? parseTime(time->m_epoch, inputText.trimmed())
-                                      : QtCompat::toLongLong(input, &ok);
+                                      : Qt5Values::toLongLong(input, &ok);
         if (!ok || seconds < 0 || seconds > std::numeric_limits<quint32>::max()) {
             *reason = tr("\"%1\" is not a time").arg(inputText);
             return QVariant();
@@ -414,7 +414,7 @@ QVariant DPointDisplay::rawValue(const DPointDef* def, const QVariant& input, QS
     }
     if (qobject_cast<const DPTypeEvent*>(type)) {
         bool ok = false;
-        const int value = QtCompat::toInt(input, &ok);
+        const int value = Qt5Values::toInt(input, &ok);
         if (!ok)
             *reason = tr("\"%1\" is not an event value").arg(inputText);
         return ok ? QVariant(value) : QVariant();

@@ -1,6 +1,6 @@
 #include <kivo/points/DPointObject.h>
 
-#include "core/QtCompat_p.h"
+#include "core/Qt5Values_p.h"
 
 #include <kivo/core/ReentrantReadLocker.h>
 #include <kivo/core/ReentrantWriteLocker.h>
@@ -61,10 +61,10 @@ bool isSentinel(const QVariant& value)
         const int number = *static_cast<const int*>(value.constData());
         return number == -32768 || number == 32768 || number == std::numeric_limits<qint32>::min();
     }
-    const int number = QtCompat::toInt(value);
+    const int number = Qt5Values::toInt(value);
     if (number == -32768 || number == std::numeric_limits<qint32>::min())
         return true;
-    return QtCompat::variantsEqual(value, QVariant(DPointObject::errorString));
+    return Qt5Values::variantsEqual(value, QVariant(DPointObject::errorString));
 }
 
 } // namespace
@@ -142,7 +142,7 @@ StatRef DPointObject::commitPending()
     const bool trace = topicOn(traceTopic);
     {
         ReentrantReadLocker locker(getLock());
-        if (!m_pending || QtCompat::variantsEqual(m_currentValue, m_pendingValue))
+        if (!m_pending || Qt5Values::variantsEqual(m_currentValue, m_pendingValue))
             return StatRef();
         if (trace) {
             traceCount = m_updateCount;
@@ -229,7 +229,7 @@ void DPointObject::setCurrentValue(QVariant const& value)
     bool trace;
     {
         ReentrantWriteLocker locker(getLock());
-        if (QtCompat::variantsEqual(value, m_currentValue))
+        if (Qt5Values::variantsEqual(value, m_currentValue))
             return;
         trace = m_updateCount != 0 && topicOn(covsTopic);
         traceCount = m_updateCount;

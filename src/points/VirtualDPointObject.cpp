@@ -1,6 +1,6 @@
 #include <kivo/points/VirtualDPointObject.h>
 
-#include "core/QtCompat_p.h"
+#include "core/QtShims_p.h"
 
 #include <kivo/points/DPointObject.h>
 
@@ -19,7 +19,7 @@ void VirtualDPointObject::addDependency(QVariant dependency)
     QObject* object = nullptr;
     if (QMetaType(dependency.userType()).flags() & QMetaType::PointerToQObject) {
         object = *static_cast<QObject* const*>(dependency.constData());
-    } else if (QtCompat::convert(dependency, qMetaTypeId<DPointObject*>())) {
+    } else if (QtShims::convert(dependency, qMetaTypeId<DPointObject*>())) {
         object = dependency.value<DPointObject*>();
     }
     auto* point = qobject_cast<DPointObject*>(object);

@@ -1,4 +1,4 @@
-#include "../TestTables.h"
+#include "TestTables.h"
 
 #include <kivo/core/AppRegistry.h>
 #include <kivo/core/ReentrantReadLocker.h>

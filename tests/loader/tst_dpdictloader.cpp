@@ -5,9 +5,9 @@
 // streamed, dom-* files must not) and generated ones; the loader succeeds exactly when the DOM
 // parse does.
 
-#include "../TestTables.h"
 #include "DictionaryGenerator.h"
 #include "LoadDescription.h"
+#include "TestTables.h"
 #include "core/NestingGuard_p.h"
 #include "loader/DPDictDomReader_p.h"
 #include "loader/DPDictStreamReader_p.h"
@@ -192,8 +192,8 @@ void TstDPDictLoader::initTestCase()
         QStringLiteral(KIVO_SAMPLE_DATA_DIR "/measurements.xml")));
     QVERIFY(m_registry);
     const QString generated = m_dir.filePath(QStringLiteral("generated.xml"));
-    QVERIFY(bench::writeDictionary(
-        generated, 3000, bench::readUnits(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/measurements.xml")))
+    QVERIFY(test::writeDictionary(
+        generated, 3000, test::readUnits(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/measurements.xml")))
                 .points);
 }
 

@@ -1,4 +1,4 @@
-#include "../TestTables.h"
+#include "TestTables.h"
 
 #include <kivo/measurement/MeasurementConversion.h>
 #include <kivo/measurement/MeasurementConverter.h>

@@ -1,7 +1,7 @@
 #include "MosquittoBroker.h"
 #include "RemoteFixtures.h"
 
-#include "../TestTables.h"
+#include "TestTables.h"
 
 #include <kivo/core/StatBase.h>
 #include <kivo/core/StatRef.h>

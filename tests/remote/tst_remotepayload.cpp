@@ -6,7 +6,7 @@
 #include <kivo/measurement/MeasurementLoader.h>
 #include <kivo/measurement/MeasurementRegistry.h>
 
-#include "../TestTables.h"
+#include "TestTables.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -146,8 +146,8 @@ private Q_SLOTS:
         std::fill(TopicLogger::m_topics, TopicLogger::m_topics + TopicLogger::m_maxTopics, false);
         QVERIFY(m_dir.isValid());
         m_dictionary = m_dir.filePath(QStringLiteral("plant.xml"));
-        QVERIFY(!bench::writeDictionary(m_dictionary, pointsPerDevice,
-            bench::readUnits(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/measurements.xml")))
+        QVERIFY(!test::writeDictionary(m_dictionary, pointsPerDevice,
+            test::readUnits(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/measurements.xml")))
                      .path.isEmpty());
         QVERIFY(m_broker.start());
     }

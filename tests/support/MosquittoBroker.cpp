@@ -133,6 +133,21 @@ bool MosquittoBroker::start()
     return true;
 }
 
+double MosquittoBroker::cpuMs() const
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(m_process.processId()));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The fields after the command name, which ends with the last ')': utime and stime are the
+    // 12th and 13th of them, in clock ticks.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const double ticks = fields.at(11).toDouble() + fields.at(12).toDouble();
+    return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
+}
+
 void MosquittoBroker::stop()
 {
     if (!isRunning())

@@ -4,8 +4,7 @@
 #include <QStringList>
 #include <QVector>
 
-namespace kivo {
-namespace bench {
+namespace kivo::test {
 
 /// One unit of the measurement file: its id and its label.
 struct UnitInfo
@@ -35,5 +34,4 @@ QVector<UnitInfo> readUnits(const QString& measurementFile);
 GeneratedDictionary writeDictionary(
     const QString& path, int points, const QVector<UnitInfo>& units);
 
-} // namespace bench
-} // namespace kivo
+} // namespace kivo::test

@@ -1,10 +1,10 @@
-#include "core/QtCompat_p.h"
+#include "core/Qt5Values_p.h"
 
 #include <limits>
 
 namespace kivo {
 
-namespace QtCompat {
+namespace Qt5Values {
 
 namespace {
 
@@ -100,11 +100,6 @@ bool variantsEqual(const QVariant& left, const QVariant& right)
     return converted.convert(right.metaType()) && converted == right;
 }
 
-bool convert(QVariant& value, int typeId)
-{
-    return value.convert(QMetaType(typeId));
-}
-
 #else
 
 bool variantsEqual(const QVariant& left, const QVariant& right)
@@ -115,13 +110,8 @@ bool variantsEqual(const QVariant& left, const QVariant& right)
     return left == right;
 }
 
-bool convert(QVariant& value, int typeId)
-{
-    return value.convert(typeId);
-}
-
 #endif
 
-} // namespace QtCompat
+} // namespace Qt5Values
 
 } // namespace kivo

@@ -7,8 +7,7 @@
 #include <array>
 #include <random>
 
-namespace kivo {
-namespace bench {
+namespace kivo::test {
 
 namespace {
 
@@ -273,5 +272,4 @@ GeneratedDictionary writeDictionary(const QString& path, int points, const QVect
     return result;
 }
 
-} // namespace bench
-} // namespace kivo
+} // namespace kivo::test

@@ -42,6 +42,8 @@ public:
     QString caFile() const { return filePath(QStringLiteral("broker.crt")); }
     // A path in the broker's temporary folder, for files that settings name.
     QString filePath(const QString& name) const { return m_dir.filePath(name); }
+    // The CPU time the broker has used so far (user and system), in ms; -1 when unknown.
+    double cpuMs() const;
 
 private:
     QTemporaryDir m_dir;
