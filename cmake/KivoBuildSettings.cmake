@@ -48,3 +48,27 @@ if(KIVO_SANITIZE)
         -fsanitize=${KIVO_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(kivo_build_flags INTERFACE -fsanitize=${KIVO_SANITIZE})
 endif()
+
+# kivo_shared_library(<target> EXPORT <export set> COMPONENT <runtime component>
+#                     DEVEL_COMPONENT <development component>)
+# The settings every installed library of the project shares: its SONAME version, its name
+# (with the Qt 6 suffix), an export map that keeps everything but the kivo namespace's exported
+# symbols out of its dynamic symbol table, a run path to its neighbours, and its installation.
+function(kivo_shared_library target)
+    cmake_parse_arguments(ARG "" "EXPORT;COMPONENT;DEVEL_COMPONENT" "" ${ARGN})
+    set(map ${PROJECT_SOURCE_DIR}/cmake/kivo-exports.map)
+    target_link_options(${target} PRIVATE -Wl,--version-script=${map})
+    set_target_properties(${target} PROPERTIES
+        VERSION ${PROJECT_VERSION}
+        SOVERSION ${KIVO_SOVERSION}
+        OUTPUT_NAME ${target}${KIVO_NAME_SUFFIX}
+        EXPORT_NAME ${target}
+        LINK_DEPENDS ${map}
+        INSTALL_RPATH "$ORIGIN")
+    install(TARGETS ${target} EXPORT ${ARG_EXPORT}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+            COMPONENT ${ARG_COMPONENT} NAMELINK_COMPONENT ${ARG_DEVEL_COMPONENT}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${ARG_DEVEL_COMPONENT}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${ARG_COMPONENT}
+        INCLUDES DESTINATION ${KIVO_INSTALL_INCLUDEDIR})
+endfunction()

@@ -13,7 +13,6 @@ set(KIVO_DATA_DIR ${CMAKE_INSTALL_DATADIR}/kivodpoints)
 # can be moved as a whole.
 file(RELATIVE_PATH kivo_bin_to_lib
     ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-set_target_properties(kivomodels PROPERTIES INSTALL_RPATH "$ORIGIN")
 if(TARGET kivo-dpoints)
     set_target_properties(kivo-dpoints PROPERTIES INSTALL_RPATH "$ORIGIN/${kivo_bin_to_lib}")
 endif()
