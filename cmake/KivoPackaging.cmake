@@ -38,7 +38,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 # Dependencies on other packages from what the binaries link (dpkg-shlibdeps); this project's
 # own libraries, found in the build folder, are named below instead.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src
     ${PROJECT_BINARY_DIR}/kivomodels ${PROJECT_BINARY_DIR}/src/remote)
 # The library packages tell packages built against them to depend on this version or a later
 # one with the same SONAME (their shlibs file).
