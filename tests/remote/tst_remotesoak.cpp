@@ -20,8 +20,8 @@
 
 #include <algorithm>
 #include <array>
-#include <csignal>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 using namespace kivo;
@@ -81,16 +81,14 @@ public:
 
     void kill()
     {
-        ::kill(pid_t(m_process.processId()), SIGKILL);
+        m_process.kill();
         m_process.waitForFinished(5000);
     }
 
     void end()
     {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
         m_process.terminate();
-        if (!m_process.waitForFinished(5000))
+        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(5000))
             kill();
     }
 
@@ -205,9 +203,7 @@ private Q_SLOTS:
                 });
         }
 
-        std::array<qint64, devices + 1> start {};
-        std::array<qint64, devices + 1> middle {};
-        std::array<qint64, devices + 1> end {};
+        std::array<qint64, devices + 1> start {}, middle {}, end {};
         auto sample = [&](std::array<qint64, devices + 1>& figures) {
             for (int d = 0; d < devices; ++d)
                 figures[size_t(d)] = residentKiB(processes[size_t(d)]->pid());
@@ -255,7 +251,9 @@ private Q_SLOTS:
             writer->stop();
 
         // Every write completes once: confirmed or refused, none left pending.
-        QTRY_COMPARE_WITH_TIMEOUT(completed(tally), tally.issued, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            std::accumulate(tally.completedOf.cbegin(), tally.completedOf.cend(), 0), tally.issued,
+            10000);
         for (auto it = tally.issuedTo.cbegin(); it != tally.issuedTo.cend(); ++it) {
             QCOMPARE(tally.completedOf.value(it.key()), it.value());
             QVERIFY(!it.key()->isPending());
@@ -288,12 +286,10 @@ private Q_SLOTS:
         qInfo("writes: %d, confirmed %d, refused by the device %d, refused by the link:%s",
             tally.issued, tally.confirmed, tally.refusedByDevice, qPrintable(links));
         const char* names[devices + 1] = { "device 1", "device 2 (restarted)", "panels" };
+        // Memory has stopped growing: from the middle to the end, within a few MiB.
         for (size_t i = 0; i <= devices; ++i) {
             qInfo("resident memory of %s: start %lld KiB, middle %lld KiB, end %lld KiB", names[i],
                 start[i], middle[i], end[i]);
-        }
-        // Memory has stopped growing: from the middle to the end, within a few MiB.
-        for (size_t i = 0; i <= devices; ++i) {
             QVERIFY(middle[i] > 0 && end[i] > 0);
             QVERIFY2(end[i] - middle[i] <= 8 * 1024 + middle[i] / 20,
                 qPrintable(QStringLiteral("%1 grew from %2 KiB to %3 KiB")
@@ -375,14 +371,6 @@ private:
         ++tally->issuedTo[point];
         point->setUpdatePending(QVariant(value), false);
         point->commitPending();
-    }
-
-    static int completed(const WriteTally& tally)
-    {
-        int sum = 0;
-        for (int count : tally.completedOf)
-            sum += count;
-        return sum;
     }
 
     // The first point whose value on panel differs from values (the device's); empty when none.
