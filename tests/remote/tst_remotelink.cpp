@@ -366,30 +366,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("level");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QByteArray>("output");
-        QTest::newRow("mosquitto_rr writes in display units")
-            << "mosquitto_rr"
-            << "p/supplysetpoint/set"
-            << "{\"text\":\"185.0 °F\"}"
-            << QByteArray("{\"status\":\"confirmed\",\"v\":850,\"text\":\"185.0 °F\",\"code\":\"\","
-                          "\"message\":\"\"}\n");
-        QTest::newRow("mosquitto_rr refused")
-            << "mosquitto_rr"
-            << "p/boilertag/set"
-            << "{\"text\":\"BLR/1\"}"
-            << QByteArray(
-                   "{\"status\":\"refused\",\"v\":\"BLR-1\",\"text\":\"BLR-1\",\"code\":"
-                   "\"INVALID_VALUE\",\"message\":\"Has characters that are not allowed\"}\n");
-        QTest::newRow("mosquitto_sub reads the state") << "mosquitto_sub"
-                                                       << "$state"
-                                                       << "" << QByteArray("online\n");
-        QTest::newRow("mosquitto_sub reads a value")
-            << "mosquitto_sub"
-            << "p/pumpmode"
-            << "" << QByteArray("{\"v\":2,\"text\":\"Auto\",\"ts\":");
-        QTest::newRow("mosquitto_sub reads the dictionary file")
-            << "mosquitto_sub"
-            << "$dict/boiler"
-            << "" << sampleFile("boiler.xml") + '\n';
+        const auto row = [](const char* name, const char* program, const char* level,
+                             const char* message, const QByteArray& output) {
+            QTest::newRow(name) << QString(program) << QString(level) << QString(message) << output;
+        };
+        row("mosquitto_rr writes in display units", "mosquitto_rr", "p/supplysetpoint/set",
+            "{\"text\":\"185.0 °F\"}",
+            "{\"status\":\"confirmed\",\"v\":850,\"text\":\"185.0 °F\",\"code\":\"\","
+            "\"message\":\"\"}\n");
+        row("mosquitto_rr refused", "mosquitto_rr", "p/boilertag/set", "{\"text\":\"BLR/1\"}",
+            "{\"status\":\"refused\",\"v\":\"BLR-1\",\"text\":\"BLR-1\",\"code\":"
+            "\"INVALID_VALUE\",\"message\":\"Has characters that are not allowed\"}\n");
+        row("mosquitto_sub reads the state", "mosquitto_sub", "$state", "", "online\n");
+        row("mosquitto_sub reads a value", "mosquitto_sub", "p/pumpmode", "",
+            "{\"v\":2,\"text\":\"Auto\",\"ts\":");
+        row("mosquitto_sub reads the dictionary file", "mosquitto_sub", "$dict/boiler", "",
+            sampleFile("boiler.xml") + '\n');
     }
 
     // The broker's own clients read and write the device from the topic table alone.
