@@ -230,16 +230,10 @@ int main(int argc, char** argv)
         QObject::connect(&input, &QSocketNotifier::activated, [&] {
             char buffer[256];
             const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-            if (got <= 0) {
-                input.setEnabled(false);
-                return;
-            }
-            pending.append(buffer, int(got));
-            int end;
-            while ((end = pending.indexOf('\n')) >= 0) {
+            input.setEnabled(got > 0);
+            pending.append(buffer, int(std::max<ssize_t>(got, 0)));
+            for (int end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1))
                 device.command(pending.left(end));
-                pending.remove(0, end + 1);
-            }
         });
         if (!device.start())
             return 1;

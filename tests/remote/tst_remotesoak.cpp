@@ -55,51 +55,45 @@ qint64 residentKiB(qint64 pid)
 }
 
 // A busy device (kivo_remote_device with a dictionary) in a process of its own.
-class DeviceProcess
+struct DeviceProcess
 {
-public:
-    DeviceProcess(const QString& url, const QString& name, const QString& dictionary)
-        : m_arguments { url, name, dictionary }
+    explicit DeviceProcess(const QStringList& arguments)
+        : arguments(arguments)
     { }
 
-    ~DeviceProcess() { end(); }
+    ~DeviceProcess()
+    {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            kill();
+    }
 
     bool start()
     {
-        m_output.clear();
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(KIVO_REMOTE_DEVICE_EXE), m_arguments);
-        return m_process.waitForStarted(5000);
+        output.clear();
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(KIVO_REMOTE_DEVICE_EXE), arguments);
+        return process.waitForStarted(5000);
+    }
+
+    void kill()
+    {
+        process.kill();
+        process.waitForFinished(5000);
     }
 
     // Whether the device has printed line since it was started.
     bool hasPrinted(const QByteArray& line)
     {
-        m_output += m_process.readAllStandardOutput();
-        return m_output.startsWith(line + '\n') || m_output.contains('\n' + line + '\n');
+        output += process.readAllStandardOutput();
+        return output.startsWith(line + '\n') || output.contains('\n' + line + '\n');
     }
-
-    void kill()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-
-    void end()
-    {
-        m_process.terminate();
-        if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(5000))
-            kill();
-    }
-
-    void ask(const QByteArray& command) { m_process.write(command + '\n'); }
 
     // The values printed after "stop", by point name.
     QHash<QString, QString> values() const
     {
         QHash<QString, QString> values;
-        const int from = m_output.indexOf("values ");
-        for (const QByteArray& line : m_output.mid(from).split('\n')) {
+        for (const QByteArray& line : output.mid(output.indexOf("values ")).split('\n')) {
             const int tab = line.indexOf('\t');
             if (tab > 0)
                 values.insert(
@@ -108,12 +102,9 @@ public:
         return values;
     }
 
-    qint64 pid() const { return m_process.processId(); }
-
-private:
-    QStringList m_arguments;
-    QProcess m_process;
-    QByteArray m_output;
+    const QStringList arguments;
+    QProcess process;
+    QByteArray output;
 };
 
 // How the writes of the soak ended.
@@ -163,7 +154,8 @@ private Q_SLOTS:
 
         std::vector<std::unique_ptr<DeviceProcess>> processes;
         for (int d = 0; d < devices; ++d) {
-            processes.emplace_back(new DeviceProcess(m_broker.url(), deviceName(d), m_dictionary));
+            processes.emplace_back(
+                new DeviceProcess({ m_broker.url(), deviceName(d), m_dictionary }));
             QVERIFY(processes.back()->start());
         }
         for (auto& process : processes)
@@ -206,7 +198,7 @@ private Q_SLOTS:
         std::array<qint64, devices + 1> start {}, middle {}, end {};
         auto sample = [&](std::array<qint64, devices + 1>& figures) {
             for (int d = 0; d < devices; ++d)
-                figures[size_t(d)] = residentKiB(processes[size_t(d)]->pid());
+                figures[size_t(d)] = residentKiB(processes[size_t(d)]->process.processId());
             figures[devices] = residentKiB(0);
         };
         sample(start);
@@ -264,7 +256,7 @@ private Q_SLOTS:
 
         // Every panel ends with its device's values.
         for (auto& process : processes)
-            process->ask("stop");
+            process->process.write("stop\n");
         for (auto& process : processes)
             QTRY_VERIFY_WITH_TIMEOUT(process->hasPrinted("end"), 10000);
         for (int d = 0; d < devices; ++d) {
