@@ -121,166 +121,170 @@ class TstHostileFiles : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void refused_data()
-    {
-        QTest::addColumn<QString>("name"); // of the file written, or a path to load as it is
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("error"); // from the dictionary loader; empty when it loads
-        QTest::addColumn<QString>("critical"); // from the measurement loader
-        const auto row = [](const QString& tag, const QByteArray& content, const QString& error,
-                             const QString& name = "h.xml", const QString& critical = parsing) {
-            QTest::newRow(qPrintable(tag))
-                << name << content << error << (error.isEmpty() ? QString() : critical);
-        };
-        const QString failed = QStringLiteral("Failed to parse %1, error: ");
-        const QString deep = failed + "document nested deeper than 1024 levels, errLine: ";
-        row("nested 100,000 levels", nested(100000), deep + '1');
-        row("invalid UTF-8, then 100,000 levels", nested(100000, {}, "<x>\xFF</x>"), deep + '1');
-        row("NUL, then 100,000 levels", nested(100000, {}, QByteArray("<x>\0</x>", 8)), deep + '1');
-        row("200,000 levels, one per line", nested(200000, {}, {}, "\n"), deep + "1024");
-        row("UTF-16, 200,000 levels", asUtf16(nested(200000, {}, {}, "\n"), false), deep + "1024");
-        row("1024 levels", nested(1024), {});
-        row("1025 levels", nested(1025), deep + '1');
-        row("1024 levels, read by the DOM", nested(1024, "<!DOCTYPE D>\n"), {});
-        row("1025 levels, read by the DOM", nested(1025, "<!DOCTYPE D>\n"), deep + '2');
-        row("1024 levels by entity expansion", nested(1024, {}, {}, {}, 1021), {});
-        row("100,003 levels by entity expansion, 7 KB", nested(100003, {}, {}, {}, 100),
-            deep + '5');
-        // The parser reads the file in the encoding its declaration names, where the codec is
-        // known; an unknown name leaves it reading UTF-8.
-        for (const QByteArray encoding :
-            { "UTF-8", "UTF-7", "ISO-8859-1", "windows-1252", "x-none" }) {
-            for (const int levels : { 1024, 1025 }) {
-                const QByteArray xml
-                    = nested(levels, "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>");
-                row(encoding + ", " + QString::number(levels) + " levels",
-                    encoding == "UTF-7" ? hideMarkup(xml) : xml,
-                    levels == 1024 ? QString() : deep + '1');
-            }
-        }
-        QByteArray attributes;
-        for (int i = 0; i < 20000; ++i)
-            attributes += " a" + QByteArray::number(i) + "=''";
-        row("20,000 attributes on one element", "<D><E" + attributes + "/>" + bottom + "</D>", {});
-        row("unclosed root", "<D>\n<E/>\n", failed + "unexpected end of file, errLine: 3");
-        row("tag mismatch on line 12, CR LF",
-            "<D>\r\n" + QByteArray("<E/>\r\n").repeated(10) + "<V></D>\r\n",
-            failed + "tag mismatch, errLine: 12");
-        row("text after the root", "<D/>\njunk\n", failed + "unexpected character, errLine: 2");
-        row("empty file", "", failed + "unexpected end of file, errLine: 1");
-        row("empty device file", {}, failed + "unexpected end of file, errLine: 1", "/dev/null");
-        // Qt's DOM parser refuses an entity whose replacement text would exceed 4096 characters;
-        // "lol4" (30,000) is the first, declared on line 7 and first used in "lol5" on line 8.
-        row("billion laughs", read("laughs.xml"),
-            failed
-                + "The XML entity \"lol4\" expands to a string that is too large to process "
-                  "(30000 characters > 4096)., errLine: 8");
-        row("directory", {}, "Could not open '%1'", ".",
-            "\"PXC open failure '%1': file to open is a directory\"");
-        row("missing", {}, "Could not open '%1'", "absent",
-            "\"PXC open failure '%1': No such file or directory\"");
-    }
-
-    void refused()
-    {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, error);
-        QFETCH(QString, critical);
-
-        const QString path = name.startsWith('/') ? name
-            : content.isNull()                    ? QDir::cleanPath(m_dir.filePath(name))
-                                                  : write(name, content);
-        QVERIFY(!path.isEmpty());
-        if (!critical.isEmpty())
-            QTest::ignoreMessage(QtCriticalMsg, qPrintable(critical.arg(path)));
-        const Loads loads = loadBoth(path);
-        QCOMPARE(loads.errors.join('\n'), error.isEmpty() ? error : error.arg(path));
-        QCOMPARE(loads.dictionary ? loads.dictionary->getAllDefs().size() : -1,
-            error.isEmpty() ? 1 : -1);
-        QCOMPARE(
-            loads.registry && loads.registry->getUnits(QStringLiteral("u")), critical.isEmpty());
-    }
-
-    void loaded_data()
-    {
-        QTest::addColumn<QString>("name"); // of the file in tests/data/hardening, described in .txt
-        QTest::addColumn<QByteArray>("content"); // when not the file's own
-        for (const char* name : { "small", "entities", "external", "invalid-utf8", "nul" })
-            QTest::newRow(name) << name << QByteArray();
-        for (const bool bigEndian : { false, true }) {
-            for (const bool crlf : { false, true }) {
-                QTest::addRow("small, UTF-16%s%s", bigEndian ? "BE" : "LE", crlf ? ", CR LF" : "")
-                    << "small" << asUtf16(read("small.xml"), bigEndian, crlf);
-            }
-        }
-    }
-
-    void loaded()
-    {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, content);
-        const QString path
-            = content.isNull() ? dataDir + name + ".xml" : write("utf16.xml", content);
-        const Loads loads = loadBoth(path);
-        QCOMPARE(loads.errors, QStringList());
-        QVERIFY(loads.dictionary && loads.registry);
-        const QByteArray expected = read(name + ".txt");
-        QCOMPARE(describe(loads.dictionary.get()) + '\n' + describe(loads.registry.get()) + '\n',
-            QString::fromUtf8(expected.constData(), expected.size()));
-    }
-
-    // 50 MB of ordinary definitions and units load completely, a text node of 10 MB whole.
-    void largeFiles()
-    {
-        const QByteArray text(10 * 1024 * 1024, 'x');
-        QByteArray xml
-            = "<D><VariableDef variableName=\"E\"><DataItem type=\"Event\"><EventType>"
-              "Alarm</EventType><AckType>MA</AckType><ResetType>MR</ResetType></DataItem>"
-              "<Description>"
-            + text + "</Description></VariableDef><MSystemDef id=\"s\"><Label>" + text
-            + "</Label></MSystemDef>\n";
-        int count = 0;
-        for (; xml.size() < 50 * 1024 * 1024; ++count) {
-            xml += QByteArray(
-                "<VariableDef variableName=\"P%1\"><DataItem type=\"Int16\"><RawValueDflt>"
-                "%1</RawValueDflt><RawValueMax>1000</RawValueMax><UomId>degC_x10</UomId>"
-                "<UnitsOfMeasure>0.1 degC</UnitsOfMeasure></DataItem><ExternalName>"
-                "Point %1</ExternalName><LineID>L%1</LineID><PxcId>%1</PxcId><Worksheet>"
-                "<Name>Sheet</Name></Worksheet><DisplayHints><DisplayHint grpid=\"g\" "
-                "rowid=\"%1\"/></DisplayHints><Access>R</Access></VariableDef>\n"
-                "<MUnitDef id=\"u%1\"><Label>Unit</Label><Scale>0.1</Scale></MUnitDef>\n")
-                       .replace("%1", QByteArray::number(count));
-        }
-        const Loads loads = loadBoth(write(QStringLiteral("large.xml"), xml + "</D>"));
-        xml.clear();
-        QVERIFY(loads.dictionary && loads.registry && count > 50000);
-        QCOMPARE(loads.dictionary->getAllDefs().size(), count + 1);
-        QCOMPARE(loads.registry->getUnitIds().size(), count);
-        QCOMPARE(loads.registry->getSystems().value("s"), QLatin1String(text));
-        const QString last = QString::number(count - 1);
-        QCOMPARE(loads.dictionary->getDPointDefByName('P' + last)->m_externalName, "Point " + last);
-        QVERIFY(loads.dictionary->getDPointDefByName("E")->getTypeJson().contains(
-            "\"desc\":\"" + QLatin1String(text) + "\", \"expl\":\"\""));
-    }
+    void refused_data();
+    void refused();
+    void loaded_data();
+    void loaded();
+    void largeFiles();
 
 private:
-    static QByteArray read(const QString& name)
-    {
-        QFile file(dataDir + name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    QString write(const QString& name, const QByteArray& content)
-    {
-        QFile file(m_dir.filePath(name));
-        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
-            ? file.fileName()
-            : QString();
-    }
+    QString write(const QString& name, const QByteArray& content);
+    static QByteArray read(const QString& name);
 
     QTemporaryDir m_dir;
 };
+
+QByteArray TstHostileFiles::read(const QString& name)
+{
+    QFile file(dataDir + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString TstHostileFiles::write(const QString& name, const QByteArray& content)
+{
+    QFile file(m_dir.filePath(name));
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
+        ? file.fileName()
+        : QString();
+}
+
+void TstHostileFiles::refused_data()
+{
+    QTest::addColumn<QString>("name"); // of the file written, or a path to load as it is
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("error"); // from the dictionary loader; empty when it loads
+    QTest::addColumn<QString>("critical"); // from the measurement loader
+    const auto row = [](const QString& tag, const QByteArray& content, const QString& error,
+                         const QString& name = "h.xml", const QString& critical = parsing) {
+        QTest::newRow(qPrintable(tag))
+            << name << content << error << (error.isEmpty() ? QString() : critical);
+    };
+    const QString failed = QStringLiteral("Failed to parse %1, error: ");
+    const QString deep = failed + "document nested deeper than 1024 levels, errLine: ";
+    row("nested 100,000 levels", nested(100000), deep + '1');
+    row("invalid UTF-8, then 100,000 levels", nested(100000, {}, "<x>\xFF</x>"), deep + '1');
+    row("NUL, then 100,000 levels", nested(100000, {}, QByteArray("<x>\0</x>", 8)), deep + '1');
+    row("200,000 levels, one per line", nested(200000, {}, {}, "\n"), deep + "1024");
+    row("UTF-16, 200,000 levels", asUtf16(nested(200000, {}, {}, "\n"), false), deep + "1024");
+    row("1024 levels", nested(1024), {});
+    row("1025 levels", nested(1025), deep + '1');
+    row("1024 levels, read by the DOM", nested(1024, "<!DOCTYPE D>\n"), {});
+    row("1025 levels, read by the DOM", nested(1025, "<!DOCTYPE D>\n"), deep + '2');
+    row("1024 levels by entity expansion", nested(1024, {}, {}, {}, 1021), {});
+    row("100,003 levels by entity expansion, 7 KB", nested(100003, {}, {}, {}, 100), deep + '5');
+    // The parser reads the file in the encoding its declaration names, where the codec is known;
+    // an unknown name leaves it reading UTF-8.
+    for (const QByteArray encoding : { "UTF-8", "UTF-7", "ISO-8859-1", "windows-1252", "x-none" }) {
+        for (const int levels : { 1024, 1025 }) {
+            const QByteArray xml
+                = nested(levels, "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>");
+            row(encoding + ", " + QString::number(levels) + " levels",
+                encoding == "UTF-7" ? hideMarkup(xml) : xml,
+                levels == 1024 ? QString() : deep + '1');
+        }
+    }
+    QByteArray attributes;
+    for (int i = 0; i < 20000; ++i)
+        attributes += " a" + QByteArray::number(i) + "=''";
+    row("20,000 attributes on one element", "<D><E" + attributes + "/>" + bottom + "</D>", {});
+    row("unclosed root", "<D>\n<E/>\n", failed + "unexpected end of file, errLine: 3");
+    row("tag mismatch on line 12, CR LF",
+        "<D>\r\n" + QByteArray("<E/>\r\n").repeated(10) + "<V></D>\r\n",
+        failed + "tag mismatch, errLine: 12");
+    row("text after the root", "<D/>\njunk\n", failed + "unexpected character, errLine: 2");
+    row("empty file", "", failed + "unexpected end of file, errLine: 1");
+    row("empty device file", {}, failed + "unexpected end of file, errLine: 1", "/dev/null");
+    // Qt's DOM parser refuses an entity whose replacement text would exceed 4096 characters;
+    // "lol4" (30,000) is the first, declared on line 7 and first used in "lol5" on line 8.
+    row("billion laughs", read("laughs.xml"),
+        failed
+            + "The XML entity \"lol4\" expands to a string that is too large to process "
+              "(30000 characters > 4096)., errLine: 8");
+    row("directory", {}, "Could not open '%1'", ".",
+        "\"PXC open failure '%1': file to open is a directory\"");
+    row("missing", {}, "Could not open '%1'", "absent",
+        "\"PXC open failure '%1': No such file or directory\"");
+}
+
+void TstHostileFiles::refused()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, error);
+    QFETCH(QString, critical);
+
+    const QString path = name.startsWith('/') ? name
+        : content.isNull()                    ? QDir::cleanPath(m_dir.filePath(name))
+                                              : write(name, content);
+    QVERIFY(!path.isEmpty());
+    if (!critical.isEmpty())
+        QTest::ignoreMessage(QtCriticalMsg, qPrintable(critical.arg(path)));
+    const Loads loads = loadBoth(path);
+    QCOMPARE(loads.errors.join('\n'), error.isEmpty() ? error : error.arg(path));
+    QCOMPARE(
+        loads.dictionary ? loads.dictionary->getAllDefs().size() : -1, error.isEmpty() ? 1 : -1);
+    QCOMPARE(loads.registry && loads.registry->getUnits(QStringLiteral("u")), critical.isEmpty());
+}
+
+void TstHostileFiles::loaded_data()
+{
+    QTest::addColumn<QString>("name"); // of the file in tests/data/hardening, described in .txt
+    QTest::addColumn<QByteArray>("content"); // when not the file's own
+    for (const char* name : { "small", "entities", "external", "invalid-utf8", "nul" })
+        QTest::newRow(name) << name << QByteArray();
+    for (const bool bigEndian : { false, true }) {
+        for (const bool crlf : { false, true }) {
+            QTest::addRow("small, UTF-16%s%s", bigEndian ? "BE" : "LE", crlf ? ", CR LF" : "")
+                << "small" << asUtf16(read("small.xml"), bigEndian, crlf);
+        }
+    }
+}
+
+void TstHostileFiles::loaded()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    const QString path = content.isNull() ? dataDir + name + ".xml" : write("utf16.xml", content);
+    const Loads loads = loadBoth(path);
+    QCOMPARE(loads.errors, QStringList());
+    QVERIFY(loads.dictionary && loads.registry);
+    const QByteArray expected = read(name + ".txt");
+    QCOMPARE(describe(loads.dictionary.get()) + '\n' + describe(loads.registry.get()) + '\n',
+        QString::fromUtf8(expected.constData(), expected.size()));
+}
+
+// 50 MB of ordinary definitions and units load completely, a text node of 10 MB whole.
+void TstHostileFiles::largeFiles()
+{
+    const QByteArray text(10 * 1024 * 1024, 'x');
+    QByteArray xml = "<D><VariableDef variableName=\"E\"><DataItem type=\"Event\"><EventType>"
+                     "Alarm</EventType><AckType>MA</AckType><ResetType>MR</ResetType></DataItem>"
+                     "<Description>"
+        + text + "</Description></VariableDef><MSystemDef id=\"s\"><Label>" + text
+        + "</Label></MSystemDef>\n";
+    int count = 0;
+    for (; xml.size() < 50 * 1024 * 1024; ++count) {
+        xml += QByteArray(
+            "<VariableDef variableName=\"P%1\"><DataItem type=\"Int16\"><RawValueDflt>"
+            "%1</RawValueDflt><RawValueMax>1000</RawValueMax><UomId>degC_x10</UomId>"
+            "<UnitsOfMeasure>0.1 degC</UnitsOfMeasure></DataItem><ExternalName>"
+            "Point %1</ExternalName><LineID>L%1</LineID><PxcId>%1</PxcId><Worksheet>"
+            "<Name>Sheet</Name></Worksheet><DisplayHints><DisplayHint grpid=\"g\" "
+            "rowid=\"%1\"/></DisplayHints><Access>R</Access></VariableDef>\n"
+            "<MUnitDef id=\"u%1\"><Label>Unit</Label><Scale>0.1</Scale></MUnitDef>\n")
+                   .replace("%1", QByteArray::number(count));
+    }
+    const Loads loads = loadBoth(write(QStringLiteral("large.xml"), xml + "</D>"));
+    xml.clear();
+    QVERIFY(loads.dictionary && loads.registry && count > 50000);
+    QCOMPARE(loads.dictionary->getAllDefs().size(), count + 1);
+    QCOMPARE(loads.registry->getUnitIds().size(), count);
+    QCOMPARE(loads.registry->getSystems().value("s"), QLatin1String(text));
+    const QString last = QString::number(count - 1);
+    QCOMPARE(loads.dictionary->getDPointDefByName('P' + last)->m_externalName, "Point " + last);
+    QVERIFY(loads.dictionary->getDPointDefByName("E")->getTypeJson().contains(
+        "\"desc\":\"" + QLatin1String(text) + "\", \"expl\":\"\""));
+}
 
 QTEST_GUILESS_MAIN(TstHostileFiles)
 #include "tst_hostilefiles.moc"
