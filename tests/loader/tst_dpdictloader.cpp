@@ -43,109 +43,66 @@ const QString obsolete = QStringLiteral("DPDictLoader run method is obsolete.");
 QString field(const DPointDef* def, const QString& key)
 {
     const DPTypeBase* type = def->m_type;
-    const auto* number = qobject_cast<const DPTypeNumber*>(type);
-    const auto* real = qobject_cast<const DPTypeReal*>(type);
-    const auto* enumeration = qobject_cast<const DPTypeEnum*>(type);
-    const auto* text = qobject_cast<const DPTypeString*>(type);
-    const auto* time = qobject_cast<const DPTypeTime*>(type);
-    const auto* event = qobject_cast<const DPTypeEvent*>(type);
-    const auto* address = qobject_cast<const DPTypeIPv4*>(type);
     const auto property = [def](const char* name) {
         const QVariant value = def->property(name);
         return value.isValid() ? value.toString() : QStringLiteral("none");
     };
-    if (key == "type")
-        return QString::fromLatin1(type->metaObject()->className()).section("::", 1);
-    if (key == "name")
-        return def->objectName();
-    if (key == "externalName")
-        return def->m_externalName;
-    if (key == "lineId")
-        return def->m_lineId;
-    if (key == "pxcId")
-        return QString::number(def->m_pxcId);
-    if (key == "registry")
-        return QString::number(def->m_registry != nullptr);
-    if (key == "access") {
-        const QString access = QString(def->m_readable ? "R" : "") + (def->m_writable ? "W" : "");
-        return access.isEmpty() ? "-" : access;
-    }
-    if (key == "worksheet" || key == "largeDisplay" || key == "showVar")
-        return property(key == "worksheet" ? "Worksheet"
-                : key == "showVar"         ? "ShowVar"
-                                           : "LargeDisplay");
-    if (key == "hints") {
-        QStringList hints;
-        const auto map = def->property("DisplayHints").value<QMap<QString, QString>>();
-        for (auto it = map.cbegin(); it != map.cend(); ++it)
-            hints << it.key() + '=' + it.value();
-        return hints.join(',');
-    }
-    if (key == "default") {
-        if (number)
-            return number->m_default.isValid() ? number->m_default.toString() : "none";
-        if (real)
-            return real->m_default.isValid() ? real->m_default.toString() : "none";
-        if (enumeration)
-            return QString::number(enumeration->m_default);
-        if (time)
-            return QString::number(time->m_default);
-        if (text)
-            return text->m_default;
-        if (address)
-            return address->m_default;
-    }
-    if (key == "min" || key == "max") {
-        const bool min = key == "min";
-        if (number)
-            return QString::number(min ? number->m_min : number->m_max);
-        if (real)
-            return QString::number(min ? real->m_min : real->m_max);
-    }
-    if (key == "units" && (number || real))
-        return number ? number->m_units : real->m_units;
-    if (key == "unitsLabel" && (number || real))
-        return number ? number->m_unitsLabel : real->m_unitsLabel;
-    if (key == "labels" && enumeration) {
+    const QString access = QString(def->m_readable ? "R" : "") + (def->m_writable ? "W" : "");
+    QStringList hints;
+    const auto map = def->property("DisplayHints").value<QMap<QString, QString>>();
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        hints << it.key() + '=' + it.value();
+    QHash<QString, QString> fields {
+        { "type", QString(type->metaObject()->className()).section("::", 1) },
+        { "name", def->objectName() }, { "externalName", def->m_externalName },
+        { "lineId", def->m_lineId }, { "pxcId", QString::number(def->m_pxcId) },
+        { "registry", QString::number(def->m_registry != nullptr) },
+        { "access", access.isEmpty() ? "-" : access }, { "worksheet", property("Worksheet") },
+        { "largeDisplay", property("LargeDisplay") }, { "showVar", property("ShowVar") },
+        { "hints", hints.join(',') }
+    };
+    const auto measured = [&fields](const auto* t) {
+        fields.insert({ { "default", t->m_default.isValid() ? t->m_default.toString() : "none" },
+            { "min", QString::number(t->m_min) }, { "max", QString::number(t->m_max) },
+            { "units", t->m_units }, { "unitsLabel", t->m_unitsLabel } });
+    };
+    if (const auto* number = qobject_cast<const DPTypeNumber*>(type))
+        measured(number);
+    if (const auto* real = qobject_cast<const DPTypeReal*>(type))
+        measured(real);
+    if (const auto* enumeration = qobject_cast<const DPTypeEnum*>(type)) {
         QStringList labels;
         for (auto it = enumeration->m_values.cbegin(); it != enumeration->m_values.cend(); ++it)
             labels << QString::number(it.key()) + '=' + it.value();
         labels.sort();
-        return labels.join(',');
+        fields.insert({ { "default", QString::number(enumeration->m_default) },
+            { "labels", labels.join(',') } });
     }
-    if (text && key == "charSet")
-        return text->m_charSet;
-    if (text && key == "format")
-        return text->m_format;
-    if (text && key == "maxLength")
-        return QString::number(text->m_maxLen);
-    if (time && key == "epoch")
-        return QString::number(time->m_epoch);
-    if (event) {
-        if (key == "etype")
-            return QString::number(event->m_eventType);
-        if (key == "atype")
-            return QString::number(event->m_ackType);
-        if (key == "rtype")
-            return QString::number(event->m_resetType);
-        if (key == "changeable")
-            return QString::number(event->m_changeable);
-        if (key == "eventId")
-            return QString::number(event->m_eventId);
-        if (key == "description")
-            return event->m_description;
-        if (key == "explanation")
-            return event->m_explanation;
-        if (key == "avs") {
-            QStringList avs;
-            for (auto it = event->m_associatedVariables.cbegin();
-                 it != event->m_associatedVariables.cend(); ++it)
-                avs << it.key() + ':' + it.value()->names + ':'
-                        + QString::number(it.value()->changeable);
-            return avs.join(',');
-        }
+    if (const auto* text = qobject_cast<const DPTypeString*>(type)) {
+        fields.insert({ { "default", text->m_default }, { "charSet", text->m_charSet },
+            { "format", text->m_format }, { "maxLength", QString::number(text->m_maxLen) } });
     }
-    return "<no field " + key + ">";
+    if (const auto* time = qobject_cast<const DPTypeTime*>(type)) {
+        fields.insert({ { "default", QString::number(time->m_default) },
+            { "epoch", QString::number(time->m_epoch) } });
+    }
+    if (const auto* address = qobject_cast<const DPTypeIPv4*>(type))
+        fields.insert("default", address->m_default);
+    if (const auto* event = qobject_cast<const DPTypeEvent*>(type)) {
+        QStringList avs;
+        for (auto it = event->m_associatedVariables.cbegin();
+             it != event->m_associatedVariables.cend(); ++it)
+            avs << it.key() + ':' + it.value()->names + ':'
+                    + QString::number(it.value()->changeable);
+        fields.insert({ { "etype", QString::number(event->m_eventType) },
+            { "atype", QString::number(event->m_ackType) },
+            { "rtype", QString::number(event->m_resetType) },
+            { "changeable", QString::number(event->m_changeable) },
+            { "eventId", QString::number(event->m_eventId) },
+            { "description", event->m_description }, { "explanation", event->m_explanation },
+            { "avs", avs.join(',') } });
+    }
+    return fields.value(key, "<no field " + key + ">");
 }
 
 // Character references in an expected text.

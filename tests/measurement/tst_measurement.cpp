@@ -376,25 +376,21 @@ private Q_SLOTS:
         QStringList texts;
         for (const LoadFinding& finding : findings)
             texts << finding.toString().mid(path.size());
-        QCOMPARE(texts,
-            QStringList({ ":3: warning: unknown attribute ID on MUnitDef \"rpm\" is not read; did "
-                          "you mean id?",
-                ":3: error: MUnitDef \"rpm\" has no Scale, which reads as 0: every value of the "
-                "unit converts to 0",
-                ":4: warning: unknown element <Scael> in MUnitDef \"rpm\" is not read; did you "
-                "mean "
-                "<Scale>?",
-                ":4: warning: Resolution \"one\" of MUnitDef \"rpm\" is not a number; it reads as "
-                "0",
-                ":5: error: MUnitConverter \"c\" has a Scale of 0: every value it converts becomes "
-                "its Offset",
-                ":5: warning: Offset \"2.5\" of MUnitConverter \"c\" is not a whole number; it "
-                "reads "
-                "as 0",
-                ":7: warning: MUnitDef2Converter of \"c\" names neither a MUnitDef nor a "
-                "MSystemDef "
-                "\"msys.si\" as its DstMUnitId",
-                ":8: warning: unknown element <MUnitDfe> is not read; did you mean <MUnitDef>?" }));
+        QCOMPARE(texts.join('\n'),
+            ":3: warning: unknown attribute ID on MUnitDef \"rpm\" is not read; did you mean id?\n"
+            ":3: error: MUnitDef \"rpm\" has no Scale, which reads as 0: every value of the unit "
+            "converts to 0\n"
+            ":4: warning: unknown element <Scael> in MUnitDef \"rpm\" is not read; did you mean "
+            "<Scale>?\n"
+            ":4: warning: Resolution \"one\" of MUnitDef \"rpm\" is not a number; it reads as 0\n"
+            ":5: error: MUnitConverter \"c\" has a Scale of 0: every value it converts becomes its "
+            "Offset\n"
+            ":5: warning: Offset \"2.5\" of MUnitConverter \"c\" is not a whole number; it reads "
+            "as "
+            "0\n"
+            ":7: warning: MUnitDef2Converter of \"c\" names neither a MUnitDef nor a MSystemDef "
+            "\"msys.si\" as its DstMUnitId\n"
+            ":8: warning: unknown element <MUnitDfe> is not read; did you mean <MUnitDef>?");
         QTest::ignoreMessage(QtCriticalMsg, qPrintable("\"PXC parsing failure '" + path + "'\""));
         write("<M>");
         QVERIFY(!MeasurementLoader::loadMeasurementRegistry(path, &findings));

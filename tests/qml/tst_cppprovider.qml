@@ -23,16 +23,6 @@ TestCase {
         }
     }
 
-    function test_point() {
-        var p = createTemporaryObject(pointComponent, testCase, { name: "SupplySetpoint" });
-        verify(p.valid);
-        compare(p.units, "°F");
-        compare(p.minimum, 86);
-        verify(p.writable);
-        verify(!p.write(300));
-        compare(p.error, "Above the upper limit 203.0 °F");
-    }
-
     function test_model() {
         var model = createTemporaryQmlObject(
             "import Kivo.Points 1.0; PointModel { provider: device.provider }", testCase);

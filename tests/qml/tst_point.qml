@@ -23,10 +23,11 @@ TestCase {
         return createTemporaryObject(pointComponent, testCase, { name: name });
     }
 
-    function test_provider() {
-        compare(boiler.status, PointProvider.Ready);
-        compare(boiler.errorString, "");
-        compare(boiler.count, 40);
+    function spy(target, signalName) {
+        var s = createTemporaryQmlObject("import QtTest 1.2; SignalSpy {}", testCase);
+        s.target = target;
+        s.signalName = signalName;
+        return s;
     }
 
     function test_providerError() {
@@ -60,11 +61,9 @@ TestCase {
     function test_displayText(data) {
         var p = point(data.name);
         verify(p.valid);
-        var spy = createTemporaryQmlObject("import QtTest 1.2; SignalSpy { signalName: \"displayTextChanged\" }",
-                                           testCase);
-        spy.target = p;
+        var texts = spy(p, "displayTextChanged");
         verify(boiler.report(data.name, data.raw));
-        tryVerify(function() { return spy.count > 0; });
+        tryVerify(function() { return texts.count > 0; });
         compare(p.displayText, data.text);
         compare(p.displayValue, data.displayValue);
         compare(p.units, data.units);
@@ -139,15 +138,9 @@ TestCase {
         boiler.report("SupplyTemp", 235);
         boiler.report("SupplySetpoint", 820);
         tryCompare(temperature, "displayText", "74.3 °F");
-        var texts = createTemporaryQmlObject(
-            "import QtTest 1.2; SignalSpy { signalName: \"displayTextChanged\" }", testCase);
-        texts.target = temperature;
-        var units = createTemporaryQmlObject(
-            "import QtTest 1.2; SignalSpy { signalName: \"displayUnitsChanged\" }", testCase);
-        units.target = temperature;
-        var systems = createTemporaryQmlObject(
-            "import QtTest 1.2; SignalSpy { signalName: \"displaySystemChanged\" }", testCase);
-        systems.target = boiler;
+        var texts = spy(temperature, "displayTextChanged");
+        var units = spy(temperature, "displayUnitsChanged");
+        var systems = spy(boiler, "displaySystemChanged");
         compare(boiler.displaySystem, "msys.us");
 
         boiler.displaySystem = "msys.si";
@@ -255,6 +248,8 @@ TestCase {
     }
 
     function test_reload() {
+        compare(boiler.status, PointProvider.Ready);
+        compare(boiler.errorString, "");
         var p = point("SupplyTemp");
         verify(p.valid);
         boiler.dictionaries = [];

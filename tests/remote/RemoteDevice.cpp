@@ -100,12 +100,8 @@ public:
         m_dictionary.reset(loader.load(dictionaryPath, QStringLiteral("plant")));
         if (!m_registry || !m_dictionary)
             qFatal("cannot load %s", qPrintable(dictionaryPath));
-        m_provider.addDict(m_dictionary.get());
-        const QList<DPointDef*> defs = m_dictionary->getAllDefs();
-        for (DPointDef* def : defs) {
-            auto* point = new DPointObject;
-            point->setObjectName(def->objectName());
-            point->setDPointDef(def);
+        for (DPointObject* point : m_provider.addPointsForDict(m_dictionary.get())) {
+            const DPointDef* def = point->getDPointDef();
             Churned churned { point, stepsOf(def), 0 };
             if (!churned.values.empty())
                 point->setCurrentValue(churned.values.front());
@@ -115,16 +111,14 @@ public:
                 point->setCurrentValue(def->m_type->getDefaultValue());
             QObject::connect(
                 point, &DPointObject::updatePending, &m_provider, [point] { answer(point); });
-            m_provider.addPoint(point);
             m_points.push_back(point);
             if (churned.values.size() > 1)
                 m_churned.push_back(churned);
         }
-        QFile units(QStringLiteral(KIVO_SAMPLE_DATA_DIR "/measurements.xml"));
         QFile dictionary(dictionaryPath);
-        if (!units.open(QIODevice::ReadOnly) || !dictionary.open(QIODevice::ReadOnly))
-            qFatal("cannot read the files");
-        m_publisher.setUnitsFile(units.readAll());
+        if (!dictionary.open(QIODevice::ReadOnly))
+            qFatal("cannot read %s", qPrintable(dictionaryPath));
+        m_publisher.setUnitsFile(kivo::test::sampleFile("measurements.xml"));
         m_publisher.addDictionaryFile(QStringLiteral("plant"), dictionary.readAll());
         m_connection.setBrokerUrl(url);
         m_connection.setReconnectDelay(50, 200);
@@ -230,16 +224,10 @@ int main(int argc, char** argv)
         QObject::connect(&input, &QSocketNotifier::activated, [&] {
             char buffer[256];
             const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-            if (got <= 0) {
-                input.setEnabled(false);
-                return;
-            }
-            pending.append(buffer, int(got));
-            int end;
-            while ((end = pending.indexOf('\n')) >= 0) {
+            input.setEnabled(got > 0);
+            pending.append(buffer, int(std::max<ssize_t>(got, 0)));
+            for (int end; (end = pending.indexOf('\n')) >= 0; pending.remove(0, end + 1))
                 device.command(pending.left(end));
-                pending.remove(0, end + 1);
-            }
         });
         if (!device.start())
             return 1;

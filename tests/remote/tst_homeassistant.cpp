@@ -16,39 +16,20 @@ using namespace kivo::test;
 namespace {
 
 // The options each platform's documentation lists (MQTT sensor, number, select, text and binary
-// sensor), as far as a configuration may use them; "p" names the platform in device discovery.
-QStringList documentedOptions(const QString& platform)
-{
-    const QStringList common { "p", "name", "unique_id", "state_topic", "value_template",
-        "availability_topic", "payload_available", "payload_not_available", "qos", "icon",
-        "device_class", "entity_category", "enabled_by_default" };
-    if (platform == "sensor")
-        return common + QStringList { "unit_of_measurement", "state_class", "expire_after" };
-    if (platform == "number")
-        return common
-            + QStringList { "command_topic", "command_template", "min", "max", "step", "mode",
-                  "unit_of_measurement", "retain", "optimistic" };
-    if (platform == "select")
-        return common + QStringList { "command_topic", "command_template", "options", "retain" };
-    if (platform == "text")
-        return common
-            + QStringList { "command_topic", "command_template", "min", "max", "mode", "pattern",
-                  "retain" };
-    if (platform == "binary_sensor")
-        return common + QStringList { "payload_on", "payload_off", "expire_after" };
-    return {};
-}
-
-QStringList requiredOptions(const QString& platform)
-{
-    if (platform == "number" || platform == "text")
-        return { "command_topic" };
-    if (platform == "select")
-        return { "command_topic", "options" };
-    if (platform == "sensor" || platform == "binary_sensor")
-        return { "state_topic" };
-    return {};
-}
+// sensor), as far as a configuration may use them, the required ones first, then "|"; "p"
+// names the platform in device discovery.
+const QHash<QString, QString> platformOptions {
+    { "sensor", "state_topic | unit_of_measurement state_class expire_after" },
+    { "number",
+        "command_topic | state_topic command_template min max step mode unit_of_measurement "
+        "retain optimistic" },
+    { "select", "command_topic options | state_topic command_template retain" },
+    { "text", "command_topic | state_topic command_template min max mode pattern retain" },
+    { "binary_sensor", "state_topic | payload_on payload_off expire_after" },
+};
+const QString commonOptions = "p name unique_id value_template availability_topic "
+                              "payload_available payload_not_available qos icon device_class "
+                              "entity_category enabled_by_default";
 
 QJsonObject parse(const char* json)
 {
@@ -169,10 +150,12 @@ private Q_SLOTS:
         for (auto it = components.constBegin(); it != components.constEnd(); ++it) {
             const QJsonObject component = it.value().toObject();
             const QString platform = component.value("p").toString();
-            const QStringList allowed = documentedOptions(platform);
-            QVERIFY2(!allowed.isEmpty(), qPrintable(it.key() + ": " + platform));
-            for (const QString& option : requiredOptions(platform))
+            const QString options = platformOptions.value(platform);
+            QVERIFY2(!options.isEmpty(), qPrintable(it.key() + ": " + platform));
+            for (const QString& option : options.section(" |", 0, 0).split(' '))
                 QVERIFY2(component.contains(option), qPrintable(it.key() + ": " + option));
+            const QStringList allowed
+                = (commonOptions + ' ' + QString(options).remove("| ")).split(' ');
             for (const QString& option : component.keys())
                 QVERIFY2(allowed.contains(option), qPrintable(it.key() + ": " + option));
             QCOMPARE(component.value("unique_id").toString(), it.key());

@@ -148,9 +148,6 @@ private Q_SLOTS:
         QTest::newRow("wrong password")
             << "panel"
             << "guess" << false << "The broker refused the connection: Not authorized";
-        QTest::newRow("no credentials")
-            << ""
-            << "" << false << "The broker refused the connection: Not authorized";
         QTest::newRow("certificate from another authority")
             << "panel" << panelPassword << true << "TLS";
     }

@@ -20,8 +20,8 @@
 
 #include <algorithm>
 #include <array>
-#include <csignal>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 using namespace kivo;
@@ -55,53 +55,45 @@ qint64 residentKiB(qint64 pid)
 }
 
 // A busy device (kivo_remote_device with a dictionary) in a process of its own.
-class DeviceProcess
+struct DeviceProcess
 {
-public:
-    DeviceProcess(const QString& url, const QString& name, const QString& dictionary)
-        : m_arguments { url, name, dictionary }
+    explicit DeviceProcess(const QStringList& arguments)
+        : arguments(arguments)
     { }
 
-    ~DeviceProcess() { end(); }
+    ~DeviceProcess()
+    {
+        process.terminate();
+        if (!process.waitForFinished(5000))
+            kill();
+    }
 
     bool start()
     {
-        m_output.clear();
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(KIVO_REMOTE_DEVICE_EXE), m_arguments);
-        return m_process.waitForStarted(5000);
+        output.clear();
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(KIVO_REMOTE_DEVICE_EXE), arguments);
+        return process.waitForStarted(5000);
+    }
+
+    void kill()
+    {
+        process.kill();
+        process.waitForFinished(5000);
     }
 
     // Whether the device has printed line since it was started.
     bool hasPrinted(const QByteArray& line)
     {
-        m_output += m_process.readAllStandardOutput();
-        return m_output.startsWith(line + '\n') || m_output.contains('\n' + line + '\n');
+        output += process.readAllStandardOutput();
+        return output.startsWith(line + '\n') || output.contains('\n' + line + '\n');
     }
-
-    void kill()
-    {
-        ::kill(pid_t(m_process.processId()), SIGKILL);
-        m_process.waitForFinished(5000);
-    }
-
-    void end()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            kill();
-    }
-
-    void ask(const QByteArray& command) { m_process.write(command + '\n'); }
 
     // The values printed after "stop", by point name.
     QHash<QString, QString> values() const
     {
         QHash<QString, QString> values;
-        const int from = m_output.indexOf("values ");
-        for (const QByteArray& line : m_output.mid(from).split('\n')) {
+        for (const QByteArray& line : output.mid(output.indexOf("values ")).split('\n')) {
             const int tab = line.indexOf('\t');
             if (tab > 0)
                 values.insert(
@@ -110,12 +102,9 @@ public:
         return values;
     }
 
-    qint64 pid() const { return m_process.processId(); }
-
-private:
-    QStringList m_arguments;
-    QProcess m_process;
-    QByteArray m_output;
+    const QStringList arguments;
+    QProcess process;
+    QByteArray output;
 };
 
 // How the writes of the soak ended.
@@ -165,7 +154,8 @@ private Q_SLOTS:
 
         std::vector<std::unique_ptr<DeviceProcess>> processes;
         for (int d = 0; d < devices; ++d) {
-            processes.emplace_back(new DeviceProcess(m_broker.url(), deviceName(d), m_dictionary));
+            processes.emplace_back(
+                new DeviceProcess({ m_broker.url(), deviceName(d), m_dictionary }));
             QVERIFY(processes.back()->start());
         }
         for (auto& process : processes)
@@ -205,12 +195,10 @@ private Q_SLOTS:
                 });
         }
 
-        std::array<qint64, devices + 1> start {};
-        std::array<qint64, devices + 1> middle {};
-        std::array<qint64, devices + 1> end {};
+        std::array<qint64, devices + 1> start {}, middle {}, end {};
         auto sample = [&](std::array<qint64, devices + 1>& figures) {
             for (int d = 0; d < devices; ++d)
-                figures[size_t(d)] = residentKiB(processes[size_t(d)]->pid());
+                figures[size_t(d)] = residentKiB(processes[size_t(d)]->process.processId());
             figures[devices] = residentKiB(0);
         };
         sample(start);
@@ -255,7 +243,9 @@ private Q_SLOTS:
             writer->stop();
 
         // Every write completes once: confirmed or refused, none left pending.
-        QTRY_COMPARE_WITH_TIMEOUT(completed(tally), tally.issued, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            std::accumulate(tally.completedOf.cbegin(), tally.completedOf.cend(), 0), tally.issued,
+            10000);
         for (auto it = tally.issuedTo.cbegin(); it != tally.issuedTo.cend(); ++it) {
             QCOMPARE(tally.completedOf.value(it.key()), it.value());
             QVERIFY(!it.key()->isPending());
@@ -266,7 +256,7 @@ private Q_SLOTS:
 
         // Every panel ends with its device's values.
         for (auto& process : processes)
-            process->ask("stop");
+            process->process.write("stop\n");
         for (auto& process : processes)
             QTRY_VERIFY_WITH_TIMEOUT(process->hasPrinted("end"), 10000);
         for (int d = 0; d < devices; ++d) {
@@ -288,12 +278,10 @@ private Q_SLOTS:
         qInfo("writes: %d, confirmed %d, refused by the device %d, refused by the link:%s",
             tally.issued, tally.confirmed, tally.refusedByDevice, qPrintable(links));
         const char* names[devices + 1] = { "device 1", "device 2 (restarted)", "panels" };
+        // Memory has stopped growing: from the middle to the end, within a few MiB.
         for (size_t i = 0; i <= devices; ++i) {
             qInfo("resident memory of %s: start %lld KiB, middle %lld KiB, end %lld KiB", names[i],
                 start[i], middle[i], end[i]);
-        }
-        // Memory has stopped growing: from the middle to the end, within a few MiB.
-        for (size_t i = 0; i <= devices; ++i) {
             QVERIFY(middle[i] > 0 && end[i] > 0);
             QVERIFY2(end[i] - middle[i] <= 8 * 1024 + middle[i] / 20,
                 qPrintable(QStringLiteral("%1 grew from %2 KiB to %3 KiB")
@@ -375,14 +363,6 @@ private:
         ++tally->issuedTo[point];
         point->setUpdatePending(QVariant(value), false);
         point->commitPending();
-    }
-
-    static int completed(const WriteTally& tally)
-    {
-        int sum = 0;
-        for (int count : tally.completedOf)
-            sum += count;
-        return sum;
     }
 
     // The first point whose value on panel differs from values (the device's); empty when none.

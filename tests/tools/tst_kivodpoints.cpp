@@ -105,30 +105,6 @@ private Q_SLOTS:
             << "" << 1
             << "%F:7: error: RawValueMax 40000 of point 'Speed' does not fit its type \"Int16\" "
                "(-32768 to 32767)\n";
-        QTest::newRow("an enumeration default that is no label")
-            << "<VariableDef variableName=\"Pump\">\n<DataItem type=\"Enum\">\n"
-               "<EnumDefId>onOff</EnumDefId>\n<RawValueDflt>Running</RawValueDflt>\n"
-                + end
-            << "" << 0
-            << "%F:7: warning: default \"Running\" of point 'Pump' names no label of EnumDef "
-               "\"onOff\"; the default becomes -1\n";
-        QTest::newRow("a unit without a display conversion")
-            << int16
-                + "<RawValueMin>0</RawValueMin>\n<RawValueMax>100</RawValueMax>\n"
-                  "<UomId>percent</UomId>\n"
-                + end
-            << "" << 0
-            << "%F:8: warning: unit \"percent\" of point 'Speed' has no conversion into "
-               "\"msys.us\"; its JSON shows no units label\n";
-        QTest::newRow("a misspelled scale converts every value to 0")
-            << ""
-            << "<MUnitDef id=\"rpm\">\n<Label>rpm</Label>\n<Scael>1</Scael>\n"
-               "<Resolution>1</Resolution>\n</MUnitDef>\n"
-            << 1
-            << "%M:4: error: MUnitDef \"rpm\" has no Scale, which reads as 0: every value of the "
-               "unit converts to 0\n"
-               "%M:6: warning: unknown element <Scael> in MUnitDef \"rpm\" is not read; did you "
-               "mean <Scale>?\n";
         QTest::newRow("a conversion from an unknown unit")
             << ""
             << "<MUnitConverter id=\"conv\"><Label>x</Label><Scale>2</Scale></MUnitConverter>\n"
