@@ -26,7 +26,8 @@ void tst_Qt5Values::variantsEqual_data()
     QTest::addColumn<QVariant>("right");
     QTest::addColumn<bool>("equal");
 
-    const QVariant sentinel(QStringLiteral("32768"));
+    const auto text = [](const char* t) { return QVariant(QString::fromLatin1(t)); };
+    const QVariant sentinel = text("32768");
     QTest::newRow("int, sentinel text") << QVariant(32768) << sentinel << true;
     QTest::newRow("sentinel text, int") << sentinel << QVariant(32768) << true;
     QTest::newRow("qlonglong, sentinel text") << QVariant(qlonglong(32768)) << sentinel << true;
@@ -34,22 +35,18 @@ void tst_Qt5Values::variantsEqual_data()
     QTest::newRow("sentinel text, double") << sentinel << QVariant(32768.0) << true;
     QTest::newRow("bool, sentinel text") << QVariant(true) << sentinel << true;
     // The text is converted to the left operand's type, or the left operand to text.
-    QTest::newRow("int, padded text")
-        << QVariant(32768) << QVariant(QStringLiteral(" 32768")) << true;
-    QTest::newRow("padded text, int")
-        << QVariant(QStringLiteral(" 32768")) << QVariant(32768) << false;
-    QTest::newRow("int, decimal text") << QVariant(1) << QVariant(QStringLiteral("1.0")) << false;
-    QTest::newRow("double, text") << QVariant(1.0) << QVariant(QStringLiteral("1")) << true;
-    QTest::newRow("text, double") << QVariant(QStringLiteral("1")) << QVariant(1.0) << true;
-    QTest::newRow("int, exponent text")
-        << QVariant(1000) << QVariant(QStringLiteral("1e3")) << false;
-    QTest::newRow("double, exponent text")
-        << QVariant(1000.0) << QVariant(QStringLiteral("1e3")) << true;
-    QTest::newRow("int, word") << QVariant(0) << QVariant(QStringLiteral("abc")) << false;
-    QTest::newRow("word, int") << QVariant(QStringLiteral("abc")) << QVariant(0) << false;
+    QTest::newRow("int, padded text") << QVariant(32768) << text(" 32768") << true;
+    QTest::newRow("padded text, int") << text(" 32768") << QVariant(32768) << false;
+    QTest::newRow("int, decimal text") << QVariant(1) << text("1.0") << false;
+    QTest::newRow("double, text") << QVariant(1.0) << text("1") << true;
+    QTest::newRow("text, double") << text("1") << QVariant(1.0) << true;
+    QTest::newRow("int, exponent text") << QVariant(1000) << text("1e3") << false;
+    QTest::newRow("double, exponent text") << QVariant(1000.0) << text("1e3") << true;
+    QTest::newRow("int, word") << QVariant(0) << text("abc") << false;
+    QTest::newRow("word, int") << text("abc") << QVariant(0) << false;
     QTest::newRow("bytes, int") << QVariant(QByteArrayLiteral("5")) << QVariant(5) << true;
     QTest::newRow("int, bytes") << QVariant(5) << QVariant(QByteArrayLiteral("5")) << true;
-    QTest::newRow("bool, true text") << QVariant(true) << QVariant(QStringLiteral("true")) << true;
+    QTest::newRow("bool, true text") << QVariant(true) << text("true") << true;
     QTest::newRow("false, null text") << QVariant(false) << QVariant(QString()) << true;
     QTest::newRow("null text, false") << QVariant(QString()) << QVariant(false) << false;
     // Numbers compare by value whatever their types; nothing equals an invalid variant but

@@ -202,8 +202,6 @@ void TstHostileFiles::refused_data()
               "(30000 characters > 4096)., errLine: 8");
     row("directory", {}, "Could not open '%1'", ".",
         "\"PXC open failure '%1': file to open is a directory\"");
-    row("missing", {}, "Could not open '%1'", "absent",
-        "\"PXC open failure '%1': No such file or directory\"");
 }
 
 void TstHostileFiles::refused()

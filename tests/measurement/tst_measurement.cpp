@@ -180,37 +180,6 @@ private Q_SLOTS:
         QVERIFY(!converter && !unknown && !second);
     }
 
-    void concurrentGetConverter()
-    {
-        for (int round = 0; round < 100; ++round) {
-            MeasurementRegistry registry;
-            for (int i = 0; i < 40; ++i) {
-                registry.addUnits(units(QString::number(i), 0.1, 0.1));
-                registry.addConversion(
-                    conversion(QString("C%1:%2>msys.us@0.5").arg(i).arg(i % 2 ? -1 : i)));
-            }
-            std::atomic<bool> go { false };
-            MeasurementConverter* seen[8][40];
-            std::vector<std::thread> threads;
-            for (int t = 0; t < 8; ++t) {
-                threads.emplace_back([&, t] {
-                    while (!go)
-                        std::this_thread::yield();
-                    for (int k = 0; k < 40; ++k) // odd threads walk backwards
-                        seen[t][t % 2 ? 39 - k : k]
-                            = registry.getConverter(QString::number(t % 2 ? 39 - k : k));
-                });
-            }
-            go = true;
-            for (std::thread& thread : threads)
-                thread.join();
-            for (int i = 0; i < 40 * 8; ++i) {
-                QCOMPARE(seen[i % 8][i / 8], registry.getConverter(QString::number(i / 8)));
-                QCOMPARE(seen[i % 8][i / 8]->m_resolution, i / 8 % 2 ? 0.1 : 0.5);
-            }
-        }
-    }
-
     // Rows: name|messages written|body of <Measurements>|expected contents. An entry naming no
     // known conversion is reported ("NULLCHECK failed.") and dropped.
     void load_data() { addTableRows("measurement/load.txt"); }
@@ -248,11 +217,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("texts");
         QTest::newRow("US customary units by default")
             << QString() // the registry as loaded
-            << "bar_x100:34.1 psi@0.1, degC:455 \u00b0F@1, degC_x10:-40.0 \u00b0F@0.1, hours:235 "
-               "h@1, "
-               "kPa:34.1 psi@0.1, kW:801.9 kBtu/h@0.1, lps_x10:372.5 gpm@0.1, m3h:1035 gpm@1, "
-               "minutes:235 min@1, percent:235 %@1, rpm:235 rpm@1, seconds:235 s@1, volts:235.0 "
-               "V@0.1";
+            << "bar_x100:34.1 psi@0.1, degC:455 \u00b0F@1, degC_x10:-40.0 \u00b0F@0.1, "
+               "hours:235 h@1, kPa:34.1 psi@0.1, kW:801.9 kBtu/h@0.1, lps_x10:372.5 gpm@0.1, "
+               "m3h:1035 gpm@1, minutes:235 min@1, percent:235 %@1, rpm:235 rpm@1, "
+               "seconds:235 s@1, volts:235.0 V@0.1";
         QTest::newRow("SI units once chosen")
             << "msys.si"
             << "bar_x100:2.35 bar@0.01, degC:235 \u00b0C@1, degC_x10:-40.0 \u00b0C@0.1, "
@@ -313,44 +281,60 @@ private Q_SLOTS:
         QCOMPARE(ids.join(' '), "msys.si msys.none msys.us msys.si");
     }
 
-    // Converters asked for while another thread switches back and forth: each one converts
-    // into one of the two systems, completely, and the last switch decides what follows.
-    void concurrentDisplaySystemSwitch()
+    // Converters asked for by eight threads, every other one walking backwards, while another
+    // thread switches back and forth: each converts into one of the two systems, completely,
+    // each unit has one converter per system, and the last switch decides what follows.
+    void concurrentConverters()
     {
-        MeasurementRegistry registry;
-        for (int i = 0; i < 40; ++i) {
-            registry.addConversion(conversion(QString("A%1:%1>msys.us@0.5").arg(i)));
-            registry.addConversion(conversion(QString("B%1:%1>msys.si@0.25").arg(i)));
-        }
-        std::atomic<bool> done { false };
-        std::thread switcher([&] {
-            for (int i = 0; i < 2000; ++i)
-                registry.setDisplaySystemId(i % 2 ? "msys.us" : "msys.si");
-            done = true;
-        });
-        std::vector<std::thread> readers;
-        std::atomic<int> wrong { 0 };
-        for (int t = 0; t < 4; ++t) {
-            readers.emplace_back([&] {
-                while (!done) {
-                    for (int k = 0; k < 40; ++k) {
-                        const MeasurementConverter* c = registry.getConverter(QString::number(k));
-                        const bool us = c->m_resolution == 0.5 && c->m_label.startsWith("label A");
-                        const bool si = c->m_resolution == 0.25 && c->m_label.startsWith("label B");
-                        if (!us && !si)
-                            ++wrong;
-                    }
-                }
+        for (int round = 0; round < 50; ++round) {
+            MeasurementRegistry registry;
+            for (int i = 0; i < 40; ++i) {
+                registry.addConversion(conversion(QString("A%1:%1>msys.us@0.5").arg(i)));
+                registry.addConversion(conversion(QString("B%1:%1>msys.si@0.25").arg(i)));
+            }
+            std::atomic<bool> go { false }, done { false };
+            std::atomic<int> wrong { 0 };
+            const MeasurementConverter* seen[8][2][40] = {};
+            std::vector<std::thread> threads;
+            for (int t = 0; t < 8; ++t) {
+                threads.emplace_back([&, t] {
+                    while (!go)
+                        std::this_thread::yield();
+                    do {
+                        for (int k = 0; k < 40; ++k) {
+                            const int u = t % 2 ? 39 - k : k;
+                            const MeasurementConverter* c
+                                = registry.getConverter(QString::number(u));
+                            const bool si = c->m_resolution == 0.25;
+                            const MeasurementConverter*& first = seen[t][si][u];
+                            wrong += c->m_label != QString(si ? "label B%1" : "label A%1").arg(u)
+                                || (!si && c->m_resolution != 0.5) || (first && first != c);
+                            first = c;
+                        }
+                    } while (!done);
+                });
+            }
+            threads.emplace_back([&] {
+                while (!go)
+                    std::this_thread::yield();
+                for (int i = 0; i < 200; ++i)
+                    registry.setDisplaySystemId(i % 2 ? "msys.us" : "msys.si");
+                done = true;
             });
+            go = true;
+            for (std::thread& thread : threads)
+                thread.join();
+            QCOMPARE(wrong.load(), 0);
+            QCOMPARE(registry.getDisplaySystemId(), "msys.us");
+            for (int si : { 0, 1 }) {
+                registry.setDisplaySystemId(si ? "msys.si" : "msys.us");
+                for (int i = 0; i < 8 * 40; ++i) {
+                    const MeasurementConverter* c = registry.getConverter(QString::number(i / 8));
+                    QVERIFY(c->m_resolution == (si ? 0.25 : 0.5));
+                    QVERIFY(!seen[i % 8][si][i / 8] || seen[i % 8][si][i / 8] == c);
+                }
+            }
         }
-        switcher.join();
-        for (std::thread& reader : readers)
-            reader.join();
-        QCOMPARE(wrong.load(), 0);
-        QCOMPARE(registry.getDisplaySystemId(), "msys.us");
-        for (int k = 0; k < 40; ++k)
-            QCOMPARE(
-                registry.getConverter(QString::number(k))->m_label, "label A" + QString::number(k));
     }
 
     // The findings name what was passed over, line by line; they change nothing loaded, and a
@@ -385,9 +369,8 @@ private Q_SLOTS:
             ":4: warning: Resolution \"one\" of MUnitDef \"rpm\" is not a number; it reads as 0\n"
             ":5: error: MUnitConverter \"c\" has a Scale of 0: every value it converts becomes its "
             "Offset\n"
-            ":5: warning: Offset \"2.5\" of MUnitConverter \"c\" is not a whole number; it reads "
-            "as "
-            "0\n"
+            ":5: warning: Offset \"2.5\" of MUnitConverter \"c\" is not a whole number; it "
+            "reads as 0\n"
             ":7: warning: MUnitDef2Converter of \"c\" names neither a MUnitDef nor a MSystemDef "
             "\"msys.si\" as its DstMUnitId\n"
             ":8: warning: unknown element <MUnitDfe> is not read; did you mean <MUnitDef>?");

@@ -250,23 +250,6 @@ private Q_SLOTS:
         QCOMPARE(changes, QString("1120"));
     }
 
-    // valueChanged(DPointObject*) reaches a receiver and a follower of another thread queued.
-    void changesQueuedAcrossThreads()
-    {
-        DPointObject point;
-        VirtualDPointObject follower;
-        follower.addDependency(QVariant::fromValue(&point));
-        QVector<QThread*> seen;
-        const auto note = [&seen] { seen << QThread::currentThread(); };
-        connect(&follower, &VirtualDPointObject::valueChanged, this, note);
-        connect(&point, &DPointObject::valueChanged, this, [&](DPointObject* sender) {
-            seen << (sender == &point ? QThread::currentThread() : nullptr);
-        });
-        std::thread([&point] { point.setCurrentValue(1), point.setCurrentValue(2); }).join();
-        QCOMPARE(seen.size(), 0);
-        QTRY_COMPARE(seen, QVector<QThread*>(4, QThread::currentThread()));
-    }
-
     void registry()
     {
         DPointDictionary dicts[3];
