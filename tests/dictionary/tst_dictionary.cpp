@@ -42,7 +42,6 @@ void TstDictionary::typeJson()
     QCOMPARE(def.getTypeJson(),
         QStringLiteral("{\"variableName\":\"say \"hi\"\", \"externalName\":\"back\\slash\", "
                        "\"lineId\":\"L1\", \"access\":\"W\"}"));
-    QCOMPARE(def.objectName(), QStringLiteral("lookup"));
 }
 
 // One at a time, all at once, or all at once after the first.
