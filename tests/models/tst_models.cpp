@@ -101,21 +101,6 @@ private Q_SLOTS:
         QCOMPARE(text(fixture.point.getCurrentValue()), row[6]);
     }
 
-    void roleData()
-    {
-        for (const QString kind : { "enum", "nodef", "nopoint" }) {
-            ItemFixture fixture(kind);
-            const QVariant point = fixture.item->roleData(DPointModelItemData::PointRole);
-            const QVariant def = fixture.item->roleData(DPointModelItemData::DefinitionRole);
-            QCOMPARE(point.userType(), qMetaTypeId<DPointObject*>());
-            QCOMPARE(point.value<DPointObject*>(), kind == "nopoint" ? nullptr : &fixture.point);
-            QCOMPARE(def.value<DPointDef*>(), fixture.item->getDPointDef());
-            QCOMPARE(fixture.item->getDPointDef(), kind == "enum" ? &fixture.def : nullptr);
-            for (int role : { 0, 2, 361, 362 })
-                QVERIFY(!fixture.item->roleData(role).isValid());
-        }
-    }
-
     // The table tests run over tests/data/models/table.txt's three points.
     void init()
     {
@@ -239,6 +224,10 @@ private Q_SLOTS:
         QVERIFY(!refused[0] && !refused[1] && inserted.size() == 1);
         QCOMPARE(m_model->rowOfPoint(&stranger) * 10 + m_model->rowOfPoint(nullptr), 29);
         QCOMPARE(m_model->itemAt(3)->parent(), m_model.get());
+        const QModelIndex cell = m_model->index(1, 3);
+        QCOMPARE(cell.data(DPointModelItemData::PointRole).value<DPointObject*>(), temperature);
+        QCOMPARE(cell.data(DPointModelItemData::DefinitionRole).value<DPointDef*>(),
+            temperature->getDPointDef());
         QVERIFY(!m_model->itemAt(4) && !m_model->itemAt(-1) && !m_model->pointAt(4));
         const QModelIndex name = m_model->index(0, 0);
         QCOMPARE(m_model->rowCount(name) + m_model->columnCount(name), 0);
