@@ -209,43 +209,26 @@ private Q_SLOTS:
         QCOMPARE(MeasurementLoader::loadMeasurementRegistry(path), nullptr);
     }
 
-    // Every unit of the bundled sample in each display system it serves, raw 235 (-400 for
-    // tenths of a degree).
-    void bundledSample_data()
-    {
-        QTest::addColumn<QString>("system");
-        QTest::addColumn<QString>("texts");
-        QTest::newRow("US customary units by default")
-            << QString() // the registry as loaded
-            << "bar_x100:34.1 psi@0.1, degC:455 \u00b0F@1, degC_x10:-40.0 \u00b0F@0.1, "
-               "hours:235 h@1, kPa:34.1 psi@0.1, kW:801.9 kBtu/h@0.1, lps_x10:372.5 gpm@0.1, "
-               "m3h:1035 gpm@1, minutes:235 min@1, percent:235 %@1, rpm:235 rpm@1, "
-               "seconds:235 s@1, volts:235.0 V@0.1";
-        QTest::newRow("SI units once chosen")
-            << "msys.si"
-            << "bar_x100:2.35 bar@0.01, degC:235 \u00b0C@1, degC_x10:-40.0 \u00b0C@0.1, "
-               "hours:235 h@1, kPa:2.35 bar@0.01, kW:235.0 kW@0.1, lps_x10:1410 l/min@1, "
-               "m3h:235.0 m\u00b3/h@0.1, minutes:235 min@1, percent:235 %@1, rpm:235 rpm@1, "
-               "seconds:235 s@1, volts:235.0 V@0.1";
-    }
+    // Rows: name|display system (empty: as loaded)|every unit of the bundled sample, shown at raw
+    // 235 (-400 for tenths of a degree).
+    void bundledSample_data() { addTableRows("measurement/sample.txt"); }
 
     void bundledSample()
     {
-        QFETCH(QString, system);
-        QFETCH(QString, texts);
+        QFETCH(QStringList, row);
         int messages = -1;
         std::unique_ptr<MeasurementRegistry> registry(
             load(KIVO_SAMPLE_DATA_DIR "/measurements.xml", &messages));
         QVERIFY(registry && messages == 0);
-        if (!system.isEmpty())
-            registry->setDisplaySystemId(system);
+        if (!row[1].isEmpty())
+            registry->setDisplaySystemId(row[1]);
         QStringList shown;
         for (const QString& unit : registry->getUnitIds()) {
             const MeasurementConverter* c = registry->getConverter(unit);
             shown << unit + ':' + c->toString(unit == "degC_x10" ? -400 : 235) + ' ' + c->m_label
                     + '@' + QString::number(c->m_resolution);
         }
-        QCOMPARE(shown.join(", "), texts);
+        QCOMPARE(shown.join(", "), row[2]);
     }
 
     void displaySystemSwitch()
