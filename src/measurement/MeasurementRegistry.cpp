@@ -143,11 +143,15 @@ QString MeasurementRegistry::getDisplaySystemId() const
 void MeasurementRegistry::setDisplaySystemId(const QString& id)
 {
     const QString systemId = id.isEmpty() ? displaySystemId : id;
+    // The previous id is released after the lock, by the inline destructor: a reader may still
+    // hold a copy, and the reference count that decides who frees it is then counted in code a
+    // thread sanitizer sees (Qt's out-of-line assignment is not instrumented).
+    QString previous = systemId;
     {
         MutexLocker locker(&m_convertersMutex);
         if (systemId == m_displaySystemId)
             return;
-        m_displaySystemId = systemId;
+        m_displaySystemId.swap(previous);
         m_displayConverters = &m_converters[systemId];
     }
     Q_EMIT displaySystemIdChanged(systemId);
